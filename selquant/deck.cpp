@@ -1,0 +1,161 @@
+#include "selquant/deck.hpp"
+
+#include <array>
+
+namespace selquant {
+namespace {
+
+// One count's valid range, and how a message names it.
+struct Range {
+  const char* name;
+  int lo;
+  int hi;
+};
+
+// A full symmetric matrix from its read upper triangle; unit diagonal.
+template <class M>
+void mirror(M& r, int n) {
+  for (int i = 2; i <= n; ++i)
+    for (int j = 1; j < i; ++j)
+      r(i, j) = r(j, i);
+}
+
+}  // namespace
+
+std::string check_counts(int smode, int nsamp, int ncrit, int nstage, int npred, int ngroup) {
+  if (smode < 0 || smode > 2)
+    return "sampling mode is " + std::to_string(smode) + "; it must be 0, 1 or 2";
+  const std::array<std::pair<int, Range>, 5> counts = {{
+      {nsamp, {"number of samples", 1, kMaxSamples}},
+      {ncrit, {"number of criterion dimensions", 1, kMaxCrit}},
+      {nstage, {"number of stages", 1, kMaxStages}},
+      {npred, {"number of predictors", 1, kMaxPred}},
+      {ngroup, {"number of groups", 1, kMaxGroups}},
+  }};
+  for (const auto& [value, range] : counts) {
+    if (value < range.lo || value > range.hi)
+      return std::string(range.name) + " is " + std::to_string(value) + "; it must be " +
+             std::to_string(range.lo) + " to " + std::to_string(range.hi);
+  }
+  return {};
+}
+
+std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
+  Wdca& a = m.wdca;
+  Wdcd& d = m.wdcd;
+  a.pi = 3.141592653589793;
+
+  // Record 1: mode, counts, group proportions.
+  in.begin();
+  in.read(&p.smode, 1);
+  in.read(&p.nsamp, 1);
+  in.read(&a.ncrit, 1);
+  in.read(&a.nstage, 1);
+  in.read(&a.npred, 1);
+  in.read(&a.ngroup, 1);
+  std::string bad = check_counts(p.smode, p.nsamp, a.ncrit, a.nstage, a.npred, a.ngroup);
+  if (!bad.empty()) return bad;
+  in.read(a.prop.data(), a.ngroup);
+  in.end();
+  const bool exact = p.smode == kExact;
+  for (int g = 1; g <= a.ngroup; ++g) {
+    p.prop1(g) = static_cast<float>(a.prop(g));
+    p.prop2(g) = p.smode == kNormal ? 0.0f : p.prop1(g);
+  }
+  a.zinf = 7.5;
+
+  // Record 2: cumulative retention rates.
+  in.begin();
+  in.read(a.rr.data(), a.nstage);
+  in.end();
+
+  // Record 3: the predictor weights of each stage.
+  for (int s = 1; s <= a.nstage; ++s) {
+    d.np(s) = a.npred;
+    in.begin();
+    for (int j = 1; j <= a.npred; ++j)
+      in.read(&m.wdcc.b(s, j), 1);
+    in.end();
+  }
+
+  // Records 4 and 5: criterion, then predictor effect sizes of each group.
+  auto read_effects = [&](Mat<float, kMaxGroups, kMaxCrit>& dc,
+                          Mat<float, kMaxGroups, kMaxPred>& dp) {
+    for (int g = 1; g <= a.ngroup; ++g) {
+      in.begin();
+      for (int c = 1; c <= a.ncrit; ++c)
+        in.read(&dc(g, c), 1);
+      for (int j = 1; j <= a.npred; ++j)
+        in.read(&dp(g, j), 1);
+      in.end();
+    }
+  };
+  read_effects(p.dc1, p.dp1);
+  if (exact) {
+    p.dc2 = p.dc1;
+    p.dp2 = p.dp1;
+  } else {
+    read_effects(p.dc2, p.dp2);
+  }
+
+  // Record 6: criterion weights.
+  in.begin();
+  in.read(a.cw.data(), a.ncrit);
+  in.end();
+
+  // Records 7 to 10: upper triangles of the criterion and predictor correlations.
+  auto read_triangle = [&](auto& r, int n) {
+    for (int i = 1; i < n; ++i) {
+      in.begin();
+      for (int j = i + 1; j <= n; ++j)
+        in.read(&r(i, j), 1);
+      in.end();
+    }
+  };
+  for (int i = 1; i <= a.ncrit; ++i) {
+    a.rcc(i, i) = 1.0;
+    p.rc1(i, i) = 1.0f;
+    p.rc2(i, i) = 1.0f;
+  }
+  read_triangle(p.rc1, a.ncrit);
+  if (exact) {
+    p.rc2 = p.rc1;
+  } else {
+    read_triangle(p.rc2, a.ncrit);
+  }
+  mirror(p.rc1, a.ncrit);
+  mirror(p.rc2, a.ncrit);
+
+  for (int i = 1; i <= a.npred; ++i) {
+    d.rpp(i, i) = 1.0;
+    p.rp1(i, i) = 1.0f;
+    p.rp2(i, i) = 1.0f;
+  }
+  read_triangle(p.rp1, a.npred);
+  if (exact) {
+    p.rp2 = p.rp1;
+  } else {
+    read_triangle(p.rp2, a.npred);
+  }
+  mirror(p.rp1, a.npred);
+  mirror(p.rp2, a.npred);
+
+  // Records 11 and 12: validities, one row per criterion dimension.
+  auto read_validities = [&](Mat<float, kMaxCrit, kMaxPred>& val) {
+    for (int c = 1; c <= a.ncrit; ++c) {
+      in.begin();
+      for (int j = 1; j <= a.npred; ++j)
+        in.read(&val(c, j), 1);
+      in.end();
+    }
+  };
+  read_validities(p.val1);
+  if (exact) {
+    p.val2 = p.val1;
+  } else {
+    read_validities(p.val2);
+  }
+  return {};
+}
+
+}  // namespace selquant

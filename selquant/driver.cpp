@@ -1,0 +1,180 @@
+#include "selquant/driver.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "numeric/clock.hpp"
+#include "numeric/dfzero.hpp"
+#include "selquant/model.hpp"
+#include "selquant/report.hpp"
+
+namespace selquant {
+namespace {
+
+// Normal draws of correlations and validities are held inside this bound.
+constexpr double kClip = 0.95;
+
+class Sampler {
+ public:
+  Sampler(const Problem& p, RandomSources& rs) : p_(p), rs_(rs) {}
+
+  // One element from its two rows: uniform between them, or a normal deviate
+  // with their mean and standard deviation. A uniform number is taken in every
+  // mode, so the uniform stream advances alike.
+  double draw(float a, float h) {
+    const float u = numeric::rand01(rs_.uniform, 0);
+    double x = static_cast<double>(a) +
+               static_cast<double>(u) * (static_cast<double>(h) - static_cast<double>(a));
+    if (p_.smode == kNormal) x = numeric::rgauss(rs_.gauss, a, h);
+    return x;
+  }
+  // A correlation or validity: normal draws are clipped to [-0.95, 0.95].
+  double draw_correlation(float a, float h) {
+    double x = draw(a, h);
+    if (p_.smode == kNormal) {
+      if (x >= kClip) x = kClip;
+      if (x <= -kClip) x = -kClip;
+    }
+    return x;
+  }
+
+ private:
+  const Problem& p_;
+  RandomSources& rs_;
+};
+
+}  // namespace
+
+int clock_seed(std::int64_t t) {
+  return static_cast<int>((t % 1000) + (t % 12) + 1 + ((t % 9) + 1) * (t % 17));
+}
+
+void seed_sources(RandomSources& rs, int iseed) {
+  for (int i = 0; i < iseed; ++i)
+    numeric::rgauss(rs.gauss, 50.0f, 10.0f);
+  numeric::rand01(rs.uniform, iseed);
+  numeric::rand01(rs.uniform, iseed);
+}
+
+void draw_sample(const Problem& p, Model& m, RandomSources& rs, textio::Writer& w, int k) {
+  Wdca& a = m.wdca;
+  Wdcd& d = m.wdcd;
+  Sampler sampler(p, rs);
+  for (int g = 1; g <= a.ngroup; ++g) {
+    for (int c = 1; c <= a.ncrit; ++c)
+      a.dc(g, c) = sampler.draw(p.dc1(g, c), p.dc2(g, c));
+    for (int j = 1; j <= a.npred; ++j)
+      d.dp(g, j) = sampler.draw(p.dp1(g, j), p.dp2(g, j));
+  }
+
+  // Group proportions: the base group takes what the others leave.
+  double sum = 0;
+  for (int g = 1; g < a.ngroup; ++g) {
+    a.prop(g) = sampler.draw(p.prop1(g), p.prop2(g));
+    if (a.prop(g) < 0) a.prop(g) = 0;
+    sum += a.prop(g);
+  }
+  if (sum >= 1) {
+    for (int g = 1; g < a.ngroup; ++g)
+      a.prop(g) *= 1 / sum;
+    sum = 1;
+  }
+  a.prop(a.ngroup) = 1 - sum;
+  double total = 0;
+  for (int g = 1; g <= a.ngroup; ++g)
+    total += a.prop(g);
+  if (std::fabs(1 - total) >= 1.0e-7) write_sample_error(w, k, m, total);
+
+  for (int i = 1; i <= a.ncrit; ++i)
+    for (int j = i + 1; j <= a.ncrit; ++j)
+      a.rcc(i, j) = sampler.draw_correlation(p.rc1(i, j), p.rc2(i, j));
+  for (int i = 2; i <= a.ncrit; ++i)
+    for (int j = 1; j < i; ++j)
+      a.rcc(i, j) = a.rcc(j, i);
+  for (int i = 1; i <= a.npred; ++i)
+    for (int j = i + 1; j <= a.npred; ++j)
+      d.rpp(i, j) = sampler.draw_correlation(p.rp1(i, j), p.rp2(i, j));
+  for (int i = 2; i <= a.npred; ++i)
+    for (int j = 1; j < i; ++j)
+      d.rpp(i, j) = d.rpp(j, i);
+  for (int c = 1; c <= a.ncrit; ++c)
+    for (int j = 1; j <= a.npred; ++j)
+      d.val(c, j) = sampler.draw_correlation(p.val1(c, j), p.val2(c, j));
+
+  // Variance of the composite criterion and each group's standardized mean on it.
+  a.vcrit = 0;
+  for (int c = 1; c <= a.ncrit; ++c) {
+    a.vcrit += a.cw(c) * a.cw(c) * a.rcc(c, c);
+    for (int c2 = c + 1; c2 <= a.ncrit; ++c2)
+      a.vcrit += 2 * a.cw(c) * a.cw(c2) * a.rcc(c, c2);
+  }
+  for (int g = 1; g <= a.ngroup; ++g) {
+    double mean = 0;
+    for (int c = 1; c <= a.ncrit; ++c)
+      mean += a.cw(c) * a.dc(g, c) * std::sqrt(a.rcc(c, c));
+    a.dcrit(g) = mean / std::sqrt(a.vcrit);
+  }
+}
+
+void solve_cutoffs(Model& m, textio::Writer& w) {
+  for (int s = 1; s <= m.wdca.nstage; ++s) {
+    m.wdca.istage = s;
+    double b = -8.0;
+    double c = 8.0;
+    const double r = 0.0;
+    const double re = 1.0e-6;
+    const double ae = 1.0e-7;
+    int iflag = 0;
+    numeric::dfzero([&m](double x) { return eh(m, x); }, b, c, r, re, ae, iflag);
+    // An exact zero is as good as convergence.
+    if (iflag != numeric::kConverged && iflag != numeric::kExactZero) write_dfzero_error(w, s);
+    m.wdcb.cut(s) = b;
+  }
+}
+
+int run(std::istream& in, std::ostream& out) {
+  const float tstart = numeric::second();
+  textio::Writer w(out, true);
+  write_start_line(w, numeric::date_and_time());
+
+  RandomSources rs;
+  seed_sources(rs, clock_seed(numeric::time()));
+
+  auto problem = std::make_unique<Problem>();
+  auto model = std::make_unique<Model>();
+  Problem& p = *problem;
+  Model& m = *model;
+  textio::ListReader reader(in);
+  const std::string bad = read_deck(reader, p, m);
+  if (!bad.empty()) {
+    out.flush();
+    std::fprintf(stderr, "selquant: %s\n", bad.c_str());
+    return 2;
+  }
+
+  auto saved = std::make_unique<Saved>();
+  for (int k = 1; k <= p.nsamp; ++k) {
+    draw_sample(p, m, rs, w, k);
+    if (k == 1) {
+      write_banner(w);
+      write_echo(w, p, m);
+    } else if (p.smode == kExact) {
+      write_exact_line(w);
+    }
+    if (!sample_is_valid(m)) {
+      write_skipped(w, k);
+      ++saved->not_counted;
+      continue;
+    }
+    solve_cutoffs(m, w);
+    ef(m, m.wdcb.cut);
+    write_pass_report(w, p.smode, k, m);
+    save_pass(*saved, m);
+  }
+  write_summary(w, p.smode, m, *saved);
+  write_cpu_time(w, numeric::second() - tstart);
+  return 0;
+}
+
+}  // namespace selquant

@@ -1,0 +1,50 @@
+// The report: start line, banner and problem echo, the per-pass results, the
+// summary over the passes and the closing CPU time.
+#pragma once
+
+#include <vector>
+
+#include "numeric/clock.hpp"
+#include "selquant/blocks.hpp"
+#include "selquant/deck.hpp"
+#include "textio/record.hpp"
+
+namespace selquant {
+
+void write_start_line(textio::Writer& w, const numeric::DateTime& t);
+void write_banner(textio::Writer& w);
+// The problem echo of pass 1, through the COMPUTATION RESULTS OVERVIEW heading.
+void write_echo(textio::Writer& w, const Problem& p, const Model& m);
+void write_exact_line(textio::Writer& w);
+void write_sample_error(textio::Writer& w, int k, const Model& m, double total);
+void write_dfzero_error(textio::Writer& w, int stage);
+void write_skipped(textio::Writer& w, int k);
+// The results of pass k; in exact mode also the extended output, for which
+// dnext and dpsel are turned in place into differences from the base group.
+void write_pass_report(textio::Writer& w, int smode, int k, Model& m);
+
+// Saved per-pass results of the counted passes, in single precision.
+struct Saved {
+  int count = 0;        // passes counted
+  int not_counted = 0;  // passes skipped or with a value that is not finite
+  // (stage, pass) and (stage, pass, group), pass 1..kMaxSamples.
+  std::vector<float> savs = std::vector<float>(static_cast<std::size_t>(kMaxStages) * kMaxSamples);
+  std::vector<float> sais =
+      std::vector<float>(static_cast<std::size_t>(kMaxStages) * kMaxSamples * kMaxGroups);
+  std::vector<float> hsais = std::vector<float>(kMaxSamples);  // sort buffer
+  Vec<double, kMaxStages> avq;                                 // sums, then averages
+  Mat<double, kMaxStages, kMaxGroups> avai;                    // sums, then averages
+  float& q(int s, int k) { return savs[static_cast<std::size_t>(s - 1) + kMaxStages * (k - 1)]; }
+  float& ai(int s, int k, int g) {
+    return sais[static_cast<std::size_t>(s - 1) +
+                kMaxStages * (static_cast<std::size_t>(k - 1) +
+                              static_cast<std::size_t>(kMaxSamples) * (g - 1))];
+  }
+};
+
+// Saves the pass's qall and Cum. AI when all are finite; counts it otherwise.
+void save_pass(Saved& saved, const Model& m);
+void write_summary(textio::Writer& w, int smode, const Model& m, Saved& saved);
+void write_cpu_time(textio::Writer& w, float seconds);
+
+}  // namespace selquant
