@@ -1,0 +1,255 @@
+#include "mvn/mvn.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <initializer_list>
+
+namespace {
+
+using mvn::bvnd;
+using mvn::g01hb;
+using mvn::phid;
+using mvn::qvnd;
+using mvn::tvnd;
+
+struct BvnCase {
+  double h, k, r, p;
+};
+struct TvnCase {
+  double h[3], r[3], p;
+};
+struct QvnCase {
+  double h[4], r[6], p;
+};
+struct Rank2Case {
+  int n;
+  double lim[4], r[6], p;
+};
+#include "data/mvn_reference.inc"
+
+// A 6 x 6 correlation matrix (by columns) from packed correlations.
+struct Corr {
+  double c[36] = {};
+  Corr(int n, std::initializer_list<double> rho) : Corr(n, rho.begin()) {}
+  Corr(int n, const double* rho) {
+    int m = 0;
+    for (int i = 0; i < 6; ++i)
+      c[i + 6 * i] = 1;
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < i; ++j) {
+        c[i + 6 * j] = rho[m];
+        c[j + 6 * i] = rho[m];
+        ++m;
+      }
+  }
+};
+
+TEST(MvnTest, PhidValuesAndBranches) {
+  EXPECT_EQ(phid(0), 0.5);
+  EXPECT_NEAR(phid(-1), 0.158655253931457, 1e-15);
+  EXPECT_NEAR(phid(-1.96), 0.0249978951482, 1e-13);
+  EXPECT_NEAR(phid(1), 1 - 0.158655253931457, 1e-15);
+  EXPECT_NEAR(phid(-37) / 5.7255712225e-300, 1, 1e-9);  // the bound is inclusive
+  EXPECT_EQ(phid(-37.0000001), 0.0);
+  EXPECT_EQ(phid(37), 1.0);
+  EXPECT_EQ(phid(40), 1.0);
+  // Both sides of the switch to the continued fraction.
+  const double cf = phid(-7.071067811865475);
+  const double rational = phid(-7.07106781186547);
+  EXPECT_NEAR(cf / 7.687299e-13, 1, 1e-6);
+  EXPECT_NEAR(rational / 7.687299e-13, 1, 1e-6);
+}
+
+TEST(MvnTest, BvndSpecialValues) {
+  EXPECT_EQ(bvnd(0, 0, 0), 0.25);
+  EXPECT_NEAR(bvnd(0, 0, 0.5), 1.0 / 3, 1e-15);
+  EXPECT_EQ(bvnd(0.3, 0.7, 1), phid(-0.7));
+  EXPECT_NEAR(bvnd(0.3, 0.7, 1), 0.241963652223073, 1e-15);
+  EXPECT_NEAR(bvnd(-0.3, -0.7, -1), 0.375947769965880, 1e-15);
+  EXPECT_NEAR(bvnd(1, 1, 0.95), 0.128130020832, 1e-12);
+  EXPECT_NEAR(bvnd(-1, 0.5, -0.95), 0.152205184285, 1e-12);
+  EXPECT_NEAR(bvnd(1.5, 0.5, 0.8), 0.0630950898330, 1e-13);
+  EXPECT_NEAR(bvnd(2, 2, 0.99), 0.0197116426487, 1e-13);
+  EXPECT_NEAR(bvnd(0.3, -0.2, 0.2), 0.251148512087, 1e-12);
+  EXPECT_EQ(bvnd(0.4, -1.1, 0.6), bvnd(-1.1, 0.4, 0.6));
+  // Series value alone where the interval term vanishes (h >= -k); reference
+  // from Owen's T function (tools/mvn_reference.py, bvn_lower(-1, 0.5, -0.95)).
+  EXPECT_NEAR(bvnd(1, -0.5, -0.95), 0.0023228994900851285, 1e-14);
+}
+
+TEST(MvnTest, BvndRuleBoundariesAreInclusiveAbove) {
+  EXPECT_NEAR(bvnd(0.5, 0.5, 0.925), 0.253882020756, 1e-12);
+  EXPECT_NEAR(bvnd(0.5, 0.5, 0.9249999), 0.253881983971, 1e-12);
+  // Continuity across each switch of rule (6 -> 12 -> 20 points -> series).
+  for (double edge : {0.3, 0.75, 0.925}) {
+    for (double sign : {-1.0, 1.0}) {
+      const double r = sign * edge;
+      const double below = bvnd(0.4, -0.6, std::nextafter(r, 0.0));
+      const double at = bvnd(0.4, -0.6, r);
+      EXPECT_NEAR(below, at, 1e-14) << r;
+    }
+  }
+}
+
+TEST(MvnTest, BvndAccuracyTable) {
+  double worst = 0;
+  for (const BvnCase& c : kBvnCases) {
+    const double err = std::fabs(bvnd(c.h, c.k, c.r) - c.p);
+    worst = std::max(worst, err);
+    EXPECT_LT(err, 5e-14) << c.h << " " << c.k << " " << c.r;
+  }
+  std::printf("bvnd: worst error %.2e over %zu cases\n", worst, std::size(kBvnCases));
+}
+
+TEST(MvnTest, TvndCases) {
+  const double zero[3] = {0, 0, 0};
+  const double half[3] = {0.5, 0.5, 0.5};
+  const double none[3] = {0, 0, 0};
+  EXPECT_NEAR(tvnd(zero, half, 1e-7), 0.25, 1e-9);
+  EXPECT_NEAR(tvnd(zero, none, 1e-7), 0.125, 1e-9);
+  const double mixed[3] = {0.3, -0.2, 0.6};
+  EXPECT_NEAR(tvnd(zero, mixed, 1e-7),
+              0.125 + (std::asin(0.3) + std::asin(-0.2) + std::asin(0.6)) / (4 * M_PI), 1e-8);
+  const double h[3] = {0.5, -0.3, 1.2};
+  EXPECT_NEAR(tvnd(h, none, 1e-7), 0.233798512101, 1e-9);
+  const double r[3] = {0.3, 0.2, 0.5};
+  // Reflected to -8: the integration is skipped.
+  const double far[3] = {8, 0, 0};
+  EXPECT_EQ(tvnd(far, r, 1e-7), bvnd(0, 0, 0.5));
+  const double low[3] = {-8, 0, 0};
+  EXPECT_EQ(tvnd(low, r, 1e-7), 0.0);
+  const double edge[3] = {-7.5, 0, 0};
+  EXPECT_EQ(tvnd(edge, r, 1e-7), 0.0);
+  const double inside[3] = {-7.4999, 0, 0};
+  const double tiny = tvnd(inside, r, 1e-7);
+  EXPECT_GT(tiny, 0.0);
+  EXPECT_LT(tiny, 1e-15);
+  const double a[3] = {2.5, 2.0, -1.0};
+  const double ra[3] = {0.7, 0.5, 0.6};
+  EXPECT_NEAR(tvnd(a, ra, 1e-7), 0.158603186480, 1e-9);
+  const double b[3] = {0.2, 0.1, 3.0};
+  const double rb[3] = {0.95, 0.2, 0.1};
+  EXPECT_NEAR(tvnd(b, rb, 1e-7), 0.506722562, 1e-8);
+  // Equal |limits|: coordinates 1 and 2 are exchanged; the value is symmetric.
+  const double eq[3] = {0.7, -0.7, 0.7};
+  const double req[3] = {0.2, 0.4, -0.3};
+  const double eq2[3] = {-0.7, 0.7, 0.7};
+  const double req2[3] = {0.2, -0.3, 0.4};
+  EXPECT_NEAR(tvnd(eq, req, 1e-7), tvnd(eq2, req2, 1e-7), 1e-9);
+}
+
+TEST(MvnTest, QvndCases) {
+  const double zero[4] = {0, 0, 0, 0};
+  const double none[6] = {0, 0, 0, 0, 0, 0};
+  const double half[6] = {0.5, 0.5, 0.5, 0.5, 0.5, 0.5};
+  EXPECT_NEAR(qvnd(zero, none, 1e-7), 0.0625, 1e-8);
+  EXPECT_NEAR(qvnd(zero, half, 1e-7), 0.2, 1e-8);
+  const double h[4] = {0.5, -0.3, 1.0, 0.2};
+  EXPECT_NEAR(qvnd(h, none, 1e-7), 0.1287597047, 1e-9);
+  const double big[4] = {9, 0.5, -0.2, 0.1};
+  EXPECT_NEAR(qvnd(big, none, 1e-7), 0.157050016476, 1e-9);
+  const double r[6] = {0.3, 0.2, 0.5, 0.1, 0.2, 0.3};
+  const double edge[4] = {-7.5, 0, 0, 0};
+  EXPECT_EQ(qvnd(edge, r, 1e-7), 0.0);
+  const double below[4] = {-8, 0, 0, 0};
+  const double oriented = qvnd(below, r, 1e-7);
+  EXPECT_LT(oriented, 0.0);
+  EXPECT_GT(oriented, -3.2e-14);
+  EXPECT_NEAR(oriented, -2.3e-14, 0.3e-14);
+}
+
+TEST(MvnTest, TvndAndQvndAccuracyTables) {
+  double worst3 = 0;
+  for (const TvnCase& c : kTvnCases) {
+    const double err = std::fabs(tvnd(c.h, c.r, 1e-7) - c.p);
+    worst3 = std::max(worst3, err);
+    EXPECT_LT(err, 1e-7);
+  }
+  double worst4 = 0;
+  for (const QvnCase& c : kQvnCases) {
+    const double err = std::fabs(qvnd(c.h, c.r, 1e-7) - c.p);
+    worst4 = std::max(worst4, err);
+    EXPECT_LT(err, 1e-7);
+  }
+  std::printf("tvnd: worst error %.2e over %zu cases; qvnd: worst error %.2e over %zu cases\n",
+              worst3, std::size(kTvnCases), worst4, std::size(kQvnCases));
+}
+
+TEST(MvnTest, G01hbDispatchesWithOrthantConventions) {
+  const double lim0[4] = {0, 0, 0, 0};
+  Corr none(4, {0, 0, 0, 0, 0, 0});
+  Corr half(3, {0.5, 0.5, 0.5});
+  EXPECT_EQ(g01hb(1, lim0, none.c), 0.5);
+  EXPECT_EQ(g01hb(2, lim0, none.c), 0.25);
+  EXPECT_NEAR(g01hb(2, lim0, half.c), 1.0 / 3, 1e-15);
+  EXPECT_NEAR(g01hb(3, lim0, half.c), 0.25, 1e-7);
+  EXPECT_NEAR(g01hb(3, lim0, none.c), 0.125, 1e-7);
+  EXPECT_NEAR(g01hb(4, lim0, none.c), 0.0625, 1e-7);
+  // Upper orthant of the table cases: the lower orthant at the negated limits.
+  for (std::size_t i = 0; i < 20; ++i) {
+    const TvnCase& c = kTvnCases[i];
+    Corr m(3, c.r);
+    const double lim[4] = {-c.h[0], -c.h[1], -c.h[2], 0};
+    EXPECT_NEAR(g01hb(3, lim, m.c), c.p, 1e-7);
+    const QvnCase& q = kQvnCases[i];
+    Corr m4(4, q.r);
+    const double lim4[4] = {-q.h[0], -q.h[1], -q.h[2], -q.h[3]};
+    EXPECT_NEAR(g01hb(4, lim4, m4.c), q.p, 1e-7);
+  }
+  // Only the strict lower triangle of the leading block is read.
+  Corr junk(3, {0.3, 0.2, 0.5});
+  for (int i = 0; i < 6; ++i)
+    for (int j = i; j < 6; ++j)
+      junk.c[i + 6 * j] = 9;
+  Corr clean(3, {0.3, 0.2, 0.5});
+  const double lim[4] = {0.1, -0.4, 0.7, 0};
+  EXPECT_EQ(g01hb(3, lim, junk.c), g01hb(3, lim, clean.c));
+}
+
+TEST(MvnTest, PerfectCorrelationGivesLimitingProbability) {
+  const double lim2[4] = {0.3, -0.2, 0, 0};
+  Corr plus(2, {1.0});
+  Corr minus(2, {-1.0});
+  Corr almost(2, {1.0 - 1e-13});
+  EXPECT_EQ(g01hb(2, lim2, plus.c), phid(-0.3));
+  EXPECT_EQ(g01hb(2, lim2, almost.c), phid(-0.3));
+  const double interval[4] = {0.3, -0.5, 0, 0};  // X1 in (0.3, 0.5)
+  EXPECT_NEAR(g01hb(2, interval, minus.c), phid(-0.3) - phid(-0.5), 1e-16);
+  const double empty[4] = {0.3, -0.2, 0, 0};  // X1 in (0.3, 0.2)
+  EXPECT_EQ(g01hb(2, empty, minus.c), 0.0);
+
+  // Three variables, two of them identical: the bivariate problem at the stricter limit.
+  const double lim3[4] = {0.4, -0.1, 0.2, 0};
+  Corr same(3, {0.6, 0.6, 1.0});  // X3 = X2
+  EXPECT_NEAR(g01hb(3, lim3, same.c), bvnd(0.4, 0.2, 0.6), 1e-15);
+  Corr opposite(3, {0.6, -0.6, -1.0});  // X3 = -X2: X2 in (-0.1, -0.2)
+  EXPECT_EQ(g01hb(3, lim3, opposite.c), 0.0);
+  const double lim3b[4] = {0.4, -0.5, -0.2, 0};  // X2 in (-0.5, 0.2)
+  EXPECT_NEAR(g01hb(3, lim3b, opposite.c), bvnd(0.4, -0.5, 0.6) - bvnd(0.4, 0.2, 0.6), 1e-15);
+
+  // Four variables, X4 = X1: the trivariate problem.
+  const double lim4[4] = {0.1, -0.3, 0.5, 0.6};
+  Corr dup(4, {0.2, 0.3, 0.4, 1.0, 0.2, 0.3});
+  Corr three(3, {0.2, 0.3, 0.4});
+  const double lim3c[4] = {0.6, -0.3, 0.5, 0};
+  const double p4 = g01hb(4, lim4, dup.c);
+  EXPECT_TRUE(std::isfinite(p4));
+  EXPECT_NEAR(p4, g01hb(3, lim3c, three.c), 1e-12);
+}
+
+TEST(MvnTest, RankDeficientCompositesAgreeWithIndependentValues) {
+  double worst = 0;
+  for (const Rank2Case& c : kRank2Cases) {
+    Corr m(c.n, c.r);
+    const double p = g01hb(c.n, c.lim, m.c);
+    ASSERT_TRUE(std::isfinite(p));
+    const double err = std::fabs(p - c.p);
+    worst = std::max(worst, err);
+    EXPECT_LT(err, 1e-7) << "n=" << c.n << " lim=" << c.lim[0] << "," << c.lim[1];
+  }
+  std::printf("rank-deficient: worst error %.2e over %zu cases\n", worst, std::size(kRank2Cases));
+}
+
+}  // namespace
