@@ -1,0 +1,307 @@
+// End-to-end: the built program on decks, with the clock fixed, compared with
+// whole expected reports.
+//
+// Expected reports under data/reference come from an independent reference
+// model of the worked examples; those under data/e2e were recorded from this
+// program (tools/record_expected.sh) after their key numbers were checked.
+// Comparison rules: a line "@@ANY@@" matches any line; "@@PREFIX@@text" matches
+// a line that starts with text; every other line must match, except that a
+// number may differ by one unit in its last decimal and must end in the same
+// column.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kData = SELQUANT_TEST_DATA;
+
+struct Outcome {
+  int status = 0;
+  std::string out;
+  std::string err;
+};
+
+// Starts the program with the deck on standard input and the clock fixed.
+class Process {
+ public:
+  explicit Process(const std::string& deck_path) {
+    int out[2];
+    int err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) std::abort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      int in = open(deck_path.c_str(), O_RDONLY);
+      if (in < 0) _exit(127);
+      dup2(in, 0);
+      dup2(out[1], 1);
+      dup2(err[1], 2);
+      close(out[0]);
+      close(err[0]);
+      char epoch[] = "SOURCE_DATE_EPOCH=1772874303";
+      char tz[] = "TZ=UTC";
+      char* env[] = {epoch, tz, nullptr};
+      char* argv[] = {const_cast<char*>(SELQUANT_BINARY), nullptr};
+      execve(SELQUANT_BINARY, argv, env);
+      _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+  }
+  // Reads standard output until it holds the text (or ends).
+  bool read_until(const std::string& text) {
+    char buf[4096];
+    while (run_.out.find(text) == std::string::npos) {
+      ssize_t n = read(out_, buf, sizeof buf);
+      if (n <= 0) return false;
+      run_.out.append(buf, static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+  void signal(int sig) { kill(pid_, sig); }
+  Outcome finish() {
+    char buf[4096];
+    for (ssize_t n; (n = read(out_, buf, sizeof buf)) > 0;)
+      run_.out.append(buf, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = read(err_, buf, sizeof buf)) > 0;)
+      run_.err.append(buf, static_cast<std::size_t>(n));
+    close(out_);
+    close(err_);
+    waitpid(pid_, &run_.status, 0);
+    return run_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  Outcome run_;
+};
+
+Outcome run(const std::string& deck) {
+  return Process(deck).finish();
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> lines(const std::string& s) {
+  std::vector<std::string> v;
+  std::istringstream in(s);
+  for (std::string l; std::getline(in, l);)
+    v.push_back(l);
+  return v;
+}
+
+// Splits a line into numbers (with their end columns) and the text between.
+struct Token {
+  bool number;
+  std::string text;
+  std::size_t end;
+};
+
+std::vector<Token> tokens(const std::string& line) {
+  std::vector<Token> t;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    std::size_t j = i;
+    bool num = false;
+    if (line[j] == '-' || line[j] == '.' || std::isdigit(static_cast<unsigned char>(line[j]))) {
+      std::size_t k = j + (line[j] == '-' ? 1 : 0);
+      std::size_t digits = 0;
+      while (k < line.size() &&
+             (std::isdigit(static_cast<unsigned char>(line[k])) || line[k] == '.'))
+        digits += std::isdigit(static_cast<unsigned char>(line[k++])) ? 1 : 0;
+      if (digits > 0) {
+        num = true;
+        j = k;
+      }
+    }
+    if (!num) j = i + 1;
+    if (!num && !t.empty() && !t.back().number) {
+      t.back().text += line.substr(i, j - i);
+      t.back().end = j;
+    } else {
+      t.push_back({num, line.substr(i, j - i), j});
+    }
+    i = j;
+  }
+  return t;
+}
+
+// One unit in the last decimal of the expected number.
+bool close_number(const std::string& want, const std::string& got) {
+  const std::size_t dw = want.find('.');
+  const std::size_t dg = got.find('.');
+  const std::size_t decimals = dw == std::string::npos ? 0 : want.size() - dw - 1;
+  if ((dg == std::string::npos ? 0 : got.size() - dg - 1) != decimals) return false;
+  const double unit = std::pow(10.0, -static_cast<double>(decimals));
+  return std::fabs(std::stod(want) - std::stod(got)) <= unit * 1.000001;
+}
+
+bool line_matches(const std::string& want, const std::string& got) {
+  if (want == "@@ANY@@") return true;
+  if (want.rfind("@@PREFIX@@", 0) == 0) return got.rfind(want.substr(10), 0) == 0;
+  if (want == got) return true;
+  const auto a = tokens(want);
+  const auto b = tokens(got);
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i].number != b[i].number) return false;
+    if (a[i].number && a[i].end != b[i].end) return false;
+    if (a[i].number) {
+      if (!close_number(a[i].text, b[i].text)) return false;
+    } else if (i + 1 < a.size()) {
+      // Blanks before a number may give way to its sign: its end column counts.
+      auto rtrim = [](std::string t) { return t.erase(t.find_last_not_of(' ') + 1); };
+      if (rtrim(a[i].text) != rtrim(b[i].text)) return false;
+    } else if (a[i].text != b[i].text) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void expect_report(const std::string& expected, const std::string& got) {
+  const auto want = lines(expected);
+  const auto have = lines(got);
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.back(), '\n');
+  EXPECT_EQ(want.size(), have.size());
+  for (std::size_t i = 0; i < std::min(want.size(), have.size()); ++i)
+    EXPECT_TRUE(line_matches(want[i], have[i]))
+        << "line " << i + 1 << "\n want: [" << want[i] << "]\n  got: [" << have[i] << "]";
+}
+
+TEST(ProgramTest, ComparisonRules) {
+  EXPECT_TRUE(line_matches("  0.250   0.608", "  0.251   0.607"));
+  EXPECT_FALSE(line_matches("  0.250   0.608", "  0.252   0.608"));
+  EXPECT_FALSE(line_matches("  0.250", " 0.2500"));
+  EXPECT_FALSE(line_matches("  0.250", "   0.25"));
+  EXPECT_TRUE(line_matches("  -0.001", "   0.000"));
+  EXPECT_FALSE(line_matches("Stage 1", "Stage 1 "));
+  EXPECT_TRUE(line_matches("@@ANY@@", "whatever"));
+  EXPECT_TRUE(line_matches("@@PREFIX@@CPU TIME IN SECONDS ", "CPU TIME IN SECONDS         0.01"));
+  EXPECT_FALSE(line_matches("@@PREFIX@@CPU TIME IN SECONDS ", "CPU SECONDS 0.01"));
+}
+
+class ReferenceReport : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ReferenceReport, MatchesTheIndependentModel) {
+  const std::string base = kData + "/reference/" + GetParam();
+  const Outcome r = run(base + ".deck");
+  ASSERT_TRUE(WIFEXITED(r.status));
+  EXPECT_EQ(WEXITSTATUS(r.status), 0);
+  EXPECT_EQ(r.err, "");
+  expect_report(slurp(base + ".expected"), r.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(WorkedExamples, ReferenceReport,
+                         ::testing::Values("w22_composite", "w24a_one_group_rr50",
+                                           "w24b_one_group_rr1587", "w24c_symmetric",
+                                           "w25a_one_stage", "w25b_two_stage"));
+
+class RecordedReport : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RecordedReport, MatchesTheRecordedReport) {
+  const std::string base = kData + "/e2e/" + GetParam();
+  const Outcome r = run(base + ".deck");
+  ASSERT_TRUE(WIFEXITED(r.status));
+  EXPECT_EQ(WEXITSTATUS(r.status), 0);
+  EXPECT_EQ(r.err, "");
+  expect_report(slurp(base + ".expected"), r.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Decks, RecordedReport,
+                         ::testing::Values("rectangular_150", "normal_100",
+                                           "four_stage_five_group_3", "invalid_samples",
+                                           "dfzero_error", "perfect_correlation"));
+
+TEST(ProgramTest, WorkedExamplesReportTheirValues) {
+  // One-stage example: P = (0.137144, 0.462856), AI 0.296299, qgrp (0.268467,
+  // 0.831002), qall 0.702421, predictor means (0.600310, 0.858176).
+  const std::string one = run(kData + "/reference/w25a_one_stage.deck").out;
+  EXPECT_NE(one.find("       1       1     0.268     0.296      0.296\n"
+                     "       1       2     0.831     1.000      1.000\n"
+                     "   Quality all selected per stage:   0.702\n"),
+            std::string::npos);
+  EXPECT_NE(one.find("  Predictor 1    -0.258     0.000\n"), std::string::npos);
+  // Two-stage example.
+  const std::string two = run(kData + "/reference/w25b_two_stage.deck").out;
+  EXPECT_NE(two.find("       2       1     0.585     0.488      0.729\n"
+                     "       2       2     0.619     1.000      1.000\n"
+                     "   Quality all selected per stage:   0.250   0.608\n"),
+            std::string::npos);
+  EXPECT_NE(two.find("       -0.240     0.000\n"), std::string::npos);  // 0.280703 - 0.520692
+}
+
+TEST(ProgramTest, SampledRunsAreReproducible) {
+  const std::string deck = kData + "/e2e/rectangular_150.deck";
+  auto strip = [](std::string s) { return s.substr(0, s.rfind("CPU TIME IN SECONDS")); };
+  const Outcome a = run(deck);
+  const Outcome b = run(deck);
+  EXPECT_EQ(strip(a.out), strip(b.out));
+  EXPECT_EQ(lines(a.out)[0], "Program execution starts on  7/ 3/2026 at  9: 5: 3");
+}
+
+TEST(ProgramTest, CountsOutOfRangeAreRejected) {
+  const std::string path = testing::TempDir() + "/stages.deck";
+  std::ofstream(path) << "2 500 1 5 2 2 0.3 0.7\n0.5\n";
+  const Outcome r = run(path);
+  ASSERT_TRUE(WIFEXITED(r.status));
+  EXPECT_EQ(WEXITSTATUS(r.status), 2);
+  EXPECT_EQ(r.err, "selquant: number of stages is 5; it must be 1 to 4\n");
+  EXPECT_EQ(lines(r.out).size(), 1u);  // the start line only
+}
+
+TEST(ProgramTest, ShortDeckEndsAbnormally) {
+  const std::string path = testing::TempDir() + "/short.deck";
+  std::ofstream(path) << "2 500 1 2 2 2 0.3 0.7\n0.5 0.2\n1 0\n";
+  const Outcome r = run(path);
+  ASSERT_TRUE(WIFSIGNALED(r.status));
+  EXPECT_EQ(WTERMSIG(r.status), SIGABRT);
+  EXPECT_EQ(r.err,
+            "list in: end of file\napparent state: unit 5 (unnamed)\nlast format: list io\n"
+            "lately reading sequential formatted external IO\n");
+  EXPECT_EQ(lines(r.out).size(), 1u);
+}
+
+TEST(ProgramTest, InterruptKeepsTheLinesWritten) {
+  // A long run: the four-stage deck with many samples.
+  const std::string path = testing::TempDir() + "/long.deck";
+  {
+    std::string deck = slurp(kData + "/e2e/four_stage_five_group_3.deck");
+    deck.replace(0, deck.find('\n'), "2 100000 3 4 10 5 0.1 0.15 0.15 0.2 0.4");
+    std::ofstream(path) << deck;
+  }
+  for (auto [sig, text] : {std::pair{SIGINT, "Interrupt\n"}, std::pair{SIGTERM, "Killed\n"}}) {
+    Process p(path);
+    ASSERT_TRUE(p.read_until("Monte Carlo sample number      2\n"));
+    p.signal(sig);
+    const Outcome r = p.finish();
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), 1);
+    EXPECT_EQ(r.err, text);
+    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_NE(r.out.find("COMPUTATION RESULTS OVERVIEW\n"), std::string::npos);
+    EXPECT_EQ(r.out.find("CPU TIME"), std::string::npos);
+  }
+}
+
+}  // namespace
