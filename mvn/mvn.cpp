@@ -173,8 +173,9 @@ double tvnd_core(const double h[3], const double r[3], double eps) {
     const double rs3 = r31 / sq31;
     double rp23 = (r32 - r21 * r31) / (sq21 * sq31);
     if (unit(rp23)) rp23 = std::copysign(1.0, rp23);
-    auto trvfnd = [=](double t) {
-      return std::exp(-t * t / 2) * bvnd(t * rs2 - hs2, t * rs3 - hs3, rp23);
+    const Bvn given_t(rp23);  // the conditional pair's rule, prepared once
+    auto trvfnd = [&](double t) {
+      return std::exp(-t * t / 2) * given_t(t * rs2 - hs2, t * rs3 - hs3);
     };
     p = adoned(trvfnd, kLow, h1, eps) / kRootTwoPi12;
   }
@@ -250,38 +251,68 @@ double phid(double z) {
   return p;
 }
 
-double bvnd(double h, double k, double r) {
+Bvn::Bvn(double r) : r_(r) {
   int col = 0;
-  int lg = 3;
+  lg_ = 3;
   if (std::fabs(r) >= 0.75) {
     col = 2;
-    lg = 10;
+    lg_ = 10;
   } else if (std::fabs(r) >= 0.3) {
     col = 1;
-    lg = 6;
+    lg_ = 6;
   }
   const double* xs = x.data() + 10 * col;
   const double* ws = w.data() + 10 * col;
-  double hk = h * k;
-  double bvn = 0.0;
-  if (std::fabs(r) < 0.925) {
-    const double hs = (h * h + k * k) / 2;
-    const double asr = std::asin(r);
-    for (int i = 0; i < lg; ++i) {
-      for (double s : {-1.0, 1.0}) {
-        const double sn = std::sin(asr * (s * xs[i] + 1) / 2);
-        bvn += ws[i] * std::exp((sn * hk - hs) / (1 - sn * sn));
+  moderate_ = std::fabs(r) < 0.925;
+  if (moderate_) {
+    asr_ = std::asin(r);
+    for (int i = 0; i < lg_; ++i) {
+      for (int side = 0; side < 2; ++side) {
+        const double s = side == 0 ? -1.0 : 1.0;
+        Node& n = node_[static_cast<std::size_t>(2 * i + side)];
+        n.w = ws[i];
+        n.sn = std::sin(asr_ * (s * xs[i] + 1) / 2);
+        n.den = 1 - n.sn * n.sn;
       }
     }
-    return bvn * asr / kFourPi + phid(-h) * phid(-k);
+    return;
+  }
+  if (std::fabs(r) < 1) {
+    as_ = (1 - r) * (1 + r);
+    a_ = std::sqrt(as_);
+    const double a = a_ / 2;
+    for (int i = 0; i < lg_; ++i) {
+      for (int side = 0; side < 2; ++side) {
+        const double s = side == 0 ? -1.0 : 1.0;
+        Node& n = node_[static_cast<std::size_t>(2 * i + side)];
+        n.w = a * ws[i];
+        const double v = a * (s * xs[i] + 1);
+        n.sn = v * v;                 // xs of the series
+        n.den = std::sqrt(1 - n.sn);  // rs of the series
+      }
+    }
+  }
+}
+
+double Bvn::operator()(double h, double k) const {
+  const double r = r_;
+  double hk = h * k;
+  double bvn = 0.0;
+  if (moderate_) {
+    const double hs = (h * h + k * k) / 2;
+    for (int i = 0; i < 2 * lg_; ++i) {
+      const Node& n = node_[static_cast<std::size_t>(i)];
+      bvn += n.w * std::exp((n.sn * hk - hs) / n.den);
+    }
+    return bvn * asr_ / kFourPi + phid(-h) * phid(-k);
   }
   if (r < 0) {
     k = -k;
     hk = -hk;
   }
   if (std::fabs(r) < 1) {
-    const double as = (1 - r) * (1 + r);
-    double a = std::sqrt(as);
+    const double as = as_;
+    const double a = a_;
     const double bs = (h - k) * (h - k);
     const double c = (4 - hk) / 8;
     const double d = (12 - hk) / 16;
@@ -294,17 +325,14 @@ double bvnd(double h, double k, double r) {
       bvn -= std::exp(-hk / 2) * std::sqrt(kTwoPi) * phid(-b / a) * b *
              (1 - c * bs * (1 - d * bs / 5) / 3);
     }
-    a /= 2;
-    for (int i = 0; i < lg; ++i) {
-      for (double s : {-1.0, 1.0}) {
-        const double v = a * (s * xs[i] + 1);
-        const double xsq = v * v;
-        const double rs = std::sqrt(1 - xsq);
-        asr = -(bs / xsq + hk) / 2;
-        if (asr > -100) {
-          bvn += a * ws[i] * std::exp(asr) *
-                 (std::exp(-hk * (1 - rs) / (2 * (1 + rs))) / rs - (1 + c * xsq * (1 + d * xsq)));
-        }
+    for (int i = 0; i < 2 * lg_; ++i) {
+      const Node& n = node_[static_cast<std::size_t>(i)];
+      const double xsq = n.sn;
+      const double rs = n.den;
+      asr = -(bs / xsq + hk) / 2;
+      if (asr > -100) {
+        bvn += n.w * std::exp(asr) *
+               (std::exp(-hk * (1 - rs) / (2 * (1 + rs))) / rs - (1 + c * xsq * (1 + d * xsq)));
       }
     }
     bvn = -bvn / kTwoPi;
@@ -312,6 +340,10 @@ double bvnd(double h, double k, double r) {
   if (r > 0) bvn += phid(-std::max(h, k));
   if (r < 0) bvn = -bvn + std::max(0.0, phid(-h) - phid(-k));
   return bvn;
+}
+
+double bvnd(double h, double k, double r) {
+  return Bvn(r)(h, k);
 }
 
 double tvnd(const double h[3], const double r[3], double eps) {

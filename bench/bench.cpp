@@ -1,0 +1,177 @@
+// Cost of the probability kernels and of one complete sample, on inputs typical
+// of selection problems (limits in [-2, 2], correlations 0.2 to 0.8).
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "mvn/mvn.hpp"
+#include "numeric/dfzero.hpp"
+#include "selquant/model.hpp"
+
+namespace {
+
+constexpr int kInputs = 64;
+
+struct Inputs {
+  std::vector<std::array<double, 4>> h;
+  std::vector<std::array<double, 6>> r;
+};
+
+// Limits in [-2, 2]; equicorrelated-plus-noise matrices with entries 0.2 to 0.8,
+// which stay positive definite.
+Inputs make_inputs(double rlo, double rhi) {
+  std::mt19937 gen(3);
+  std::uniform_real_distribution<double> lim(-2, 2);
+  std::uniform_real_distribution<double> cor(rlo, rhi);
+  Inputs in;
+  for (int i = 0; i < kInputs; ++i) {
+    in.h.push_back({lim(gen), lim(gen), lim(gen), lim(gen)});
+    const double base = cor(gen);
+    std::array<double, 6> r{};
+    for (double& v : r)
+      v = std::min(rhi, std::max(rlo, base + 0.05 * (cor(gen) - base)));
+    in.r.push_back(r);
+  }
+  return in;
+}
+
+void BM_phid(benchmark::State& state) {
+  const Inputs in = make_inputs(0.2, 0.8);
+  std::size_t i = 0;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(mvn::phid(in.h[i++ % kInputs][0]));
+}
+BENCHMARK(BM_phid);
+
+// bvnd with |r| in the range of each rule: 6, 12 and 20 points, and the
+// high-correlation form.
+void BM_bvnd(benchmark::State& state) {
+  static constexpr std::array<std::array<double, 2>, 4> ranges = {
+      {{0.05, 0.29}, {0.3, 0.74}, {0.75, 0.92}, {0.93, 0.99}}};
+  const auto& rg = ranges[static_cast<std::size_t>(state.range(0))];
+  const Inputs in = make_inputs(rg[0], rg[1]);
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const auto& h = in.h[i % kInputs];
+    benchmark::DoNotOptimize(mvn::bvnd(h[0], h[1], in.r[i % kInputs][0]));
+    ++i;
+  }
+}
+BENCHMARK(BM_bvnd)->DenseRange(0, 3)->ArgName("rule");
+
+// The trivariate integration with the bivariate rule recomputed at every node
+// (plain) against the rule prepared once for the conditional correlation.
+void BM_trivariate_integration(benchmark::State& state) {
+  const bool prepared = state.range(0) == 1;
+  const Inputs in = make_inputs(0.2, 0.8);
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const auto& h = in.h[i % kInputs];
+    const double rp = in.r[i % kInputs][2];
+    const mvn::Bvn given(rp);
+    double v;
+    if (prepared) {
+      v = mvn::adoned(
+          [&](double t) { return std::exp(-t * t / 2) * given(0.3 * t - h[1], 0.4 * t - h[2]); },
+          -7.5, -std::fabs(h[0]), 1e-7);
+    } else {
+      v = mvn::adoned(
+          [&](double t) {
+            return std::exp(-t * t / 2) * mvn::bvnd(0.3 * t - h[1], 0.4 * t - h[2], rp);
+          },
+          -7.5, -std::fabs(h[0]), 1e-7);
+    }
+    benchmark::DoNotOptimize(v);
+    ++i;
+  }
+}
+BENCHMARK(BM_trivariate_integration)->Arg(0)->Arg(1)->ArgName("prepared");
+
+void BM_tvnd(benchmark::State& state) {
+  const Inputs in = make_inputs(0.2, 0.8);
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(mvn::tvnd(in.h[i % kInputs].data(), in.r[i % kInputs].data(), 1e-7));
+    ++i;
+  }
+}
+BENCHMARK(BM_tvnd);
+
+void BM_qvnd(benchmark::State& state) {
+  const Inputs in = make_inputs(0.2, 0.8);
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(mvn::qvnd(in.h[i % kInputs].data(), in.r[i % kInputs].data(), 1e-7));
+    ++i;
+  }
+}
+BENCHMARK(BM_qvnd)->Unit(benchmark::kMicrosecond);
+
+void BM_g01hb(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const Inputs in = make_inputs(0.2, 0.8);
+  std::vector<std::array<double, 36>> corr(kInputs);
+  for (int k = 0; k < kInputs; ++k) {
+    int m = 0;
+    for (int i = 0; i < 6; ++i)
+      corr[k][i + 6 * i] = 1;
+    for (int i = 0; i < 4; ++i)
+      for (int j = 0; j < i; ++j)
+        corr[k][i + 6 * j] = corr[k][j + 6 * i] = in.r[k][m++];
+  }
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(mvn::g01hb(n, in.h[i % kInputs].data(), corr[i % kInputs].data()));
+    ++i;
+  }
+}
+BENCHMARK(BM_g01hb)->DenseRange(1, 4)->ArgName("ndim")->Unit(benchmark::kMicrosecond);
+
+// One complete sample of a four-stage, five-group, ten-predictor problem: all
+// cutoffs solved and the results evaluated.
+void BM_sample(benchmark::State& state) {
+  selquant::Model m;
+  auto& a = m.wdca;
+  a.nstage = 4;
+  a.npred = 10;
+  a.ngroup = 5;
+  a.ncrit = 1;
+  a.cw(1) = 1;
+  a.rcc(1, 1) = 1;
+  a.vcrit = 1;
+  a.rr = {{0.7, 0.5, 0.3, 0.15}};
+  for (int i = 1; i <= 10; ++i) {
+    for (int j = 1; j <= 10; ++j)
+      m.wdcd.rpp(i, j) = i == j ? 1 : 0.3;
+    m.wdcd.val(1, i) = 0.1 + 0.02 * i;
+  }
+  for (int g = 1; g <= 5; ++g) {
+    a.prop(g) = 0.1 * g;
+    a.dcrit(g) = g == 5 ? 0 : -0.1 * g;
+    for (int j = 1; j <= 10; ++j)
+      m.wdcd.dp(g, j) = g == 5 ? 0 : -0.05 * g * (1 + j % 3);
+  }
+  for (int s = 1; s <= 4; ++s)
+    for (int j = 1; j <= 10; ++j)
+      m.wdcc.b(s, j) = j <= 3 * s ? 1 : 0;
+  for (auto _ : state) {
+    for (int s = 1; s <= 4; ++s) {
+      a.istage = s;
+      double b = -8;
+      double c = 8;
+      int iflag = 0;
+      numeric::dfzero([&m](double x) { return selquant::eh(m, x); }, b, c, 0.0, 1e-6, 1e-7, iflag);
+      m.wdcb.cut(s) = b;
+    }
+    selquant::ef(m, m.wdcb.cut);
+    benchmark::DoNotOptimize(m.wdcf.qall(4));
+  }
+}
+BENCHMARK(BM_sample)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
