@@ -112,33 +112,25 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
       in.end();
     }
   };
-  for (int i = 1; i <= a.ncrit; ++i) {
-    a.rcc(i, i) = 1.0;
-    p.rc1(i, i) = 1.0f;
-    p.rc2(i, i) = 1.0f;
-  }
-  read_triangle(p.rc1, a.ncrit);
-  if (exact) {
-    p.rc2 = p.rc1;
-  } else {
-    read_triangle(p.rc2, a.ncrit);
-  }
-  mirror(p.rc1, a.ncrit);
-  mirror(p.rc2, a.ncrit);
-
-  for (int i = 1; i <= a.npred; ++i) {
-    d.rpp(i, i) = 1.0;
-    p.rp1(i, i) = 1.0f;
-    p.rp2(i, i) = 1.0f;
-  }
-  read_triangle(p.rp1, a.npred);
-  if (exact) {
-    p.rp2 = p.rp1;
-  } else {
-    read_triangle(p.rp2, a.npred);
-  }
-  mirror(p.rp1, a.npred);
-  mirror(p.rp2, a.npred);
+  // Both rows of a correlation matrix with unit diagonals (also in the sample
+  // matrix), the second row a copy of the first in exact mode; mirrored.
+  auto read_correlations = [&](auto& sample, auto& first, auto& second, int n) {
+    for (int i = 1; i <= n; ++i) {
+      sample(i, i) = 1.0;
+      first(i, i) = 1.0f;
+      second(i, i) = 1.0f;
+    }
+    read_triangle(first, n);
+    if (exact) {
+      second = first;
+    } else {
+      read_triangle(second, n);
+    }
+    mirror(first, n);
+    mirror(second, n);
+  };
+  read_correlations(a.rcc, p.rc1, p.rc2, a.ncrit);
+  read_correlations(d.rpp, p.rp1, p.rp2, a.npred);
 
   // Records 11 and 12: validities, one row per criterion dimension.
   auto read_validities = [&](Mat<float, kMaxCrit, kMaxPred>& val) {

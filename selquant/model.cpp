@@ -27,6 +27,16 @@ Vec<double, kMaxGroups> group_weights(const Wdca& a) {
   return wgt;
 }
 
+// The composite model of stages 1..nk, as corpas builds it.
+struct Composites {
+  Corr6 rs;
+  Corr6 rx;
+  Mat<double, kMaxStages, kMaxPred> rpc;
+  Vec<double, kMaxStages> vs;
+  Mat<double, kMaxGroups, kMaxStages> dm;
+  Composites(Model& m, int nk) { corpas(m, nk, rs, rx, rpc, vs, dm); }
+};
+
 }  // namespace
 
 void corpas(Model& m, int nk, Corr6& rs, Corr6& rx, Mat<double, kMaxStages, kMaxPred>& rpc,
@@ -176,12 +186,9 @@ double inte2(const Wdca& a, int ndim, const double* lim, const Corr6& corr) {
 double eh(Model& m, double x) {
   const Wdca& a = m.wdca;
   const int k = a.istage;
-  Corr6 rs;
-  Corr6 rx;
-  Mat<double, kMaxStages, kMaxPred> rpc;
-  Vec<double, kMaxStages> vs;
-  Mat<double, kMaxGroups, kMaxStages> dm;
-  corpas(m, k, rs, rx, rpc, vs, dm);
+  const Composites c(m, k);
+  const Corr6& rs = c.rs;
+  const auto& dm = c.dm;
   const Vec<double, kMaxGroups> wgt = group_weights(a);
   double achieved = 0;
   for (int g = 1; g <= a.ngroup; ++g) {
@@ -197,12 +204,10 @@ double eh(Model& m, double x) {
 void ef(Model& m, const Vec<double, kMaxStages>& cutoffs) {
   const Wdca& a = m.wdca;
   const int ng = a.ngroup;
-  Corr6 rs;
-  Corr6 rx;
-  Mat<double, kMaxStages, kMaxPred> rpc;
-  Vec<double, kMaxStages> vs;
-  Mat<double, kMaxGroups, kMaxStages> dm;
-  corpas(m, a.nstage, rs, rx, rpc, vs, dm);
+  const Composites c(m, a.nstage);
+  const Corr6& rs = c.rs;
+  const Corr6& rx = c.rx;
+  const auto& rpc = c.rpc;
 
   const Vec<double, kMaxGroups> wgt = group_weights(a);
   double mbar = 0;

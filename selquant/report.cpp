@@ -148,6 +148,16 @@ void write_rows(textio::Writer& w, int smode, const Layout& layout, const M& fir
     write_row(w, layout, i, second, i, cols);
 }
 
+// One echo section of an uncertain matrix: heading, mode text, the rows.
+template <class M>
+void write_section(textio::Writer& w, int smode, const Layout& head, const Layout& row,
+                   const M& first, const M& second, int rows, int cols) {
+  w.write(kBlank);
+  w.write(head);
+  mode_text(w, smode, kMatricesRectangular, kMatricesNormal);
+  write_rows(w, smode, row, first, second, rows, cols);
+}
+
 }  // namespace
 
 void write_start_line(textio::Writer& w, const numeric::DateTime& t) {
@@ -191,30 +201,11 @@ void write_echo(textio::Writer& w, const Problem& p, const Model& m) {
     w.end();
   }
 
-  w.write(kBlank);
-  w.write(kCriterionCorrHead);
-  mode_text(w, smode, kMatricesRectangular, kMatricesNormal);
-  write_rows(w, smode, kCriterionCorrRow, p.rc1, p.rc2, a.ncrit, a.ncrit);
-
-  w.write(kBlank);
-  w.write(kPredictorCorrHead);
-  mode_text(w, smode, kMatricesRectangular, kMatricesNormal);
-  write_rows(w, smode, kPredictorCorrRow, p.rp1, p.rp2, a.npred, a.npred);
-
-  w.write(kBlank);
-  w.write(kValidityHead);
-  mode_text(w, smode, kMatricesRectangular, kMatricesNormal);
-  write_rows(w, smode, kValidityRow, p.val1, p.val2, a.ncrit, a.npred);
-
-  w.write(kBlank);
-  w.write(kPredictorEffectHead);
-  mode_text(w, smode, kMatricesRectangular, kMatricesNormal);
-  write_rows(w, smode, kGroupRow, p.dp1, p.dp2, a.ngroup, a.npred);
-
-  w.write(kBlank);
-  w.write(kCriterionEffectHead);
-  mode_text(w, smode, kMatricesRectangular, kMatricesNormal);
-  write_rows(w, smode, kGroupRow, p.dc1, p.dc2, a.ngroup, a.ncrit);
+  write_section(w, smode, kCriterionCorrHead, kCriterionCorrRow, p.rc1, p.rc2, a.ncrit, a.ncrit);
+  write_section(w, smode, kPredictorCorrHead, kPredictorCorrRow, p.rp1, p.rp2, a.npred, a.npred);
+  write_section(w, smode, kValidityHead, kValidityRow, p.val1, p.val2, a.ncrit, a.npred);
+  write_section(w, smode, kPredictorEffectHead, kGroupRow, p.dp1, p.dp2, a.ngroup, a.npred);
+  write_section(w, smode, kCriterionEffectHead, kGroupRow, p.dc1, p.dc2, a.ngroup, a.ncrit);
 
   w.write(kBlank);
   w.write(kWeightsHead);
