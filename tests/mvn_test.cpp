@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
@@ -158,6 +159,36 @@ TEST(MvnTest, QvndCases) {
   EXPECT_LT(oriented, 0.0);
   EXPECT_GT(oriented, -3.2e-14);
   EXPECT_NEAR(oriented, -2.3e-14, 0.3e-14);
+}
+
+TEST(MvnTest, QvndPermutationChangesOnlyWithinTolerance) {
+  // A different coordinate becomes the variable of the outer integration.
+  for (std::size_t c = 0; c < 10; ++c) {
+    const QvnCase& q = kQvnCases[c];
+    const double full[4][4] = {{1, q.r[0], q.r[1], q.r[3]},
+                               {q.r[0], 1, q.r[2], q.r[4]},
+                               {q.r[1], q.r[2], 1, q.r[5]},
+                               {q.r[3], q.r[4], q.r[5], 1}};
+    for (const auto& order : {std::array<int, 4>{3, 2, 1, 0}, std::array<int, 4>{2, 0, 3, 1}}) {
+      double h[4];
+      double r[6];
+      int m = 0;
+      for (int i = 0; i < 4; ++i) {
+        h[i] = q.h[order[static_cast<std::size_t>(i)]];
+        for (int j = 0; j < i; ++j)
+          r[m++] = full[order[static_cast<std::size_t>(i)]][order[static_cast<std::size_t>(j)]];
+      }
+      EXPECT_NEAR(qvnd(h, r, 1e-7), q.p, 1e-7);
+    }
+  }
+}
+
+TEST(MvnTest, NearlyPerfectCorrelationStaysAccurate) {
+  // r21 = 0.99: reference computed with a smooth coordinate outermost
+  // (tools/mvn_reference.py, qvn_reordered with the order 4, 3, 1, 2).
+  const double h[4] = {0.3, 0.5, -0.2, 0.1};
+  const double r[6] = {0.99, 0.4, 0.4, 0.3, 0.3, 0.2};
+  EXPECT_NEAR(qvnd(h, r, 1e-7), 0.20982277144894076, 1e-9);
 }
 
 TEST(MvnTest, TvndAndQvndAccuracyTables) {
