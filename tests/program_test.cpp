@@ -282,14 +282,17 @@ TEST(ProgramTest, ShortDeckEndsAbnormally) {
   EXPECT_EQ(lines(r.out).size(), 1u);
 }
 
+// A long run: the four-stage deck with 100000 samples.
+std::string long_deck(const std::string& name) {
+  const std::string path = testing::TempDir() + "/" + name;
+  std::string deck = slurp(kData + "/e2e/four_stage_five_group_3.deck");
+  deck.replace(0, deck.find('\n'), "2 100000 3 4 10 5 0.1 0.15 0.15 0.2 0.4");
+  std::ofstream(path) << deck;
+  return path;
+}
+
 TEST(ProgramTest, InterruptKeepsTheLinesWritten) {
-  // A long run: the four-stage deck with many samples.
-  const std::string path = testing::TempDir() + "/long.deck";
-  {
-    std::string deck = slurp(kData + "/e2e/four_stage_five_group_3.deck");
-    deck.replace(0, deck.find('\n'), "2 100000 3 4 10 5 0.1 0.15 0.15 0.2 0.4");
-    std::ofstream(path) << deck;
-  }
+  const std::string path = long_deck("long.deck");
   for (auto [sig, text] : {std::pair{SIGINT, "Interrupt\n"}, std::pair{SIGTERM, "Killed\n"}}) {
     Process p(path);
     ASSERT_TRUE(p.read_until("Monte Carlo sample number      2\n"));
@@ -301,6 +304,20 @@ TEST(ProgramTest, InterruptKeepsTheLinesWritten) {
     EXPECT_EQ(r.out.back(), '\n');
     EXPECT_NE(r.out.find("COMPUTATION RESULTS OVERVIEW\n"), std::string::npos);
     EXPECT_EQ(r.out.find("CPU TIME"), std::string::npos);
+  }
+}
+
+TEST(ProgramTest, FloatingPointAndAbortSignalsAbort) {
+  const std::string path = long_deck("long2.deck");
+  for (auto [sig, text] :
+       {std::pair{SIGFPE, "Floating Exception\n"}, std::pair{SIGABRT, "IOT Trap\n"}}) {
+    Process p(path);
+    ASSERT_TRUE(p.read_until("Monte Carlo sample number      1\n"));
+    p.signal(sig);
+    const Outcome r = p.finish();
+    ASSERT_TRUE(WIFSIGNALED(r.status));
+    EXPECT_EQ(WTERMSIG(r.status), SIGABRT);
+    EXPECT_EQ(r.err, text);
   }
 }
 
