@@ -1,5 +1,6 @@
 #include "textio/listin.hpp"
 
+#include <cerrno>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <cstring>
 #include <string>
 
 namespace textio {
@@ -149,8 +151,9 @@ bool ListReader::element(Item kind) {
   if (!(c == ',' && lcount_ <= 1)) ungetc(c);
   if (lquit_) return false;
   if (in_.bad()) {
+    const int error = errno;
     in_.clear();
-    fail("list in", "read error");
+    fail("list in", error != 0 ? std::strerror(error) : "read error");
   }
   return true;
 }
