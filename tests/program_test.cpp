@@ -282,6 +282,16 @@ TEST(ProgramTest, ShortDeckEndsAbnormally) {
   EXPECT_EQ(lines(r.out).size(), 1u);
 }
 
+TEST(ProgramTest, ReadErrorEndsAbnormally) {
+  // A directory on standard input: reading it fails with the system's text.
+  const Outcome r = run("/");
+  ASSERT_TRUE(WIFSIGNALED(r.status));
+  EXPECT_EQ(WTERMSIG(r.status), SIGABRT);
+  EXPECT_EQ(r.err,
+            "list in: Is a directory\napparent state: unit 5 (unnamed)\nlast format: list io\n"
+            "lately reading sequential formatted external IO\n");
+}
+
 // A long run: the four-stage deck with 100000 samples.
 std::string long_deck(const std::string& name) {
   const std::string path = testing::TempDir() + "/" + name;

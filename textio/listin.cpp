@@ -7,8 +7,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <cstring>
+#include <ios>
+#include <iostream>
 #include <string>
 
 namespace textio {
@@ -64,7 +65,15 @@ int ListReader::getc() {
   }
   if (eof_) return kEnd;
   std::streambuf* sb = in_.rdbuf();
-  int c = sb->sbumpc();
+  int c;
+  errno = 0;
+  try {
+    c = sb->sbumpc();
+  } catch (const std::ios_base::failure&) {
+    // The stream buffer reports a failed read by throwing.
+    const int error = errno;
+    fail("list in", error != 0 ? std::strerror(error) : "read error");
+  }
   if (c == std::char_traits<char>::eof()) {
     leof_ = true;
     eof_ = true;
@@ -150,11 +159,6 @@ bool ListReader::element(Item kind) {
   } while (is_blank(c));
   if (!(c == ',' && lcount_ <= 1)) ungetc(c);
   if (lquit_) return false;
-  if (in_.bad()) {
-    const int error = errno;
-    in_.clear();
-    fail("list in", error != 0 ? std::strerror(error) : "read error");
-  }
   return true;
 }
 
