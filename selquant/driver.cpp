@@ -44,6 +44,12 @@ class Sampler {
   RandomSources& rs_;
 };
 
+// The report could not be written: say so instead of ending as a success.
+int report_lost() {
+  std::fprintf(stderr, "selquant: the report could not be written\n");
+  return 3;
+}
+
 }  // namespace
 
 int clock_seed(std::int64_t t) {
@@ -171,10 +177,11 @@ int run(std::istream& in, std::ostream& out) {
     ef(m, m.wdcb.cut);
     write_pass_report(w, p.smode, k, m);
     save_pass(*saved, m);
+    if (!out) return report_lost();
   }
   write_summary(w, p.smode, m, *saved);
   write_cpu_time(w, numeric::second() - tstart);
-  return 0;
+  return out ? 0 : report_lost();
 }
 
 }  // namespace selquant

@@ -292,6 +292,27 @@ TEST(ProgramTest, ReadErrorEndsAbnormally) {
             "lately reading sequential formatted external IO\n");
 }
 
+TEST(ProgramTest, ReportThatCannotBeWrittenIsAFailure) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open((kData + "/reference/w25b_two_stage.deck").c_str(), O_RDONLY);
+    const int full = open("/dev/full", O_WRONLY);
+    const int null = open("/dev/null", O_WRONLY);
+    if (in < 0 || full < 0 || null < 0) _exit(127);
+    dup2(in, 0);
+    dup2(full, 1);
+    dup2(null, 2);
+    char* argv[] = {const_cast<char*>(SELQUANT_BINARY), nullptr};
+    char* env[] = {nullptr};
+    execve(SELQUANT_BINARY, argv, env);
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+}
+
 // A long run: the four-stage deck with 100000 samples.
 std::string long_deck(const std::string& name) {
   const std::string path = testing::TempDir() + "/" + name;
