@@ -156,14 +156,20 @@ double inte2(const Wdca& a, int ndim, const double* lim, const Corr6& corr) {
     }
     double p = 0;
     if (!impossible) {
+      // Conditional standard deviation of each remaining variable given Z_r.
+      std::array<double, 6> sd{};
       for (int i = 1; i <= m; ++i) {
         const int t = T[static_cast<std::size_t>(i - 1)];
-        const double st = std::sqrt(1 - corr(t, r) * corr(t, r));
+        sd[static_cast<std::size_t>(i - 1)] = std::sqrt(1 - corr(t, r) * corr(t, r));
+      }
+      for (int i = 1; i <= m; ++i) {
+        const int t = T[static_cast<std::size_t>(i - 1)];
+        const double st = sd[static_cast<std::size_t>(i - 1)];
         limc(i) = (L(t) - corr(t, r) * L(r)) / st;
         for (int i2 = 1; i2 <= m; ++i2) {
           const int u = T[static_cast<std::size_t>(i2 - 1)];
-          const double su = std::sqrt(1 - corr(u, r) * corr(u, r));
-          corrc(i, i2) = (corr(t, u) - corr(t, r) * corr(u, r)) / (st * su);
+          corrc(i, i2) =
+              (corr(t, u) - corr(t, r) * corr(u, r)) / (st * sd[static_cast<std::size_t>(i2 - 1)]);
         }
       }
       p = 1;

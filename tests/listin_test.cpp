@@ -27,6 +27,25 @@ std::vector<T> read_one(const std::string& text, int n, T init = T{}) {
   return v;
 }
 
+// Two read statements: two values, then one from the next line.
+struct TwoStatements {
+  double a[2] = {9, 9};
+  double b = 9;
+};
+
+TwoStatements read_two_statements(const std::string& text) {
+  std::istringstream in(text);
+  ListReader r(in);
+  TwoStatements s;
+  r.begin();
+  r.read(s.a, 2);
+  r.end();
+  r.begin();
+  r.read(&s.b, 1);
+  r.end();
+  return s;
+}
+
 TEST(ListinTest, SeparatorsAndLines) {
   EXPECT_EQ(read_one<double>("1 2,3\n", 3), (std::vector<double>{1, 2, 3}));
   EXPECT_EQ(read_one<double>("1\n\n  2\t\n3 4\n", 3), (std::vector<double>{1, 2, 3}));
@@ -78,18 +97,9 @@ TEST(ListinTest, SlashEndsTheStatement) {
 }
 
 TEST(ListinTest, RestOfLineIsIgnoredAndStatementsStartOnNewLines) {
-  std::istringstream in("1 2 remark here\n3 x\n");
-  ListReader r(in);
-  double a[2];
-  double b;
-  r.begin();
-  r.read(a, 2);
-  r.end();
-  r.begin();
-  r.read(&b, 1);
-  r.end();
-  EXPECT_EQ(a[1], 2.0);
-  EXPECT_EQ(b, 3.0);
+  const TwoStatements s = read_two_statements("1 2 remark here\n3 x\n");
+  EXPECT_EQ(s.a[1], 2.0);
+  EXPECT_EQ(s.b, 3.0);
 }
 
 TEST(ListinTest, NumberForms) {
@@ -130,17 +140,7 @@ TEST(ListinTest, LineEnds) {
   EXPECT_EQ(read_one<double>("1 2", 2), (std::vector<double>{1, 2}));
   EXPECT_EQ(read_one<double>("3*1.5", 3), (std::vector<double>(3, 1.5)));
   // A carriage return before a line feed belongs to the line end.
-  std::istringstream in("1 2\r\n3\r\n");
-  ListReader r(in);
-  double a[2];
-  double b;
-  r.begin();
-  r.read(a, 2);
-  r.end();
-  r.begin();
-  r.read(&b, 1);
-  r.end();
-  EXPECT_EQ(b, 3.0);
+  EXPECT_EQ(read_two_statements("1 2\r\n3\r\n").b, 3.0);
 }
 
 void read_text(const std::string& text, int n, bool integer = false, int statements = 1) {

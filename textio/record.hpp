@@ -14,7 +14,6 @@
 #include <array>
 #include <cstdint>
 #include <ostream>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,7 +39,6 @@ class Layout {
   const std::vector<Op>& ops() const { return ops_; }
   int reversion() const { return revloc_; }
   bool has_data() const { return has_data_; }
-  const std::string& text() const { return text_; }
 
   static constexpr int kMaxOps = 300;
 
@@ -67,11 +65,6 @@ class Writer {
   void put(int v);
   void put(double v);
   void put(float v) { put(static_cast<double>(v)); }
-  template <class T>
-  void put(std::span<const T> values) {
-    for (const T& v : values)
-      put(v);
-  }
   void end();  // finish the layout and write the last record
 
   template <class... Items>
