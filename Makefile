@@ -5,7 +5,7 @@ BUILD ?= build
 DECK ?= examples/two_stage_rectangular.deck
 JOBS ?= $(shell nproc)
 
-.PHONY: all build run test bench sanitize format clean
+.PHONY: all build run test bench sanitize tsan format clean
 
 all: build
 
@@ -27,8 +27,14 @@ sanitize:
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
+# The end-to-end runs with several threads under the thread sanitizer.
+tsan:
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSELQUANT_TSAN=ON -DSELQUANT_BENCH=OFF >/dev/null
+	cmake --build build-tsan -j $(JOBS) --target selquant program_test
+	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R 'ThreadCount|Interrupt'
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf $(BUILD) build-asan
+	rm -rf $(BUILD) build-asan build-tsan

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
+#include "app/options.hpp"
 #include "selquant/driver.hpp"
 
 namespace {
@@ -52,8 +54,14 @@ void install_handlers() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  app::Options options;
+  const std::string usage = app::parse_options(argc, argv, options);
+  if (!usage.empty()) {
+    std::fprintf(stderr, "selquant: %s\n", usage.c_str());
+    return 2;
+  }
   install_handlers();
   std::ios::sync_with_stdio(false);
-  return selquant::run(std::cin, std::cout);
+  return selquant::run(std::cin, std::cout, options.run);
 }

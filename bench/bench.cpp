@@ -4,11 +4,15 @@
 
 #include <array>
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <vector>
 
 #include "mvn/mvn.hpp"
 #include "numeric/dfzero.hpp"
+#include "selquant/driver.hpp"
 #include "selquant/model.hpp"
 
 namespace {
@@ -171,6 +175,27 @@ void BM_sample(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_sample)->Unit(benchmark::kMillisecond);
+
+// A whole run of the bundled largest-shape deck (4 stages, 5 groups, 10
+// predictors and 3 criteria) with 100 rectangular samples, report included,
+// with the passes computed on 1 or more threads; wall time.
+void BM_run(benchmark::State& state) {
+  std::ifstream file(SELQUANT_EXAMPLES "/four_stage_five_group.deck");
+  std::stringstream deck;
+  deck << "2 100";
+  file.ignore(4);  // "2 20": mode and sample count
+  deck << file.rdbuf();
+  setenv("SOURCE_DATE_EPOCH", "1772874303", 1);  // the same draws every time
+  selquant::RunOptions options;
+  options.threads = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    std::istringstream in(deck.str());
+    std::ostringstream out;
+    if (selquant::run(in, out, options) != 0) state.SkipWithError("the run failed");
+    benchmark::DoNotOptimize(out.str().size());
+  }
+}
+BENCHMARK(BM_run)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

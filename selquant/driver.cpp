@@ -1,13 +1,18 @@
 #include "selquant/driver.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "numeric/clock.hpp"
 #include "numeric/dfzero.hpp"
 #include "selquant/model.hpp"
 #include "selquant/report.hpp"
+#include "selquant/schedule.hpp"
 
 namespace selquant {
 namespace {
@@ -45,6 +50,13 @@ class Sampler {
 };
 
 // The report could not be written: say so instead of ending as a success.
+// One pass in flight: its own model and the text of its records.
+struct Pass {
+  Model model;
+  std::ostringstream text;
+  bool skipped = false;  // not a valid model: not computed, not counted
+};
+
 int report_lost() {
   std::fprintf(stderr, "selquant: the report could not be written\n");
   return 3;
@@ -139,7 +151,7 @@ void solve_cutoffs(Model& m, textio::Writer& w) {
   }
 }
 
-int run(std::istream& in, std::ostream& out) {
+int run(std::istream& in, std::ostream& out, const RunOptions& options) {
   const float tstart = numeric::second();
   textio::Writer w(out, true);
   write_start_line(w, numeric::date_and_time());
@@ -150,36 +162,87 @@ int run(std::istream& in, std::ostream& out) {
   auto problem = std::make_unique<Problem>();
   auto model = std::make_unique<Model>();
   Problem& p = *problem;
-  Model& m = *model;
+  const Model& deck = *model;
   textio::ListReader reader(in);
-  const std::string bad = read_deck(reader, p, m);
+  const std::string bad = read_deck(reader, p, *model);
   if (!bad.empty()) {
     out.flush();
     std::fprintf(stderr, "selquant: %s\n", bad.c_str());
     return 2;
   }
 
-  auto saved = std::make_unique<Saved>();
-  for (int k = 1; k <= p.nsamp; ++k) {
-    draw_sample(p, m, rs, w, k);
+  // The draws stay in pass order on this thread; the passes are computed on
+  // worker threads and written in pass order. In exact mode every pass draws
+  // the same values: the pass is computed once and its records written again.
+  const bool exact = p.smode == kExact;
+  Schedule schedule;
+  schedule.passes = p.nsamp;
+  schedule.threads = exact ? 1 : std::max(1, options.threads);
+  schedule.window = 4 * schedule.threads;
+  std::vector<Pass> passes(static_cast<std::size_t>(schedule.window));
+  auto slot_of = [&passes](int slot) -> Pass& { return passes[static_cast<std::size_t>(slot)]; };
+  // Exact mode: the computed part of pass 1 (its records and its results).
+  struct Computed {
+    bool ready = false;
+    std::string text;
+    Model model;
+  };
+  auto first = std::make_unique<Computed>();
+
+  auto prepare = [&](int k, int slot) {
+    Pass& ps = slot_of(slot);
+    ps.model = deck;
+    ps.text.str("");
+    ps.skipped = false;
+    textio::Writer pw(ps.text);
+    draw_sample(p, ps.model, rs, pw, k);
     if (k == 1) {
-      write_banner(w);
-      write_echo(w, p, m);
-    } else if (p.smode == kExact) {
-      write_exact_line(w);
+      write_banner(pw);
+      write_echo(pw, p, ps.model);
+    } else if (exact) {
+      write_exact_line(pw);
     }
-    if (!sample_is_valid(m)) {
-      write_skipped(w, k);
+  };
+  auto compute = [&](int k, int slot) {
+    Pass& ps = slot_of(slot);
+    if (first->ready) {
+      ps.text << first->text;
+      ps.model = first->model;
+      return;
+    }
+    textio::Writer pw(ps.text);
+    if (!sample_is_valid(ps.model)) {
+      write_skipped(pw, k);
+      ps.skipped = true;
+      return;
+    }
+    const auto from = ps.text.view().size();
+    solve_cutoffs(ps.model, pw);
+    ef(ps.model, ps.model.wdcb.cut);
+    write_pass_report(pw, p.smode, k, ps.model);
+    if (exact) {
+      first->text = ps.text.view().substr(from);
+      first->model = ps.model;
+      first->ready = true;
+    }
+  };
+  auto saved = std::make_unique<Saved>();
+  auto finish = [&](int, int slot) {
+    Pass& ps = slot_of(slot);
+    with_signals_held([&] {
+      const std::string_view text = ps.text.view();
+      out.write(text.data(), static_cast<std::streamsize>(text.size()));
+      out.flush();
+    });
+    if (ps.skipped) {
       ++saved->not_counted;
-      continue;
+    } else {
+      save_pass(*saved, ps.model);
     }
-    solve_cutoffs(m, w);
-    ef(m, m.wdcb.cut);
-    write_pass_report(w, p.smode, k, m);
-    save_pass(*saved, m);
-    if (!out) return report_lost();
-  }
-  write_summary(w, p.smode, m, *saved);
+    return static_cast<bool>(out);
+  };
+  if (!run_in_order(schedule, prepare, compute, finish)) return report_lost();
+  write_summary(w, p.smode, *model, *saved);
   write_cpu_time(w, numeric::second() - tstart);
   return out ? 0 : report_lost();
 }

@@ -32,7 +32,12 @@ void draw_sample(const Problem& p, Model& m, RandomSources& rs, textio::Writer& 
 // stage whose root finding fails.
 void solve_cutoffs(Model& m, textio::Writer& w);
 
+// How a run is carried out; the report does not depend on it.
+struct RunOptions {
+  int threads = 1;  // threads computing the passes
+};
+
 // The whole program on a deck; returns the exit status.
-int run(std::istream& in, std::ostream& out);
+int run(std::istream& in, std::ostream& out, const RunOptions& options = {});
 
 }  // namespace selquant

@@ -35,7 +35,7 @@ struct Outcome {
 // Starts the program with the deck on standard input and the clock fixed.
 class Process {
  public:
-  explicit Process(const std::string& deck_path) {
+  explicit Process(const std::string& deck_path, const std::vector<std::string>& args = {}) {
     int out[2];
     int err[2];
     if (pipe(out) != 0 || pipe(err) != 0) std::abort();
@@ -51,8 +51,11 @@ class Process {
       char epoch[] = "SOURCE_DATE_EPOCH=1772874303";
       char tz[] = "TZ=UTC";
       char* env[] = {epoch, tz, nullptr};
-      char* argv[] = {const_cast<char*>(SELQUANT_BINARY), nullptr};
-      execve(SELQUANT_BINARY, argv, env);
+      std::vector<char*> argv{const_cast<char*>(SELQUANT_BINARY)};
+      for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execve(SELQUANT_BINARY, argv.data(), env);
       _exit(127);
     }
     close(out[1]);
@@ -90,8 +93,14 @@ class Process {
   Outcome run_;
 };
 
-Outcome run(const std::string& deck) {
-  return Process(deck).finish();
+Outcome run(const std::string& deck, const std::vector<std::string>& args = {}) {
+  return Process(deck, args).finish();
+}
+
+// The report without its CPU-seconds line.
+std::string without_cpu_time(const std::string& report) {
+  const std::size_t at = report.rfind("CPU TIME IN SECONDS");
+  return at == std::string::npos ? report : report.substr(0, at);
 }
 
 std::string slurp(const std::string& path) {
@@ -233,6 +242,56 @@ INSTANTIATE_TEST_SUITE_P(Decks, RecordedReport,
                                            "four_stage_five_group_3", "invalid_samples",
                                            "dfzero_error", "perfect_correlation"));
 
+// The report is the same, byte for byte, for every number of threads, more
+// threads than cores included.
+class ThreadCount : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ThreadCount, LeavesTheReportUnchanged) {
+  const std::string deck = kData + "/" + GetParam() + ".deck";
+  const Outcome one = run(deck, {"--threads", "1"});
+  ASSERT_TRUE(WIFEXITED(one.status));
+  EXPECT_EQ(WEXITSTATUS(one.status), 0);
+  EXPECT_NE(one.out.find("CPU TIME IN SECONDS"), std::string::npos);
+  for (const char* threads : {"2", "7"}) {
+    const Outcome many = run(deck, {"--threads", threads});
+    EXPECT_EQ(many.status, one.status) << threads << " threads";
+    EXPECT_EQ(many.err, one.err) << threads << " threads";
+    EXPECT_EQ(without_cpu_time(many.out), without_cpu_time(one.out)) << threads << " threads";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Decks, ThreadCount,
+                         ::testing::Values("e2e/rectangular_150", "e2e/normal_100",
+                                           "e2e/four_stage_five_group_3", "e2e/invalid_samples",
+                                           "e2e/dfzero_error", "e2e/perfect_correlation",
+                                           "reference/w22_composite",
+                                           "reference/w24b_one_group_rr1587",
+                                           "reference/w25b_two_stage"),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+TEST(ProgramTest, ThreadCountUsageErrors) {
+  const std::string deck = kData + "/reference/w25a_one_stage.deck";
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--threads", "0"},
+                                               {"--threads", "two"},
+                                               {"--threads=-3"},
+                                               {"--threads", "4x"},
+                                               {"--threads"}}) {
+    const Outcome r = run(deck, args);
+    ASSERT_TRUE(WIFEXITED(r.status)) << args[0];
+    EXPECT_EQ(WEXITSTATUS(r.status), 2) << args.back();
+    EXPECT_EQ(r.out, "") << args.back();
+    EXPECT_EQ(r.err.rfind("selquant: ", 0), 0u) << r.err;
+  }
+  EXPECT_EQ(run(deck, {"--threads", "0"}).err,
+            "selquant: --threads must be a whole number from 1 to 1024, not '0'\n");
+  EXPECT_EQ(run(deck, {"--threads"}).err, "selquant: option --threads needs a value\n");
+}
+
 TEST(ProgramTest, WorkedExamplesReportTheirValues) {
   // One-stage example: P = (0.137144, 0.462856), AI 0.296299, qgrp (0.268467,
   // 0.831002), qall 0.702421, predictor means (0.600310, 0.858176).
@@ -336,6 +395,28 @@ TEST(ProgramTest, InterruptKeepsTheLinesWritten) {
     EXPECT_NE(r.out.find("COMPUTATION RESULTS OVERVIEW\n"), std::string::npos);
     EXPECT_EQ(r.out.find("CPU TIME"), std::string::npos);
   }
+}
+
+TEST(ProgramTest, InterruptedThreadsKeepTheFirstLinesOfTheReport) {
+  // A deck long enough to be interrupted with many passes in flight.
+  const std::string path = testing::TempDir() + "/medium.deck";
+  std::string deck = slurp(kData + "/e2e/four_stage_five_group_3.deck");
+  deck.replace(0, deck.find('\n'), "2 120 3 4 10 5 0.1 0.15 0.15 0.2 0.4");
+  std::ofstream(path) << deck;
+  const Outcome whole = run(path, {"--threads", "2"});
+  ASSERT_TRUE(WIFEXITED(whole.status));
+  ASSERT_EQ(WEXITSTATUS(whole.status), 0);
+  Process p(path, {"--threads", "7"});
+  ASSERT_TRUE(p.read_until("Monte Carlo sample number     10\n"));
+  p.signal(SIGINT);
+  const Outcome r = p.finish();
+  ASSERT_TRUE(WIFEXITED(r.status));
+  EXPECT_EQ(WEXITSTATUS(r.status), 1);
+  EXPECT_EQ(r.err, "Interrupt\n");
+  ASSERT_FALSE(r.out.empty());
+  EXPECT_EQ(r.out.back(), '\n');
+  EXPECT_LT(r.out.size(), whole.out.size());
+  EXPECT_EQ(whole.out.compare(0, r.out.size(), r.out), 0) << "not the report's first lines";
 }
 
 TEST(ProgramTest, FloatingPointAndAbortSignalsAbort) {
