@@ -10,6 +10,7 @@
 #include <sstream>
 #include <vector>
 
+#include "mvn/batch.hpp"
 #include "mvn/mvn.hpp"
 #include "numeric/dfzero.hpp"
 #include "selquant/driver.hpp"
@@ -94,25 +95,76 @@ void BM_trivariate_integration(benchmark::State& state) {
 }
 BENCHMARK(BM_trivariate_integration)->Arg(0)->Arg(1)->ArgName("prepared");
 
+// The integrations node by node (vector:0) and a Kronrod step's nodes at a time
+// in the widest vector lanes (vector:1); the same bits either way.
+mvn::Simd path(const benchmark::State& state) {
+  return state.range(0) == 0 ? mvn::Simd::none : mvn::default_simd();
+}
+
 void BM_tvnd(benchmark::State& state) {
   const Inputs in = make_inputs(0.2, 0.8);
+  const mvn::Simd simd = path(state);
   std::size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(mvn::tvnd(in.h[i % kInputs].data(), in.r[i % kInputs].data(), 1e-7));
+    benchmark::DoNotOptimize(
+        mvn::tvnd(in.h[i % kInputs].data(), in.r[i % kInputs].data(), 1e-7, nullptr, simd));
     ++i;
   }
 }
-BENCHMARK(BM_tvnd);
+BENCHMARK(BM_tvnd)->Arg(0)->Arg(1)->ArgName("vector");
 
 void BM_qvnd(benchmark::State& state) {
   const Inputs in = make_inputs(0.2, 0.8);
+  const mvn::Simd simd = path(state);
   std::size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(mvn::qvnd(in.h[i % kInputs].data(), in.r[i % kInputs].data(), 1e-7));
+    benchmark::DoNotOptimize(
+        mvn::qvnd(in.h[i % kInputs].data(), in.r[i % kInputs].data(), 1e-7, nullptr, simd));
     ++i;
   }
 }
-BENCHMARK(BM_qvnd)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_qvnd)->Arg(0)->Arg(1)->ArgName("vector")->Unit(benchmark::kMicrosecond);
+
+// Arguments of the exponential as the bivariate rule has them.
+std::vector<double> exp_arguments(int n) {
+  std::vector<double> x(static_cast<std::size_t>(n));
+  std::mt19937 gen(5);
+  std::uniform_real_distribution<double> arg(-30, 0);
+  for (double& v : x)
+    v = arg(gen);
+  return x;
+}
+
+// The exponential over the arguments of one Kronrod step (23) and of a step's
+// bivariate rule (276).
+void BM_exp(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const std::vector<double> x = exp_arguments(n);
+  std::vector<double> y(x.size());
+  const auto& kernels = mvn::batch::kernels(mvn::default_simd());
+  for (auto _ : state) {
+    kernels.exp(x.data(), y.data(), n);
+    benchmark::DoNotOptimize(y.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_exp)->Arg(23)->Arg(276);
+
+// The C library's exp on the same arguments, for comparison.
+void BM_exp_libm(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const std::vector<double> x = exp_arguments(n);
+  std::vector<double> y(x.size());
+  for (auto _ : state) {
+    for (int i = 0; i < n; ++i)
+      y[static_cast<std::size_t>(i)] = std::exp(x[static_cast<std::size_t>(i)]);
+    benchmark::DoNotOptimize(y.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_exp_libm)->Arg(276);
 
 void BM_g01hb(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));

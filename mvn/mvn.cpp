@@ -4,20 +4,13 @@
 #include <array>
 #include <cassert>
 #include <cmath>
+#include <optional>
+
+#include "mvn/batch.hpp"
+#include "mvn/vexp.hpp"
 
 namespace mvn {
 namespace {
-
-// Rational approximation of the upper normal tail below 10/sqrt(2): numerator
-// (degree 6) and denominator (degree 7), lowest power first.
-constexpr std::array<double, 7> kTailNum = {
-    220.2068679123761, 221.2135961699311,  112.0792914978709,   33.912866078383,
-    6.37396220353165,  0.7003830644436881, 0.03526249659989109,
-};
-constexpr std::array<double, 8> kTailDen = {
-    440.4137358247522, 793.8265125199484, 637.3336333788311, 296.5642487796737,
-    86.78073220294608, 16.06417757920695, 1.755667163182642, 0.08838834764831845,
-};
 
 // Gauss-Legendre rules with 6, 12 and 20 points on [-1, 1], one per column of
 // ten: the negative nodes x (each used with both signs) and their weights w.
@@ -40,8 +33,6 @@ constexpr std::array<Rule, 3> w = {{
      0.1491729864726037, 0.1527533871307259},
 }};
 
-constexpr double kTwoPi = 6.283185307179586;
-constexpr double kFourPi = 12.566370614359172;
 // sqrt(2 pi) as the trivariate and quadrivariate reductions write it.
 constexpr double kRootTwoPi12 = 2.506628274631;
 // Integration start standing in for minus infinity.
@@ -60,13 +51,22 @@ constexpr int packed(int i, int j) {
   return i * (i - 1) / 2 + j;
 }
 
-double lower(int n, const double* h, const double* rho, double eps);
+// The conditional pair's rules of the trivariate integrations inside one
+// quadrivariate integration, prepared once for each of the three variables
+// that can become the outer one (the reflection leaves the rule unchanged).
+struct BvnCache {
+  std::array<std::optional<Bvn>, 3> rule;
+  std::array<std::optional<Bvn>, 3> reflection;  // of the pair left by the outer variable
+};
+
+double lower(int n, const double* h, const double* rho, double eps, Evaluations* ev, Simd simd,
+             BvnCache* cache);
 
 // Lower orthant probability when variables i > j are perfectly correlated:
 // variable i is dropped; with r = +1 variable j takes the stricter limit, with
 // r = -1 it is confined to (-h_i, h_j).
 double lower_degenerate(int n, const double* h, const double* rho, double eps, int i, int j,
-                        bool positive) {
+                        bool positive, Evaluations* ev, Simd simd) {
   std::array<double, 4> hr{};
   std::array<double, 6> rr{};
   std::array<int, 4> keep{};
@@ -85,26 +85,59 @@ double lower_degenerate(int n, const double* h, const double* rho, double eps, i
   }
   if (positive) {
     hr[static_cast<std::size_t>(jr)] = std::min(h[j], h[i]);
-    return lower(m, hr.data(), rr.data(), eps);
+    return lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr);
   }
   if (h[j] <= -h[i]) return 0.0;
-  const double upper_part = lower(m, hr.data(), rr.data(), eps);
+  const double upper_part = lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr);
   hr[static_cast<std::size_t>(jr)] = -h[i];
-  return upper_part - lower(m, hr.data(), rr.data(), eps);
+  return upper_part - lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr);
 }
+
+// The trivariate integrand exp(-t^2/2) P(X2 < h2, X3 < h3 | X1 = t), up to the
+// constant, one node or a Kronrod step's nodes at a time.
+struct Trvfnd {
+  const Bvn& given_t;  // the conditional pair's rule
+  double rs2, hs2, rs3, hs3;
+  Simd simd;
+  Evaluations* ev;
+
+  double operator()(double t) const {
+    if (ev) ++ev->trivariate;
+    return exp1(-t * t / 2) * given_t(t * rs2 - hs2, t * rs3 - hs3);
+  }
+  bool batch(const double* t, double* y) const {
+    if (simd == Simd::none) return false;
+    if (ev) ev->trivariate += kKronrodNodes;
+    std::array<double, kKronrodNodes> g, a, b, p;
+    for (int i = 0; i < kKronrodNodes; ++i) {
+      g[static_cast<std::size_t>(i)] = -t[i] * t[i] / 2;
+      a[static_cast<std::size_t>(i)] = t[i] * rs2 - hs2;
+      b[static_cast<std::size_t>(i)] = t[i] * rs3 - hs3;
+    }
+    batch::kernels(simd).exp(g.data(), g.data(), kKronrodNodes);
+    given_t(a.data(), b.data(), p.data(), kKronrodNodes, simd);
+    for (int i = 0; i < kKronrodNodes; ++i)
+      y[i] = g[static_cast<std::size_t>(i)] * p[static_cast<std::size_t>(i)];
+    return true;
+  }
+};
 
 // Trivariate reduction: the coordinate with the largest |limit| is moved to the
 // front and reflected to be non-positive, then P(X2, X3 | X1 = t) is integrated
 // over t in [-7.5, h1].
-double tvnd_core(const double h[3], const double r[3], double eps) {
+double tvnd_core(const double h[3], const double r[3], double eps, Evaluations* ev, Simd simd,
+                 BvnCache* cache) {
   double h1 = h[0], h2 = h[1], h3 = h[2];
   double r21 = r[0], r31 = r[1], r32 = r[2];
+  int outer = 0;
   if (std::max(std::fabs(h1), std::fabs(h3)) <= std::fabs(h2)) {
     std::swap(h1, h2);
     std::swap(r31, r32);
+    outer = 1;
   } else if (std::max(std::fabs(h1), std::fabs(h2)) <= std::fabs(h3)) {
     std::swap(h1, h3);
     std::swap(r21, r32);
+    outer = 2;
   }
   bool reflected = false;
   if (h1 > 0) {
@@ -125,58 +158,89 @@ double tvnd_core(const double h[3], const double r[3], double eps) {
     const double hs3 = h3 / sq31;
     const double rs2 = r21 / sq21;
     const double rs3 = r31 / sq31;
-    double rp23 = (r32 - r21 * r31) / (sq21 * sq31);
-    if (unit(rp23)) rp23 = std::copysign(1.0, rp23);
-    const Bvn given_t(rp23);  // the conditional pair's rule, prepared once
-    auto trvfnd = [&](double t) {
-      return std::exp(-t * t / 2) * given_t(t * rs2 - hs2, t * rs3 - hs3);
-    };
+    std::optional<Bvn> own;
+    std::optional<Bvn>& given = cache ? cache->rule[static_cast<std::size_t>(outer)] : own;
+    if (!given) {
+      double rp23 = (r32 - r21 * r31) / (sq21 * sq31);
+      if (unit(rp23)) rp23 = std::copysign(1.0, rp23);
+      given.emplace(rp23);  // the conditional pair's rule, prepared once
+    }
+    const Trvfnd trvfnd{*given, rs2, hs2, rs3, hs3, simd, ev};
     p = adoned(trvfnd, kLow, h1, eps) / kRootTwoPi12;
   }
-  if (reflected) p = bvnd(-h2, -h3, r32) - p;
+  if (reflected) {
+    std::optional<Bvn> own;
+    std::optional<Bvn>& pair = cache ? cache->reflection[static_cast<std::size_t>(outer)] : own;
+    if (!pair) pair.emplace(r32);
+    p = (*pair)(-h2, -h3) - p;
+  }
   return p;
 }
 
+// The quadrivariate integrand exp(-t^2/2) P(X2, X3, X4 | X1 = t), up to the
+// constant: a trivariate probability at every node.
+struct Qvndd {
+  double hs2, hs3, hs4, rs2, rs3, rs4;
+  const double* rp;  // conditional correlations
+  Simd simd;
+  Evaluations* ev;
+  BvnCache* cache;
+
+  double given(double t) const {
+    const double hc[3] = {hs2 - t * rs2, hs3 - t * rs3, hs4 - t * rs4};
+    return lower(3, hc, rp, kInnerEps, ev, simd, cache);
+  }
+  double operator()(double t) const {
+    if (ev) ++ev->quadrivariate;
+    return exp1(-t * t / 2) * given(t);
+  }
+  bool batch(const double* t, double* y) const {
+    if (simd == Simd::none) return false;
+    if (ev) ev->quadrivariate += kKronrodNodes;
+    std::array<double, kKronrodNodes> g;
+    for (int i = 0; i < kKronrodNodes; ++i)
+      g[static_cast<std::size_t>(i)] = -t[i] * t[i] / 2;
+    batch::kernels(simd).exp(g.data(), g.data(), kKronrodNodes);
+    for (int i = 0; i < kKronrodNodes; ++i)
+      y[i] = g[static_cast<std::size_t>(i)] * given(t[i]);
+    return true;
+  }
+};
+
 // Quadrivariate reduction: P(X2, X3, X4 | X1 = t) integrated over t in
 // [-7.5, h1], coordinates in the order given.
-double qvnd_core(const double h[4], const double r[6], double eps) {
+double qvnd_core(const double h[4], const double r[6], double eps, Evaluations* ev, Simd simd) {
   const double r21 = r[0], r31 = r[1], r32 = r[2], r41 = r[3], r42 = r[4], r43 = r[5];
   const double sq21 = std::sqrt(1 - r21 * r21);
   const double sq31 = std::sqrt(1 - r31 * r31);
   const double sq41 = std::sqrt(1 - r41 * r41);
-  // Parameters of the integrand (the quadrivariate record) for this call.
-  const double hs2 = h[1] / sq21;
-  const double hs3 = h[2] / sq31;
-  const double hs4 = h[3] / sq41;
   const std::array<double, 3> rp = {
       (r32 - r31 * r21) / (sq21 * sq31),
       (r42 - r41 * r21) / (sq21 * sq41),
       (r43 - r41 * r31) / (sq31 * sq41),
   };
-  const double rs2 = r21 / sq21;
-  const double rs3 = r31 / sq31;
-  const double rs4 = r41 / sq41;
-  auto qvndd = [&](double t) {
-    const double hc[3] = {hs2 - t * rs2, hs3 - t * rs3, hs4 - t * rs4};
-    return std::exp(-t * t / 2) * tvnd(hc, rp.data(), kInnerEps);
-  };
+  BvnCache cache;
+  // Parameters of the integrand (the quadrivariate record) for this call.
+  const Qvndd qvndd{h[1] / sq21, h[2] / sq31, h[3] / sq41, r21 / sq21, r31 / sq31,
+                    r41 / sq41,  rp.data(),   simd,        ev,         &cache};
   return adone(qvndd, kLow, h[0], eps) / kRootTwoPi12;
 }
 
 // Lower orthant probability of dimension n with packed correlations rho.
-double lower(int n, const double* h, const double* rho, double eps) {
+double lower(int n, const double* h, const double* rho, double eps, Evaluations* ev, Simd simd,
+             BvnCache* cache) {
   for (int i = 1; i < n; ++i)
     for (int j = 0; j < i; ++j) {
       const double r = rho[packed(i, j)];
-      if (unit(r)) return lower_degenerate(n, h, rho, eps, i, j, r > 0);
+      if (unit(r)) return lower_degenerate(n, h, rho, eps, i, j, r > 0, ev, simd);
     }
   switch (n) {
     case 2:
       return bvnd(-h[0], -h[1], rho[0]);
     case 3:
-      return tvnd_core(h, rho, eps);
+      return tvnd_core(h, rho, eps, ev, simd, cache);
     case 4:
-      return qvnd_core(h, rho, eps);
+      return qvnd_core(h, rho, eps, ev, simd);
     default:
       return phid(h[0]);
   }
@@ -185,127 +249,75 @@ double lower(int n, const double* h, const double* rho, double eps) {
 }  // namespace
 
 double phid(double z) {
-  const double zabs = std::fabs(z);
-  double p = 0.0;
-  if (zabs <= 37) {
-    const double e = std::exp(-zabs * zabs / 2);
-    if (zabs < 7.071067811865475) {  // 10 / sqrt(2)
-      double num = kTailNum[6];
-      for (int i = 5; i >= 0; --i)
-        num = num * zabs + kTailNum[static_cast<std::size_t>(i)];
-      double den = kTailDen[7];
-      for (int i = 6; i >= 0; --i)
-        den = den * zabs + kTailDen[static_cast<std::size_t>(i)];
-      p = e * num / den;
-    } else {
-      p = e / (zabs + 1 / (zabs + 2 / (zabs + 3 / (zabs + 4 / (zabs + 0.65))))) / 2.506628274631001;
-    }
-  }
-  if (z > 0) p = 1 - p;
-  return p;
+  return batch::phid1(z);
 }
 
-Bvn::Bvn(double r) : r_(r) {
+Bvn::Bvn(double r) {
+  BvnRule& R = rule_;
+  R.r = r;
   int col = 0;
-  lg_ = 3;
+  int lg = 3;
   if (std::fabs(r) >= 0.75) {
     col = 2;
-    lg_ = 10;
+    lg = 10;
   } else if (std::fabs(r) >= 0.3) {
     col = 1;
-    lg_ = 6;
+    lg = 6;
   }
+  R.nodes = 2 * lg;
   const Rule& xs = x[static_cast<std::size_t>(col)];
   const Rule& ws = w[static_cast<std::size_t>(col)];
-  moderate_ = std::fabs(r) < 0.925;
-  if (moderate_) {
-    asr_ = std::asin(r);
-    for (int i = 0; i < lg_; ++i) {
+  R.moderate = std::fabs(r) < 0.925;
+  if (R.moderate) {
+    R.asr = std::asin(r);
+    for (int i = 0; i < lg; ++i) {
       for (int side = 0; side < 2; ++side) {
         const double s = side == 0 ? -1.0 : 1.0;
-        Node& n = node_[static_cast<std::size_t>(2 * i + side)];
-        n.w = ws[static_cast<std::size_t>(i)];
-        n.sn = std::sin(asr_ * (s * xs[static_cast<std::size_t>(i)] + 1) / 2);
-        n.den = 1 - n.sn * n.sn;
+        const auto n = static_cast<std::size_t>(2 * i + side);
+        R.w[n] = ws[static_cast<std::size_t>(i)];
+        R.sn[n] = std::sin(R.asr * (s * xs[static_cast<std::size_t>(i)] + 1) / 2);
+        R.den[n] = 1 - R.sn[n] * R.sn[n];
       }
     }
     return;
   }
   if (std::fabs(r) < 1) {
-    as_ = (1 - r) * (1 + r);
-    a_ = std::sqrt(as_);
-    const double a = a_ / 2;
-    for (int i = 0; i < lg_; ++i) {
+    R.as = (1 - r) * (1 + r);
+    R.a = std::sqrt(R.as);
+    const double a = R.a / 2;
+    for (int i = 0; i < lg; ++i) {
       for (int side = 0; side < 2; ++side) {
         const double s = side == 0 ? -1.0 : 1.0;
-        Node& n = node_[static_cast<std::size_t>(2 * i + side)];
-        n.w = a * ws[static_cast<std::size_t>(i)];
+        const auto n = static_cast<std::size_t>(2 * i + side);
+        R.w[n] = a * ws[static_cast<std::size_t>(i)];
         const double v = a * (s * xs[static_cast<std::size_t>(i)] + 1);
-        n.sn = v * v;                 // xs of the series
-        n.den = std::sqrt(1 - n.sn);  // rs of the series
+        R.sn[n] = v * v;                    // xs of the series
+        R.den[n] = std::sqrt(1 - R.sn[n]);  // rs of the series
       }
     }
   }
 }
 
 double Bvn::operator()(double h, double k) const {
-  const double r = r_;
-  double hk = h * k;
-  double bvn = 0.0;
-  if (moderate_) {
-    const double hs = (h * h + k * k) / 2;
-    for (int i = 0; i < 2 * lg_; ++i) {
-      const Node& n = node_[static_cast<std::size_t>(i)];
-      bvn += n.w * std::exp((n.sn * hk - hs) / n.den);
-    }
-    return bvn * asr_ / kFourPi + phid(-h) * phid(-k);
-  }
-  if (r < 0) {
-    k = -k;
-    hk = -hk;
-  }
-  if (std::fabs(r) < 1) {
-    const double as = as_;
-    const double a = a_;
-    const double bs = (h - k) * (h - k);
-    const double c = (4 - hk) / 8;
-    const double d = (12 - hk) / 16;
-    double asr = -(bs / as + hk) / 2;
-    if (asr > -100) {
-      bvn = a * std::exp(asr) * (1 - c * (bs - as) * (1 - d * bs / 5) / 3 + c * d * as * as / 5);
-    }
-    if (-hk < 100) {
-      const double b = std::sqrt(bs);
-      bvn -= std::exp(-hk / 2) * std::sqrt(kTwoPi) * phid(-b / a) * b *
-             (1 - c * bs * (1 - d * bs / 5) / 3);
-    }
-    for (int i = 0; i < 2 * lg_; ++i) {
-      const Node& n = node_[static_cast<std::size_t>(i)];
-      const double xsq = n.sn;
-      const double rs = n.den;
-      asr = -(bs / xsq + hk) / 2;
-      if (asr > -100) {
-        bvn += n.w * std::exp(asr) *
-               (std::exp(-hk * (1 - rs) / (2 * (1 + rs))) / rs - (1 + c * xsq * (1 + d * xsq)));
-      }
-    }
-    bvn = -bvn / kTwoPi;
-  }
-  if (r > 0) bvn += phid(-std::max(h, k));
-  if (r < 0) bvn = -bvn + std::max(0.0, phid(-h) - phid(-k));
-  return bvn;
+  double p;
+  batch::kernels(Simd::none).bvn(rule_, &h, &k, &p, 1);
+  return p;
+}
+
+void Bvn::operator()(const double* h, const double* k, double* p, int m, Simd simd) const {
+  batch::kernels(simd).bvn(rule_, h, k, p, m);
 }
 
 double bvnd(double h, double k, double r) {
   return Bvn(r)(h, k);
 }
 
-double tvnd(const double h[3], const double r[3], double eps) {
-  return lower(3, h, r, eps);
+double tvnd(const double h[3], const double r[3], double eps, Evaluations* ev, Simd simd) {
+  return lower(3, h, r, eps, ev, simd, nullptr);
 }
 
-double qvnd(const double h[4], const double r[6], double eps) {
-  return lower(4, h, r, eps);
+double qvnd(const double h[4], const double r[6], double eps, Evaluations* ev, Simd simd) {
+  return lower(4, h, r, eps, ev, simd, nullptr);
 }
 
 double g01hb(int ndim, const double lim[4], const double corr[36]) {
@@ -319,7 +331,7 @@ double g01hb(int ndim, const double lim[4], const double corr[36]) {
     for (int j = 0; j < i; ++j)
       rho[static_cast<std::size_t>(m++)] = corr[i + 6 * j];
   }
-  return lower(ndim, h.data(), rho.data(), eps);
+  return lower(ndim, h.data(), rho.data(), eps, nullptr, default_simd(), nullptr);
 }
 
 }  // namespace mvn

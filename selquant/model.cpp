@@ -132,7 +132,8 @@ double inte2(const Wdca& a, int ndim, const double* lim, const Corr6& corr) {
   Corr6 corrc;
   for (int r = 1; r <= ndim; ++r) {
     if (L(r) <= -a.zinf) continue;
-    nul(limc, corrc);
+    // limc(1..m) and the leading m x m block of corrc are set below; nothing
+    // else of them is read, so they are not cleared.
     // The truncated variables other than r that stay random given Z_r = lim(r).
     // One perfectly correlated with Z_r is fixed by it: its truncation is then
     // certain or impossible. Of two identical variables with equal limits the
@@ -225,6 +226,10 @@ void ef(Model& m, const Vec<double, kMaxStages>& cutoffs) {
   const double stot = std::sqrt(1 + between);
 
   Mat<double, kMaxGroups, kMaxStages> P;
+  // Joint matrices of a free variable and the k stage composites; their
+  // leading (k+1) x (k+1) blocks are set before every use.
+  Corr6 S;
+  Corr6 N;
   for (int k = 1; k <= a.nstage; ++k) {
     // Moment limits of each group: the free variable, then its k stage limits.
     Mat<double, kMaxStages + 1, kMaxGroups> ell;  // (variable, group)
@@ -246,7 +251,6 @@ void ef(Model& m, const Vec<double, kMaxStages>& cutoffs) {
           m.wdcf.dpsel(k, g, j) = kNaN;
           continue;
         }
-        Corr6 S;
         S(1, 1) = 1;
         for (int s = 1; s <= k; ++s) {
           S(1, s + 1) = rpc(s, j);
@@ -259,7 +263,6 @@ void ef(Model& m, const Vec<double, kMaxStages>& cutoffs) {
       if (k < a.nstage) {
         double next = kNaN;
         if (!empty) {
-          Corr6 N;
           N(1, 1) = 1;
           for (int s = 1; s <= k; ++s) {
             N(1, s + 1) = rs(s, k + 1);

@@ -323,7 +323,7 @@ void write_summary(textio::Writer& w, int smode, const Model& m, Saved& saved) {
   auto percentiles = [&](auto value) {
     for (int k = 1; k <= n; ++k)
       saved.hsais[static_cast<std::size_t>(k - 1)] = value(k);
-    numeric::ssort(saved.hsais.data(), saved.hsais.data(), n, 1);
+    numeric::ssort(saved.hsais.get(), saved.hsais.get(), n, 1);
     for (int point : ip)
       w.put(point);
     for (int point : ip)

@@ -2,7 +2,7 @@
 // summary over the passes and the closing CPU time.
 #pragma once
 
-#include <vector>
+#include <memory>
 
 #include "numeric/clock.hpp"
 #include "selquant/blocks.hpp"
@@ -27,13 +27,15 @@ void write_pass_report(textio::Writer& w, int smode, int k, Model& m);
 struct Saved {
   int count = 0;        // passes counted
   int not_counted = 0;  // passes skipped or with a value that is not finite
-  // (stage, pass) and (stage, pass, group), pass 1..kMaxSamples.
-  std::vector<float> savs = std::vector<float>(static_cast<std::size_t>(kMaxStages) * kMaxSamples);
-  std::vector<float> sais =
-      std::vector<float>(static_cast<std::size_t>(kMaxStages) * kMaxSamples * kMaxGroups);
-  std::vector<float> hsais = std::vector<float>(kMaxSamples);  // sort buffer
-  Vec<double, kMaxStages> avq;                                 // sums, then averages
-  Mat<double, kMaxStages, kMaxGroups> avai;                    // sums, then averages
+  // (stage, pass) and (stage, pass, group), pass 1..kMaxSamples. Left
+  // uninitialized: only the slots of counted passes are ever written and read,
+  // and untouched pages cost nothing.
+  std::unique_ptr<float[]> savs{new float[static_cast<std::size_t>(kMaxStages) * kMaxSamples]};
+  std::unique_ptr<float[]> sais{
+      new float[static_cast<std::size_t>(kMaxStages) * kMaxSamples * kMaxGroups]};
+  std::unique_ptr<float[]> hsais{new float[kMaxSamples]};  // sort buffer
+  Vec<double, kMaxStages> avq;                             // sums, then averages
+  Mat<double, kMaxStages, kMaxGroups> avai;                // sums, then averages
   float& q(int s, int k) { return savs[static_cast<std::size_t>(s - 1) + kMaxStages * (k - 1)]; }
   float& ai(int s, int k, int g) {
     return sais[static_cast<std::size_t>(s - 1) +

@@ -5,7 +5,10 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -281,6 +284,88 @@ TEST(MvnTest, RankDeficientCompositesAgreeWithIndependentValues) {
     EXPECT_LT(err, 1e-7) << "n=" << c.n << " lim=" << c.lim[0] << "," << c.lim[1];
   }
   std::printf("rank-deficient: worst error %.2e over %zu cases\n", worst, std::size(kRank2Cases));
+}
+
+}  // namespace
+
+namespace {
+
+using mvn::Simd;
+
+// Every vector width this processor has, and the node-by-node path.
+std::vector<Simd> vector_widths() {
+  std::vector<Simd> v;
+  for (Simd s : {Simd::sse2, Simd::avx2, Simd::avx512})
+    if (mvn::simd_supported(s)) v.push_back(s);
+  return v;
+}
+
+bool same_bits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST(MvnTest, EveryVectorWidthGivesTheBitsOfTheScalarPath) {
+  for (Simd simd : vector_widths()) {
+    const int s = static_cast<int>(simd);
+    // Bivariate batches against single pairs, in both forms of the rule.
+    for (const BvnCase& c : kBvnCases) {
+      const mvn::Bvn rule(c.r);
+      double h[23], k[23], p[23];
+      for (int i = 0; i < 23; ++i) {
+        h[i] = c.h + 0.37 * i - 4;
+        k[i] = c.k - 0.29 * i + 3;
+      }
+      rule(h, k, p, 23, simd);
+      for (int i = 0; i < 23; ++i)
+        ASSERT_TRUE(same_bits(p[i], rule(h[i], k[i]))) << "simd " << s << " r " << c.r;
+    }
+    for (const TvnCase& c : kTvnCases)
+      ASSERT_TRUE(
+          same_bits(tvnd(c.h, c.r, 1e-7, nullptr, simd), tvnd(c.h, c.r, 1e-7, nullptr, Simd::none)))
+          << "simd " << s;
+    for (const QvnCase& c : kQvnCases)
+      ASSERT_TRUE(
+          same_bits(qvnd(c.h, c.r, 1e-7, nullptr, simd), qvnd(c.h, c.r, 1e-7, nullptr, Simd::none)))
+          << "simd " << s;
+    // The rank-deficient cases: perfectly correlated and nearly singular.
+    for (const Rank2Case& c : kRank2Cases) {
+      const double h[4] = {-c.lim[0], -c.lim[1], -c.lim[2], -c.lim[3]};
+      const auto value = [&](Simd how) {
+        return c.n == 3 ? tvnd(h, c.r, 1e-7, nullptr, how) : qvnd(h, c.r, 1e-7, nullptr, how);
+      };
+      if (c.n >= 3) {
+        ASSERT_TRUE(same_bits(value(simd), value(Simd::none))) << "simd " << s;
+      }
+    }
+  }
+}
+
+TEST(MvnTest, IntegrandEvaluationsAreUnchanged) {
+  // Counts recorded before the integrands were evaluated in batches: a changed
+  // subdivision rule or tolerance changes them.
+  struct Count {
+    double h[4], r[6];
+    long trivariate, quadrivariate;
+  };
+  const Count three[] = {
+      {{-0.5972, 0.8469, -0.8057}, {-0.4249, -0.8860, -0.0360}, 161, 0},
+      {{-0.9118, -0.8900, -0.0053}, {0.9806, 0.5211, 0.4708}, 161, 0},
+      {{-0.9042, 0.2984, 0.7282}, {-0.1003, -0.8252, -0.4745}, 207, 0},
+  };
+  for (Simd simd : {Simd::none, mvn::default_simd()}) {
+    for (const Count& c : three) {
+      mvn::Evaluations ev;
+      tvnd(c.h, c.r, 1e-7, &ev, simd);
+      EXPECT_EQ(ev.trivariate, c.trivariate);
+    }
+    for (auto [i, trivariate, quadrivariate] :
+         {std::tuple{0, 4761L, 69L}, {17, 11109L, 161L}, {71, 6555L, 115L}, {137, 11247L, 253L}}) {
+      mvn::Evaluations ev;
+      qvnd(kQvnCases[i].h, kQvnCases[i].r, 1e-7, &ev, simd);
+      EXPECT_EQ(ev.trivariate, trivariate) << "case " << i;
+      EXPECT_EQ(ev.quadrivariate, quadrivariate) << "case " << i;
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,294 @@
+#include "mvn/batch.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "mvn/vexp.hpp"
+
+namespace mvn::batch {
+namespace {
+
+// Rational approximation of the upper normal tail below 10/sqrt(2): numerator
+// (degree 6) and denominator (degree 7), lowest power first.
+constexpr std::array<double, 7> kTailNum = {
+    220.2068679123761, 221.2135961699311,  112.0792914978709,   33.912866078383,
+    6.37396220353165,  0.7003830644436881, 0.03526249659989109,
+};
+constexpr std::array<double, 8> kTailDen = {
+    440.4137358247522, 793.8265125199484, 637.3336333788311, 296.5642487796737,
+    86.78073220294608, 16.06417757920695, 1.755667163182642, 0.08838834764831845,
+};
+constexpr double kRationalEnd = 7.071067811865475;  // 10 / sqrt(2)
+constexpr double kTailEnd = 37;                     // Phi(-z) is 0 below -37
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kFourPi = 12.566370614359172;
+// Arguments below this give a negligible term, which the series leaves out.
+constexpr double kSeriesFloor = -100;
+
+#define MVN_INLINE [[gnu::always_inline]] inline
+
+// The rational form of the tail, for |z| < 10/sqrt(2).
+MVN_INLINE double rational_tail(double zabs, double e) {
+  double num = kTailNum[6];
+  for (int i = 5; i >= 0; --i)
+    num = num * zabs + kTailNum[static_cast<std::size_t>(i)];
+  double den = kTailDen[7];
+  for (int i = 6; i >= 0; --i)
+    den = den * zabs + kTailDen[static_cast<std::size_t>(i)];
+  return e * num / den;
+}
+
+// The continued fraction of the tail, for 10/sqrt(2) <= |z| <= 37.
+MVN_INLINE double fraction_tail(double zabs, double e) {
+  return e / (zabs + 1 / (zabs + 2 / (zabs + 3 / (zabs + 4 / (zabs + 0.65))))) / 2.506628274631001;
+}
+
+}  // namespace
+
+// Phi(z).
+double phid1(double z) {
+  const double zabs = std::fabs(z);
+  double p = 0.0;
+  if (zabs <= kTailEnd) {
+    const double e = exp1(-zabs * zabs / 2);
+    p = zabs < kRationalEnd ? rational_tail(zabs, e) : fraction_tail(zabs, e);
+  }
+  if (z > 0) p = 1 - p;
+  return p;
+}
+
+namespace {
+
+// The continued fraction for one argument: its divisions are long chains, which
+// a few lanes at a time finish sooner than every lane of a vector.
+[[gnu::noinline]] double far_tail(double zabs, double e) {
+  return zabs <= kTailEnd ? fraction_tail(zabs, e) : 0.0;
+}
+
+// p[i] = Phi(z[i]), i < n: the rational form in vector lanes, then the rarer
+// continued-fraction arguments one by one. The same bits as phid1.
+template <int n>
+MVN_INLINE void phid_body(const double* z, double* p) {
+  double zabs[n], e[n], t[n];
+  for (int i = 0; i < n; ++i) {
+    zabs[i] = std::fabs(z[i]);
+    e[i] = exp1(-zabs[i] * zabs[i] / 2);
+    t[i] = zabs[i] < kRationalEnd ? rational_tail(zabs[i], e[i]) : 0.0;
+  }
+  for (int i = 0; i < n; ++i)  // not a number: not far, and 0
+    if (zabs[i] >= kRationalEnd) t[i] = far_tail(zabs[i], e[i]);
+  for (int i = 0; i < n; ++i)
+    p[i] = z[i] > 0 ? 1 - t[i] : t[i];
+}
+
+// Lanes of the widest vectors: loops of a fixed multiple of it have no
+// remainder to finish one value at a time.
+constexpr int kLanes = 8;
+// Pairs of a batch, padded to whole vectors.
+constexpr int kPadded = (kMaxBatch + kLanes - 1) / kLanes * kLanes;
+
+MVN_INLINE void exp_body(const double* x, double* y, int n) {
+  int i = 0;
+  for (; i + kLanes <= n; i += kLanes)
+    for (int j = 0; j < kLanes; ++j)
+      y[i + j] = exp1(x[i + j]);
+  if (i == n) return;
+  double xr[kLanes] = {};
+  double yr[kLanes];
+  for (int j = 0; i + j < n; ++j)
+    xr[j] = x[i + j];
+  for (int j = 0; j < kLanes; ++j)
+    yr[j] = exp1(xr[j]);
+  for (int j = 0; i + j < n; ++j)
+    y[i + j] = yr[j];
+}
+
+template <int m>
+MVN_INLINE void bvn_moderate(const BvnRule& R, const double* h, const double* k, double* p) {
+  double hk[m], hs[m], sum[m], ph[m], pk[m], z[m];
+  for (int i = 0; i < m; ++i) {
+    hk[i] = h[i] * k[i];
+    hs[i] = (h[i] * h[i] + k[i] * k[i]) / 2;
+    sum[i] = 0.0;
+  }
+  for (int n = 0; n < R.nodes; ++n) {
+    const double w = R.w[static_cast<std::size_t>(n)];
+    const double sn = R.sn[static_cast<std::size_t>(n)];
+    const double den = R.den[static_cast<std::size_t>(n)];
+    for (int i = 0; i < m; ++i)
+      sum[i] += w * exp1((sn * hk[i] - hs[i]) / den);
+  }
+  for (int i = 0; i < m; ++i)
+    z[i] = -h[i];
+  phid_body<m>(z, ph);
+  for (int i = 0; i < m; ++i)
+    z[i] = -k[i];
+  phid_body<m>(z, pk);
+  for (int i = 0; i < m; ++i)
+    p[i] = sum[i] * R.asr / kFourPi + ph[i] * pk[i];
+}
+
+// The series for |r| >= 0.925 (and the limits r = +-1).
+template <int m>
+MVN_INLINE void bvn_series(const BvnRule& R, const double* h, const double* k_in, double* p) {
+  const double r = R.r;
+  double k[m], hk[m], bs[m], c[m], d[m], bvn[m], z[m], pz[m], pz2[m];
+  for (int i = 0; i < m; ++i) {
+    k[i] = k_in[i];
+    hk[i] = h[i] * k[i];
+    if (r < 0) {
+      k[i] = -k[i];
+      hk[i] = -hk[i];
+    }
+    bvn[i] = 0.0;
+  }
+  if (std::fabs(r) < 1) {
+    const double as = R.as;
+    const double a = R.a;
+    for (int i = 0; i < m; ++i) {
+      bs[i] = (h[i] - k[i]) * (h[i] - k[i]);
+      c[i] = (4 - hk[i]) / 8;
+      d[i] = (12 - hk[i]) / 16;
+      z[i] = -std::sqrt(bs[i]) / a;
+    }
+    phid_body<m>(z, pz);
+    for (int i = 0; i < m; ++i) {
+      const double asr = -(bs[i] / as + hk[i]) / 2;
+      const double first =
+          a * exp1(asr) *
+          (1 - c[i] * (bs[i] - as) * (1 - d[i] * bs[i] / 5) / 3 + c[i] * d[i] * as * as / 5);
+      double v = asr > kSeriesFloor ? first : bvn[i];
+      const double b = std::sqrt(bs[i]);
+      const double second = exp1(-hk[i] / 2) * std::sqrt(kTwoPi) * pz[i] * b *
+                            (1 - c[i] * bs[i] * (1 - d[i] * bs[i] / 5) / 3);
+      v = -hk[i] < 100 ? v - second : v;
+      bvn[i] = v;
+    }
+    for (int n = 0; n < R.nodes; ++n) {
+      const double w = R.w[static_cast<std::size_t>(n)];
+      const double xsq = R.sn[static_cast<std::size_t>(n)];
+      const double rs = R.den[static_cast<std::size_t>(n)];
+      for (int i = 0; i < m; ++i) {
+        const double asr = -(bs[i] / xsq + hk[i]) / 2;
+        const double term =
+            w * exp1(asr) *
+            (exp1(-hk[i] * (1 - rs) / (2 * (1 + rs))) / rs - (1 + c[i] * xsq * (1 + d[i] * xsq)));
+        bvn[i] = asr > kSeriesFloor ? bvn[i] + term : bvn[i];
+      }
+    }
+    for (int i = 0; i < m; ++i)
+      bvn[i] = -bvn[i] / kTwoPi;
+  }
+  if (r > 0) {
+    for (int i = 0; i < m; ++i)
+      z[i] = -(h[i] < k[i] ? k[i] : h[i]);
+    phid_body<m>(z, pz);
+    for (int i = 0; i < m; ++i)
+      bvn[i] += pz[i];
+  }
+  if (r < 0) {
+    for (int i = 0; i < m; ++i)
+      z[i] = -h[i];
+    phid_body<m>(z, pz);
+    for (int i = 0; i < m; ++i)
+      z[i] = -k[i];
+    phid_body<m>(z, pz2);
+    for (int i = 0; i < m; ++i) {
+      const double diff = pz[i] - pz2[i];
+      bvn[i] = -bvn[i] + (0.0 < diff ? diff : 0.0);
+    }
+  }
+  std::memcpy(p, bvn, sizeof(double) * static_cast<std::size_t>(m));
+}
+
+template <int m>
+MVN_INLINE void bvn_fixed(const BvnRule& R, const double* h, const double* k, double* p) {
+  if (R.moderate) {
+    bvn_moderate<m>(R, h, k, p);
+  } else {
+    bvn_series<m>(R, h, k, p);
+  }
+}
+
+// One pair alone, or a batch padded with zero limits to whole vectors.
+MVN_INLINE void bvn_body(const BvnRule& R, const double* h, const double* k, double* p, int m) {
+  if (m == 1) {
+    bvn_fixed<1>(R, h, k, p);
+    return;
+  }
+  double hp[kPadded] = {};
+  double kp[kPadded] = {};
+  double pp[kPadded];
+  std::memcpy(hp, h, sizeof(double) * static_cast<std::size_t>(m));
+  std::memcpy(kp, k, sizeof(double) * static_cast<std::size_t>(m));
+  bvn_fixed<kPadded>(R, hp, kp, pp);
+  std::memcpy(p, pp, sizeof(double) * static_cast<std::size_t>(m));
+}
+
+// One set of kernels per instruction set.
+#define MVN_KERNELS(suffix, attr)                                                                \
+  attr void exp_##suffix(const double* x, double* y, int n) {                                    \
+    exp_body(x, y, n);                                                                           \
+  }                                                                                              \
+  attr void bvn_##suffix(const BvnRule& R, const double* h, const double* k, double* p, int m) { \
+    bvn_body(R, h, k, p, m);                                                                     \
+  }
+
+MVN_KERNELS(sse2, )
+MVN_KERNELS(avx2, [[gnu::target("avx2")]])
+MVN_KERNELS(avx512, [[gnu::target("avx512f,prefer-vector-width=512")]])
+
+constexpr Kernels kSse2{exp_sse2, bvn_sse2};
+constexpr Kernels kAvx2{exp_avx2, bvn_avx2};
+constexpr Kernels kAvx512{exp_avx512, bvn_avx512};
+
+}  // namespace
+
+const Kernels& kernels(Simd simd) {
+  switch (simd) {
+    case Simd::avx512:
+      return kAvx512;
+    case Simd::avx2:
+      return kAvx2;
+    default:
+      return kSse2;
+  }
+}
+
+}  // namespace mvn::batch
+
+namespace mvn {
+
+bool simd_supported(Simd simd) {
+  switch (simd) {
+    case Simd::avx512:
+      return __builtin_cpu_supports("avx512f");
+    case Simd::avx2:
+      return __builtin_cpu_supports("avx2");
+    default:
+      return true;
+  }
+}
+
+namespace {
+
+Simd choose_simd() {
+  if (const char* s = std::getenv("SELQUANT_SIMD"); s != nullptr) {
+    for (auto [name, simd] : {std::pair{"none", Simd::none}, std::pair{"sse2", Simd::sse2},
+                              std::pair{"avx2", Simd::avx2}, std::pair{"avx512", Simd::avx512}})
+      if (std::strcmp(s, name) == 0 && simd_supported(simd)) return simd;
+  }
+  if (simd_supported(Simd::avx512)) return Simd::avx512;
+  if (simd_supported(Simd::avx2)) return Simd::avx2;
+  return Simd::sse2;
+}
+
+}  // namespace
+
+Simd default_simd() {
+  static const Simd chosen = choose_simd();
+  return chosen;
+}
+
+}  // namespace mvn
