@@ -3,10 +3,15 @@
 #include <fenv.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <iostream>
+#include <string>
+#include <tuple>
 
 #include "app/options.hpp"
 #include "selquant/driver.hpp"
@@ -52,16 +57,55 @@ void install_handlers() {
   fedisableexcept(FE_ALL_EXCEPT);
 }
 
+// A usage error: one line on standard error, nothing on standard output.
+int usage_error(const std::string& message) {
+  std::fprintf(stderr, "selquant: %s\n", message.c_str());
+  return 2;
+}
+
+std::string system_error() {
+  return std::strerror(errno);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   app::Options options;
-  const std::string usage = app::parse_options(argc, argv, options);
-  if (!usage.empty()) {
-    std::fprintf(stderr, "selquant: %s\n", usage.c_str());
-    return 2;
+  if (const std::string usage = app::parse_options(argc, argv, options); !usage.empty())
+    return usage_error(usage);
+  if (options.help) {
+    std::fputs(app::usage_text().c_str(), stdout);
+    return 0;
   }
+  if (options.version) {
+    std::fputs(app::version_text().c_str(), stdout);
+    return 0;
+  }
+
+  // Every file is opened before anything is written.
+  std::ifstream deck_file;
+  const bool from_file = !options.deck.empty() && options.deck != "-";
+  if (from_file) {
+    deck_file.open(options.deck);
+    if (!deck_file)
+      return usage_error("cannot open the deck '" + options.deck + "': " + system_error());
+  }
+  std::ofstream csv_file;
+  std::ofstream inputs_file;
+  for (auto [name, file, target, label] :
+       {std::tuple{&options.csv, &csv_file, &options.run.csv, &options.run.csv_name},
+        std::tuple{&options.inputs_csv, &inputs_file, &options.run.inputs_csv,
+                   &options.run.inputs_csv_name}}) {
+    if (name->empty()) continue;
+    file->open(*name, std::ios::out | std::ios::trunc);
+    if (!*file) return usage_error("cannot create '" + *name + "': " + system_error());
+    *target = file;
+    *label = "the CSV file '" + *name + "'";
+  }
+  options.run.progress = app::progress_mode(options.progress, ::isatty(STDERR_FILENO) == 1);
+
   install_handlers();
   std::ios::sync_with_stdio(false);
-  return selquant::run(std::cin, std::cout, options.run);
+  return selquant::run(from_file ? static_cast<std::istream&>(deck_file) : std::cin, std::cout,
+                       options.run);
 }

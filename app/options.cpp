@@ -5,6 +5,10 @@
 
 #include "selquant/schedule.hpp"
 
+#ifndef SELQUANT_VERSION
+#define SELQUANT_VERSION "unknown"
+#endif
+
 namespace app {
 namespace {
 
@@ -12,9 +16,35 @@ namespace {
 // of passes in flight to stay small.
 constexpr int kMaxThreads = 1024;
 
-// A whole number from lo to hi, written in decimal digits only.
-bool parse_count(std::string_view text, int lo, int hi, int& value) {
-  if (text.empty() || text.front() == '+' || text.front() == '-') return false;
+constexpr std::string_view kUsage = R"(Usage: selquant [OPTIONS] [DECK]
+Computes the selection quality and adverse impact of a multi-stage selection
+for the problem deck DECK (standard input when DECK is absent or -) and writes
+the report on standard output.
+
+Options:
+  --threads N        compute the samples on N threads (default: the number of
+                     processors available); the report is the same for every N
+  --epoch T          use T seconds since 1970 as the clock reading for the seed
+                     and the start line (as SOURCE_DATE_EPOCH=T does)
+  --csv FILE         write the results to FILE as CSV, one row per computed
+                     sample, stage and group
+  --inputs-csv FILE  write the drawn inputs to FILE as CSV, one row per sample
+  --progress         show progress on standard error (kept in place on a
+                     terminal, a line now and then elsewhere)
+  --quiet            show no progress (the default when standard error is not
+                     a terminal)
+  -h, --help         show this help and exit
+  --version          show the version and exit
+
+Exit status: 0 done; 1 interrupted; 2 usage error or a count out of range;
+3 an output could not be written; abort on a malformed deck.
+)";
+
+// A whole number from lo to hi, written in decimal digits only (a sign where
+// negative values are allowed).
+template <class T>
+bool parse_number(std::string_view text, T lo, T hi, T& value) {
+  if (text.empty() || text.front() == '+') return false;
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
   return ec == std::errc() && ptr == end && value >= lo && value <= hi;
@@ -24,8 +54,21 @@ bool parse_count(std::string_view text, int lo, int hi, int& value) {
 
 std::string parse_options(int argc, const char* const* argv, Options& options) {
   options.run.threads = selquant::available_processors();
+  bool deck_given = false;
+  bool only_deck = false;  // after "--" every argument is the deck
   for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
+    const std::string_view arg = argv[i];
+    if (only_deck || arg == "-" || !arg.starts_with("-")) {
+      if (deck_given)
+        return "more than one deck: '" + options.deck + "' and '" + std::string(arg) + "'";
+      options.deck = arg;
+      deck_given = true;
+      continue;
+    }
+    if (arg == "--") {
+      only_deck = true;
+      continue;
+    }
     std::string_view name = arg;
     std::string_view value;
     bool has_value = false;
@@ -41,16 +84,60 @@ std::string parse_options(int argc, const char* const* argv, Options& options) {
       value = argv[++i];
       return true;
     };
+    auto no_value = [&]() -> std::string {
+      return has_value ? "option " + std::string(name) + " takes no value" : std::string();
+    };
+    const std::string missing = "option " + std::string(name) + " needs a value";
     if (name == "--threads") {
-      if (!take_value()) return "option --threads needs a value";
-      if (!parse_count(value, 1, kMaxThreads, options.run.threads))
+      if (!take_value()) return missing;
+      if (!parse_number(value, 1, kMaxThreads, options.run.threads))
         return "--threads must be a whole number from 1 to " + std::to_string(kMaxThreads) +
                ", not '" + std::string(value) + "'";
+    } else if (name == "--epoch") {
+      if (!take_value()) return missing;
+      std::int64_t t = 0;
+      // Any instant that the calendar conversion takes (years up to 9999).
+      if (!parse_number<std::int64_t>(value, -62135596800, 253402300799, t))
+        return "--epoch must be a whole number of seconds since 1970, not '" + std::string(value) +
+               "'";
+      options.run.epoch = t;
+    } else if (name == "--csv" || name == "--inputs-csv") {
+      if (!take_value()) return missing;
+      if (value.empty()) return "option " + std::string(name) + " needs a file name";
+      (name == "--csv" ? options.csv : options.inputs_csv) = value;
+    } else if (name == "--progress" || name == "--quiet") {
+      if (std::string e = no_value(); !e.empty()) return e;
+      options.progress = name == "--progress" ? ProgressChoice::on : ProgressChoice::off;
+    } else if (name == "-h" || name == "--help") {
+      if (std::string e = no_value(); !e.empty()) return e;
+      options.help = true;
+    } else if (name == "--version") {
+      if (std::string e = no_value(); !e.empty()) return e;
+      options.version = true;
     } else {
-      return "unknown argument '" + std::string(arg) + "'";
+      return "unknown option '" + std::string(arg) + "' (see selquant --help)";
     }
   }
   return {};
+}
+
+selquant::ProgressMode progress_mode(ProgressChoice choice, bool terminal) {
+  switch (choice) {
+    case ProgressChoice::off:
+      return selquant::ProgressMode::none;
+    case ProgressChoice::on:
+      return terminal ? selquant::ProgressMode::live : selquant::ProgressMode::plain;
+    default:
+      return terminal ? selquant::ProgressMode::live : selquant::ProgressMode::none;
+  }
+}
+
+std::string usage_text() {
+  return std::string(kUsage);
+}
+
+std::string version_text() {
+  return "selquant " SELQUANT_VERSION "\n";
 }
 
 }  // namespace app

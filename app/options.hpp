@@ -1,5 +1,5 @@
-// The command line: selquant [OPTIONS]. With no option the program is the
-// plain one, reading its deck on standard input.
+// The command line: selquant [OPTIONS] [DECK]. With no option and the deck on
+// standard input the program is the plain one.
 #pragma once
 
 #include <string>
@@ -8,12 +8,28 @@
 
 namespace app {
 
+// --progress / --quiet, or neither.
+enum class ProgressChoice { automatic, on, off };
+
 struct Options {
-  selquant::RunOptions run;
+  selquant::RunOptions run;  // threads and epoch; the streams are opened later
+  std::string deck;          // empty or "-": standard input
+  std::string csv;           // results CSV file, if any
+  std::string inputs_csv;    // drawn inputs CSV file, if any
+  ProgressChoice progress = ProgressChoice::automatic;
+  bool help = false;
+  bool version = false;
 };
 
 // Parses the arguments into options; returns an empty string, or the message
 // of a usage error.
 std::string parse_options(int argc, const char* const* argv, Options& options);
+
+// The progress display for the choice, given whether standard error is a terminal.
+selquant::ProgressMode progress_mode(ProgressChoice choice, bool terminal);
+
+// The text of --help and of --version.
+std::string usage_text();
+std::string version_text();
 
 }  // namespace app

@@ -98,6 +98,7 @@ struct Wdcf {
   Vec<double, kMaxStages> qall;                          // quality of all selected after s
   Arr3<double, kMaxStages, kMaxGroups, kMaxPred> dpsel;  // (stage, group, predictor) means
   Mat<double, kMaxGroups, kMaxStages> qgrp;              // (group, stage) quality
+  Mat<double, kMaxGroups, kMaxStages> ppass;             // (group, stage) cumulative passing
 };
 
 struct Model {

@@ -10,6 +10,7 @@
 
 #include "numeric/clock.hpp"
 #include "numeric/dfzero.hpp"
+#include "selquant/csv.hpp"
 #include "selquant/model.hpp"
 #include "selquant/report.hpp"
 #include "selquant/schedule.hpp"
@@ -59,6 +60,12 @@ struct Pass {
 
 int report_lost() {
   std::fprintf(stderr, "selquant: the report could not be written\n");
+  return 3;
+}
+
+// A file beside the report could not be written: the run fails the same way.
+int file_lost(const std::string& name) {
+  std::fprintf(stderr, "selquant: %s could not be written\n", name.c_str());
   return 3;
 }
 
@@ -154,10 +161,11 @@ void solve_cutoffs(Model& m, textio::Writer& w) {
 int run(std::istream& in, std::ostream& out, const RunOptions& options) {
   const float tstart = numeric::second();
   textio::Writer w(out, true);
-  write_start_line(w, numeric::date_and_time());
+  write_start_line(
+      w, options.epoch ? numeric::local_date_time(*options.epoch) : numeric::date_and_time());
 
   RandomSources rs;
-  seed_sources(rs, clock_seed(numeric::time()));
+  seed_sources(rs, clock_seed(options.epoch ? *options.epoch : numeric::time()));
 
   auto problem = std::make_unique<Problem>();
   auto model = std::make_unique<Model>();
@@ -226,25 +234,43 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
       first->ready = true;
     }
   };
+  if (options.csv) csv::write_results_header(*options.csv);
+  if (options.inputs_csv) csv::write_inputs_header(*options.inputs_csv, deck);
+  Progress progress(options.progress, p.nsamp);
   auto saved = std::make_unique<Saved>();
-  auto finish = [&](int, int slot) {
+  auto finish = [&](int k, int slot) {
     Pass& ps = slot_of(slot);
     with_signals_held([&] {
       const std::string_view text = ps.text.view();
       out.write(text.data(), static_cast<std::streamsize>(text.size()));
       out.flush();
     });
+    if (options.inputs_csv) csv::write_inputs(*options.inputs_csv, k, !ps.skipped, ps.model);
     if (ps.skipped) {
       ++saved->not_counted;
     } else {
       save_pass(*saved, ps.model);
+      if (options.csv) csv::write_results(*options.csv, k, ps.model);
     }
-    return static_cast<bool>(out);
+    progress.update(k);
+    return out && (!options.csv || *options.csv) && (!options.inputs_csv || *options.inputs_csv);
   };
-  if (!run_in_order(schedule, prepare, compute, finish)) return report_lost();
+  // The first output that failed decides the message.
+  auto lost = [&] {
+    if (!out) return report_lost();
+    if (options.csv && !*options.csv) return file_lost(options.csv_name);
+    return file_lost(options.inputs_csv_name);
+  };
+  const bool complete = run_in_order(schedule, prepare, compute, finish);
+  progress.finish();
+  if (!complete) return lost();
   write_summary(w, p.smode, *model, *saved);
   write_cpu_time(w, numeric::second() - tstart);
-  return out ? 0 : report_lost();
+  for (std::ostream* file : {options.csv, options.inputs_csv})
+    if (file) file->flush();
+  if (!out || (options.csv && !*options.csv) || (options.inputs_csv && !*options.inputs_csv))
+    return lost();
+  return 0;
 }
 
 }  // namespace selquant

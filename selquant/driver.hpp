@@ -3,10 +3,13 @@
 
 #include <cstdint>
 #include <istream>
+#include <optional>
 #include <ostream>
+#include <string>
 
 #include "numeric/random.hpp"
 #include "selquant/deck.hpp"
+#include "selquant/progress.hpp"
 #include "textio/record.hpp"
 
 namespace selquant {
@@ -32,9 +35,16 @@ void draw_sample(const Problem& p, Model& m, RandomSources& rs, textio::Writer& 
 // stage whose root finding fails.
 void solve_cutoffs(Model& m, textio::Writer& w);
 
-// How a run is carried out; the report does not depend on it.
+// How a run is carried out and what it writes beside the report; the report
+// does not depend on it.
 struct RunOptions {
-  int threads = 1;  // threads computing the passes
+  int threads = 1;                    // threads computing the passes
+  std::optional<std::int64_t> epoch;  // the calendar clock's reading, if fixed
+  std::ostream* csv = nullptr;        // results, one row per pass, stage and group
+  std::string csv_name;
+  std::ostream* inputs_csv = nullptr;  // drawn inputs, one row per pass
+  std::string inputs_csv_name;
+  ProgressMode progress = ProgressMode::none;
 };
 
 // The whole program on a deck; returns the exit status.

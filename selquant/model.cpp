@@ -281,6 +281,7 @@ void ef(Model& m, const Vec<double, kMaxStages>& cutoffs) {
 
   for (int k = 1; k <= a.nstage; ++k) {
     for (int g = 1; g <= ng; ++g) {
+      m.wdcf.ppass(g, k) = P(g, k);
       m.wdcc.aicum(k, g) = ratio(P(g, k), P(ng, k));
       m.wdcc.aistg(k, g) = k == 1
                                ? m.wdcc.aicum(k, g)

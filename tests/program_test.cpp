@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -35,7 +36,8 @@ struct Outcome {
 // Starts the program with the deck on standard input and the clock fixed.
 class Process {
  public:
-  explicit Process(const std::string& deck_path, const std::vector<std::string>& args = {}) {
+  explicit Process(const std::string& deck_path, const std::vector<std::string>& args = {},
+                   const std::string& epoch_setting = "SOURCE_DATE_EPOCH=1772874303") {
     int out[2];
     int err[2];
     if (pipe(out) != 0 || pipe(err) != 0) std::abort();
@@ -48,9 +50,9 @@ class Process {
       dup2(err[1], 2);
       close(out[0]);
       close(err[0]);
-      char epoch[] = "SOURCE_DATE_EPOCH=1772874303";
+      std::string epoch = epoch_setting;
       char tz[] = "TZ=UTC";
-      char* env[] = {epoch, tz, nullptr};
+      char* env[] = {epoch.data(), tz, nullptr};
       std::vector<char*> argv{const_cast<char*>(SELQUANT_BINARY)};
       for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -431,6 +433,209 @@ TEST(ProgramTest, FloatingPointAndAbortSignalsAbort) {
     EXPECT_EQ(WTERMSIG(r.status), SIGABRT);
     EXPECT_EQ(r.err, text);
   }
+}
+
+// The command line around the plain program.
+
+TEST(ProgramTest, DeckArgumentAndEpochOption) {
+  const std::string deck = kData + "/e2e/normal_100.deck";
+  const Outcome piped = run(deck);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{deck}, {"--", deck}, {"--epoch", "1772874303", deck}}) {
+    const Outcome named = run("/dev/null", args);
+    EXPECT_EQ(named.status, piped.status);
+    EXPECT_EQ(without_cpu_time(named.out), without_cpu_time(piped.out)) << args[0];
+  }
+  EXPECT_EQ(without_cpu_time(run(deck, {"-"}).out), without_cpu_time(piped.out));
+  // The option wins over the variable and seeds like it.
+  const Outcome option = run(deck, {"--epoch=1765432109"});
+  const Outcome variable = Process(deck, {}, "SOURCE_DATE_EPOCH=1765432109").finish();
+  EXPECT_EQ(without_cpu_time(option.out), without_cpu_time(variable.out));
+  EXPECT_NE(without_cpu_time(option.out), without_cpu_time(piped.out));
+  EXPECT_EQ(lines(option.out)[0], "Program execution starts on 11/12/2025 at  5:48:29");
+}
+
+std::vector<std::vector<std::string>> csv_rows(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& line : lines(text)) {
+    std::vector<std::string> fields;
+    std::stringstream in(line);
+    for (std::string f; std::getline(in, f, ',');)
+      fields.push_back(f);
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+// A report's value and the CSV's unrounded one: the same to three decimals.
+void expect_rounds_to(const std::string& csv, double printed, const std::string& where) {
+  const double v = std::stod(csv);
+  if (std::isnan(printed)) {
+    EXPECT_EQ(csv, "NaN") << where;
+  } else {
+    EXPECT_NEAR(v, printed, 0.0005 + 1e-12) << where;
+  }
+}
+
+// Runs the deck with both CSV files and checks every results row against the
+// printed report; returns the inputs CSV.
+std::vector<std::vector<std::string>> check_csv_against_report(const std::string& deck) {
+  const std::string csv = testing::TempDir() + "/results.csv";
+  const std::string inputs = testing::TempDir() + "/inputs.csv";
+  const Outcome r = run(deck, {"--csv", csv, "--inputs-csv", inputs, "--threads", "2"});
+  EXPECT_EQ(WEXITSTATUS(r.status), 0);
+  EXPECT_EQ(without_cpu_time(r.out), without_cpu_time(run(deck).out));
+  const auto rows = csv_rows(slurp(csv));
+  EXPECT_EQ(slurp(csv).substr(0, slurp(csv).find('\n')),
+            "sample,stage,group,cutoff,passing,quality,cum_ai,stage_ai,quality_all");
+  // The report's result rows in order, with their pass and the stage's quality
+  // of all selected.
+  std::size_t row = 1;
+  int pass = 0;
+  std::vector<std::array<double, 5>> table;  // stage, group, quality, cum AI, stage AI
+  auto check_pass = [&](const std::string& all_line) {
+    std::istringstream q(all_line.substr(all_line.find(':') + 1));
+    std::vector<double> qall;
+    for (std::string v; q >> v;)
+      qall.push_back(std::stod(v));
+    for (const auto& t : table) {
+      EXPECT_LT(row, rows.size());
+      if (row >= rows.size()) return;
+      const auto& f = rows[row++];
+      EXPECT_EQ(f.size(), 9u);
+      const std::string where = "pass " + std::to_string(pass) + " row " + std::to_string(row);
+      EXPECT_EQ(std::stoi(f[0]), pass) << where;
+      EXPECT_EQ(std::stoi(f[1]), static_cast<int>(t[0])) << where;
+      EXPECT_EQ(std::stoi(f[2]), static_cast<int>(t[1])) << where;
+      expect_rounds_to(f[5], t[2], where + " quality");
+      expect_rounds_to(f[6], t[3], where + " cum_ai");
+      expect_rounds_to(f[7], t[4], where + " stage_ai");
+      expect_rounds_to(f[8], qall[static_cast<std::size_t>(t[0]) - 1], where + " quality_all");
+    }
+    table.clear();
+  };
+  int exact_pass = 0;
+  for (const std::string& line : lines(r.out)) {
+    if (line.rfind("Monte Carlo sample number", 0) == 0 &&
+        line.find("skipped") == std::string::npos)
+      pass = std::stoi(line.substr(26));
+    if (line == "   Stage   Group   Quality   Cum. AI   Stage AI" &&
+        r.out.find("Exact computation") != std::string::npos)
+      pass = ++exact_pass;
+    if (line.size() == 47 && line.rfind("   ", 0) == 0 &&
+        std::isdigit(static_cast<unsigned char>(line[7]))) {
+      std::istringstream in(line);
+      std::array<double, 5> t{};
+      std::string v;
+      for (double& x : t) {
+        in >> v;
+        x = std::stod(v);
+      }
+      table.push_back(t);
+    }
+    if (line.rfind("   Quality all selected per stage:", 0) == 0) check_pass(line);
+  }
+  EXPECT_EQ(row, rows.size()) << "rows beyond the report";
+  return csv_rows(slurp(inputs));
+}
+
+TEST(ProgramTest, CsvAgreesWithTheReport) {
+  // Sampled, with skipped passes: every pass has an inputs row, valid or not.
+  const auto sampled = check_csv_against_report(kData + "/e2e/invalid_samples.deck");
+  const Outcome plain = run(kData + "/e2e/invalid_samples.deck");
+  std::size_t skipped = 0;
+  for (std::size_t i = 1; i < sampled.size(); ++i) {
+    EXPECT_EQ(std::stoi(sampled[i][0]), static_cast<int>(i));
+    skipped += sampled[i][1] == "0" ? 1 : 0;
+  }
+  std::size_t skip_lines = 0;
+  for (const std::string& line : lines(plain.out))
+    skip_lines += line.find("skipped: correlations not positive definite") != std::string::npos;
+  EXPECT_GT(skipped, 0u);
+  EXPECT_EQ(skipped, skip_lines);
+  check_csv_against_report(kData + "/e2e/rectangular_150.deck");
+
+  // Exact mode: every pass has its rows, and the inputs are the deck's values.
+  const std::string three = testing::TempDir() + "/exact3.deck";
+  std::string text = slurp(kData + "/reference/w25b_two_stage.deck");
+  text.replace(0, 3, "0 3");  // three passes
+  std::ofstream(three) << text;
+  const auto exact = check_csv_against_report(three);
+  ASSERT_EQ(exact.size(), 4u);
+  const std::vector<std::string> names = {"sample",  "valid",   "prop_1", "prop_2", "dc_1_1",
+                                          "dc_2_1",  "dp_1_1",  "dp_1_2", "dp_2_1", "dp_2_2",
+                                          "rpp_1_2", "val_1_1", "val_1_2"};
+  EXPECT_EQ(exact[0], names);
+  EXPECT_EQ(exact[1][1], "1");
+  EXPECT_EQ(std::stod(exact[1][10]),
+            static_cast<double>(0.3f));  // r(1, 2) as read, single precision
+}
+
+TEST(ProgramTest, CsvWritesNotANumber) {
+  // Nobody of group 1 passes: its quality is not a number, its Cum. AI 0.
+  const std::string deck = testing::TempDir() + "/nobody.deck";
+  std::ofstream(deck) << "0 1 1 1 1 2 0.5 0.5\n0.5\n1\n0 -40\n0 0\n1\n0.5\n";
+  const std::string csv = testing::TempDir() + "/nobody.csv";
+  const Outcome r = run(deck, {"--csv", csv});
+  ASSERT_EQ(WEXITSTATUS(r.status), 0) << r.err;
+  const auto rows = csv_rows(slurp(csv));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1][5], "NaN");
+  EXPECT_EQ(rows[1][4], "0");
+  EXPECT_EQ(rows[1][6], "0");
+  EXPECT_EQ(csv_rows(slurp(csv))[2][6], "1");
+}
+
+TEST(ProgramTest, UsageErrorsWriteNothingOnStandardOutput) {
+  const std::string deck = kData + "/reference/w25a_one_stage.deck";
+  const std::string dir = testing::TempDir();
+  for (auto [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--bogus"}, "selquant: unknown option '--bogus' (see selquant --help)\n"},
+           {{"--csv"}, "selquant: option --csv needs a value\n"},
+           {{"--epoch", "soon"},
+            "selquant: --epoch must be a whole number of seconds since 1970, not 'soon'\n"},
+           {{"--quiet=yes"}, "selquant: option --quiet takes no value\n"},
+           {{dir + "/no such deck"},
+            "selquant: cannot open the deck '" + dir +
+                "/no such deck': No such file or directory\n"},
+           {{"--inputs-csv", dir + "/no/such/dir.csv"},
+            "selquant: cannot create '" + dir + "/no/such/dir.csv': No such file or directory\n"},
+           {{deck, deck}, "selquant: more than one deck: '" + deck + "' and '" + deck + "'\n"}}) {
+    const Outcome r = run(deck, args);
+    ASSERT_TRUE(WIFEXITED(r.status)) << args[0];
+    EXPECT_EQ(WEXITSTATUS(r.status), 2) << args[0];
+    EXPECT_EQ(r.out, "") << args[0];
+    EXPECT_EQ(r.err, message);
+  }
+  const Outcome help = run("/dev/null", {"-h"});
+  EXPECT_EQ(WEXITSTATUS(help.status), 0);
+  for (const char* option : {"--threads", "--epoch", "--csv", "--inputs-csv", "--progress",
+                             "--quiet", "--help", "--version"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  const Outcome version = run("/dev/null", {"--version"});
+  EXPECT_EQ(WEXITSTATUS(version.status), 0);
+  EXPECT_EQ(version.out.rfind("selquant ", 0), 0u);
+  EXPECT_EQ(lines(version.out).size(), 1u);
+}
+
+TEST(ProgramTest, CsvThatCannotBeWrittenIsAFailure) {
+  const Outcome r = run(kData + "/e2e/rectangular_150.deck", {"--csv", "/dev/full"});
+  ASSERT_TRUE(WIFEXITED(r.status));
+  EXPECT_EQ(WEXITSTATUS(r.status), 3);
+  EXPECT_EQ(r.err, "selquant: the CSV file '/dev/full' could not be written\n");
+}
+
+TEST(ProgramTest, ProgressGoesToStandardErrorOnly) {
+  const std::string deck = kData + "/e2e/rectangular_150.deck";
+  const Outcome quiet = run(deck, {"--quiet"});
+  const Outcome shown = run(deck, {"--progress"});
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(without_cpu_time(shown.out), without_cpu_time(quiet.out));
+  // Not a terminal: plain lines, ending with the whole run.
+  ASSERT_FALSE(shown.err.empty());
+  const std::string last = lines(shown.err).back();
+  EXPECT_EQ(last.rfind("selquant: 150/150 passes, ", 0), 0u) << last;
+  EXPECT_EQ(shown.err.find('\r'), std::string::npos);
 }
 
 }  // namespace

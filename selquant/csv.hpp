@@ -1,0 +1,26 @@
+// Machine-readable results: one row per computed pass, stage and group, and
+// one row of drawn inputs per pass. Numbers round-trip (17 significant
+// digits); values that are not finite are written NaN, Inf and -Inf.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "selquant/blocks.hpp"
+
+namespace selquant::csv {
+
+// A number as it goes into a CSV field.
+std::string number(double v);
+
+// The results: the header line, then the rows of pass k from its model.
+void write_results_header(std::ostream& out);
+void write_results(std::ostream& out, int k, const Model& m);
+
+// The drawn inputs: sample, valid, then every drawn element of the problem's
+// shape, named by its indices (prop_2, dc_1_3, dp_4_10, rcc_1_2, rpp_2_7,
+// val_3_10; correlations by their upper triangle).
+void write_inputs_header(std::ostream& out, const Model& m);
+void write_inputs(std::ostream& out, int k, bool valid, const Model& m);
+
+}  // namespace selquant::csv
