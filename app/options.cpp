@@ -26,6 +26,10 @@ Options:
                      processors available); the report is the same for every N
   --epoch T          use T seconds since 1970 as the clock reading for the seed
                      and the start line (as SOURCE_DATE_EPOCH=T does)
+  --kernel K         the method of the 3- and 4-variate normal probabilities:
+                     'specified' (the default) or 'fast', a one-dimensional
+                     integration that is more accurate and many times faster;
+                     its report may differ in a last printed decimal, rarely
   --csv FILE         write the results to FILE as CSV, one row per computed
                      sample, stage and group
   --inputs-csv FILE  write the drawn inputs to FILE as CSV, one row per sample
@@ -101,6 +105,15 @@ std::string parse_options(int argc, const char* const* argv, Options& options) {
         return "--epoch must be a whole number of seconds since 1970, not '" + std::string(value) +
                "'";
       options.run.epoch = t;
+    } else if (name == "--kernel") {
+      if (!take_value()) return missing;
+      if (value == "specified") {
+        options.run.kernel = mvn::Kernel::specified;
+      } else if (value == "fast") {
+        options.run.kernel = mvn::Kernel::fast;
+      } else {
+        return "--kernel must be 'specified' or 'fast', not '" + std::string(value) + "'";
+      }
     } else if (name == "--csv" || name == "--inputs-csv") {
       if (!take_value()) return missing;
       if (value.empty()) return "option " + std::string(name) + " needs a file name";

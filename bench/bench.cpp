@@ -168,6 +168,7 @@ BENCHMARK(BM_exp_libm)->Arg(276);
 
 void BM_g01hb(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
+  const mvn::Kernel kernel = state.range(1) == 1 ? mvn::Kernel::fast : mvn::Kernel::specified;
   const Inputs in = make_inputs(0.2, 0.8);
   std::vector<std::array<double, 36>> corr(kInputs);
   for (int k = 0; k < kInputs; ++k) {
@@ -180,11 +181,17 @@ void BM_g01hb(benchmark::State& state) {
   }
   std::size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(mvn::g01hb(n, in.h[i % kInputs].data(), corr[i % kInputs].data()));
+    benchmark::DoNotOptimize(
+        mvn::g01hb(n, in.h[i % kInputs].data(), corr[i % kInputs].data(), kernel));
     ++i;
   }
 }
-BENCHMARK(BM_g01hb)->DenseRange(1, 4)->ArgName("ndim")->Unit(benchmark::kMicrosecond);
+// Dimensions 1 to 4 with the specified kernel (fast:0) and 3 and 4 with the fast one.
+BENCHMARK(BM_g01hb)
+    ->ArgsProduct({{1, 2, 3, 4}, {0}})
+    ->ArgsProduct({{3, 4}, {1}})
+    ->ArgNames({"ndim", "fast"})
+    ->Unit(benchmark::kMicrosecond);
 
 // One complete sample of a four-stage, five-group, ten-predictor problem: all
 // cutoffs solved and the results evaluated.
@@ -230,7 +237,8 @@ BENCHMARK(BM_sample)->Unit(benchmark::kMillisecond);
 
 // A whole run of the bundled largest-shape deck (4 stages, 5 groups, 10
 // predictors and 3 criteria) with 100 rectangular samples, report included,
-// with the passes computed on 1 or more threads; wall time.
+// with the passes computed on 1 or more threads, by the specified (fast:0) or
+// the fast kernel; wall time.
 void BM_run(benchmark::State& state) {
   std::ifstream file(SELQUANT_EXAMPLES "/four_stage_five_group.deck");
   std::stringstream deck;
@@ -240,6 +248,7 @@ void BM_run(benchmark::State& state) {
   setenv("SOURCE_DATE_EPOCH", "1772874303", 1);  // the same draws every time
   selquant::RunOptions options;
   options.threads = static_cast<int>(state.range(0));
+  options.kernel = state.range(1) == 1 ? mvn::Kernel::fast : mvn::Kernel::specified;
   for (auto _ : state) {
     std::istringstream in(deck.str());
     std::ostringstream out;
@@ -247,7 +256,13 @@ void BM_run(benchmark::State& state) {
     benchmark::DoNotOptimize(out.str().size());
   }
 }
-BENCHMARK(BM_run)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_run)
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({1, 1})
+    ->ArgNames({"threads", "fast"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -18,6 +18,10 @@ struct Kernels {
   void (*exp)(const double* x, double* y, int n);
   // p[i] = P(X > h[i], Y > k[i]) by the rule, i < m <= kMaxBatch.
   void (*bvn)(const BvnRule& rule, const double* h, const double* k, double* p, int m);
+  // p[i] = P(X > h[i], Y > k[i]) for correlations r[i] with asr[i] = asin(r[i]),
+  // |r[i]| < 0.925, by the sine form with the rule of |r[i]|, i < m (any m).
+  void (*bvn_lanes)(const double* r, const double* asr, const double* h, const double* k, double* p,
+                    int m);
 };
 
 // The kernels of a vector width; Simd::none has those of the base instruction set.

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "mvn/batch.hpp"
+#include "mvn/fast.hpp"
 #include "mvn/vexp.hpp"
 
 namespace mvn {
@@ -320,7 +321,7 @@ double qvnd(const double h[4], const double r[6], double eps, Evaluations* ev, S
   return lower(4, h, r, eps, ev, simd, nullptr);
 }
 
-double g01hb(int ndim, const double lim[4], const double corr[36]) {
+double g01hb(int ndim, const double lim[4], const double corr[36], Kernel kernel) {
   assert(ndim >= 1 && ndim <= 4);
   constexpr double eps = 1e-7;
   std::array<double, 4> h{};
@@ -330,6 +331,17 @@ double g01hb(int ndim, const double lim[4], const double corr[36]) {
     h[static_cast<std::size_t>(i)] = -lim[i];
     for (int j = 0; j < i; ++j)
       rho[static_cast<std::size_t>(m++)] = corr[i + 6 * j];
+  }
+  if (kernel == Kernel::fast && ndim >= 3) {
+    // A matrix with an exact +-1 pair is reduced and computed as always.
+    bool unit_pair = false;
+    for (int i = 0; i < ndim * (ndim - 1) / 2; ++i)
+      unit_pair = unit_pair || unit(rho[static_cast<std::size_t>(i)]);
+    if (!unit_pair) {
+      const auto v =
+          ndim == 3 ? fast::lower3(h.data(), rho.data()) : fast::lower4(h.data(), rho.data());
+      if (v) return *v;
+    }
   }
   return lower(ndim, h.data(), rho.data(), eps, nullptr, default_simd(), nullptr);
 }

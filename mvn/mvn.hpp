@@ -75,6 +75,12 @@ double qvnd(const double h[4], const double r[6], double eps, Evaluations* ev = 
 // P(X1 > lim1, ..., Xn > limn), n = ndim in 1..4, for the correlation matrix
 // corr stored by columns with six rows (only the strict lower triangle of the
 // leading n x n block is read).
-double g01hb(int ndim, const double lim[4], const double corr[36]);
+//
+// The kernel of dimensions 3 and 4: the specified nested integrations, or the
+// fast one-dimensional integration along Plackett's path (more accurate, to
+// 1e-11 or better; nearly singular matrices still go the specified way).
+enum class Kernel { specified, fast };
+double g01hb(int ndim, const double lim[4], const double corr[36],
+             Kernel kernel = Kernel::specified);
 
 }  // namespace mvn

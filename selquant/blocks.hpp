@@ -6,6 +6,8 @@
 #include <array>
 #include <cstddef>
 
+#include "mvn/mvn.hpp"
+
 namespace selquant {
 
 // Limits of the program.
@@ -68,8 +70,9 @@ struct Wdca {
   int ncrit = 1;
   int nstage = 1;
   int npred = 1;
-  int ngroup = 1;  // the last group is the base group
-  int istage = 1;  // the stage whose cutoff is being solved
+  int ngroup = 1;                               // the last group is the base group
+  int istage = 1;                               // the stage whose cutoff is being solved
+  mvn::Kernel kernel = mvn::Kernel::specified;  // of the 3- and 4-variate probabilities
 };
 
 // Cutoffs on the standardized stage composites.

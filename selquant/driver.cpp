@@ -178,6 +178,7 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
     std::fprintf(stderr, "selquant: %s\n", bad.c_str());
     return 2;
   }
+  model->wdca.kernel = options.kernel;
 
   // The draws stay in pass order on this thread; the passes are computed on
   // worker threads and written in pass order. In exact mode every pass draws

@@ -45,6 +45,7 @@ struct RunOptions {
   std::ostream* inputs_csv = nullptr;  // drawn inputs, one row per pass
   std::string inputs_csv_name;
   ProgressMode progress = ProgressMode::none;
+  mvn::Kernel kernel = mvn::Kernel::specified;  // of the 3- and 4-variate probabilities
 };
 
 // The whole program on a deck; returns the exit status.

@@ -121,7 +121,7 @@ void nul(Vec<double, 6>& v, Corr6& c) {
 double integ(const Wdca& a, int ndim, const double* lim, const Corr6& corr, int mode) {
   for (int i = 0; i < ndim; ++i)
     if (lim[i] >= a.zinf) return 0.0;
-  if (mode == 0) return mvn::g01hb(ndim, lim, corr.data());
+  if (mode == 0) return mvn::g01hb(ndim, lim, corr.data(), a.kernel);
   return inte2(a, ndim, lim, corr);
 }
 
@@ -182,7 +182,7 @@ double inte2(const Wdca& a, int ndim, const double* lim, const Corr6& corr) {
           }
           if (limc(i) <= -a.zinf) limc(i) = -a.zinf;
         }
-        if (p != 0) p = mvn::g01hb(m, limc.data(), corrc.data());
+        if (p != 0) p = mvn::g01hb(m, limc.data(), corrc.data(), a.kernel);
       }
     }
     res += phim(a, L(r)) * corr(1, r) * p;

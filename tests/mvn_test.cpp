@@ -369,3 +369,59 @@ TEST(MvnTest, IntegrandEvaluationsAreUnchanged) {
 }
 
 }  // namespace
+
+namespace {
+
+using mvn::Kernel;
+
+TEST(MvnTest, FastKernelOnTheReferenceTables) {
+  double worst3 = 0, worst4 = 0, apart = 0;
+  for (const TvnCase& c : kTvnCases) {
+    Corr m(3, c.r);
+    const double lim[4] = {-c.h[0], -c.h[1], -c.h[2], 0};
+    const double p = g01hb(3, lim, m.c, Kernel::fast);
+    worst3 = std::max(worst3, std::fabs(p - c.p));
+    apart = std::max(apart, std::fabs(p - g01hb(3, lim, m.c)));
+  }
+  for (const QvnCase& c : kQvnCases) {
+    Corr m(4, c.r);
+    const double lim[4] = {-c.h[0], -c.h[1], -c.h[2], -c.h[3]};
+    const double p = g01hb(4, lim, m.c, Kernel::fast);
+    worst4 = std::max(worst4, std::fabs(p - c.p));
+    apart = std::max(apart, std::fabs(p - g01hb(4, lim, m.c)));
+  }
+  EXPECT_LT(worst3, 1e-11);
+  EXPECT_LT(worst4, 1e-11);
+  // Singular and nearly singular matrices: the specified kernel's tolerance.
+  double worst_rank = 0;
+  for (const Rank2Case& c : kRank2Cases) {
+    Corr m(c.n, c.r);
+    const double p = g01hb(c.n, c.lim, m.c, Kernel::fast);
+    ASSERT_TRUE(std::isfinite(p));
+    worst_rank = std::max(worst_rank, std::fabs(p - c.p));
+  }
+  EXPECT_LT(worst_rank, 1e-7);
+  std::printf(
+      "fast kernel: worst error %.2e (3-D), %.2e (4-D), %.2e (rank-deficient); "
+      "largest difference from the specified kernel %.2e\n",
+      worst3, worst4, worst_rank, apart);
+}
+
+TEST(MvnTest, FastKernelWithPerfectAndStrongCorrelations) {
+  // X4 = X1 exactly: reduced to the trivariate problem as always.
+  const double lim4[4] = {0.1, -0.3, 0.5, 0.6};
+  Corr dup(4, {0.2, 0.3, 0.4, 1.0, 0.2, 0.3});
+  Corr three(3, {0.2, 0.3, 0.4});
+  const double lim3[4] = {0.6, -0.3, 0.5, 0};
+  EXPECT_NEAR(g01hb(4, lim4, dup.c, Kernel::fast), g01hb(3, lim3, three.c, Kernel::fast), 1e-10);
+  // r21 = 0.99 (see NearlyPerfectCorrelationStaysAccurate).
+  const double lim[4] = {-0.3, -0.5, 0.2, -0.1};
+  Corr strong(4, {0.99, 0.4, 0.4, 0.3, 0.3, 0.2});
+  EXPECT_NEAR(g01hb(4, lim, strong.c, Kernel::fast), 0.20982277144894076, 1e-9);
+  // X3 = -X1: confined to an interval.
+  Corr anti(3, {0.3, -1.0, -0.3});
+  const double la[4] = {-0.5, 0.2, -0.4, 0};
+  EXPECT_EQ(g01hb(3, la, anti.c, Kernel::fast), g01hb(3, la, anti.c));
+}
+
+}  // namespace

@@ -294,6 +294,33 @@ TEST(ProgramTest, ThreadCountUsageErrors) {
   EXPECT_EQ(run(deck, {"--threads"}).err, "selquant: option --threads needs a value\n");
 }
 
+// The fast kernel: every report within one unit of the last printed decimal of
+// the independent and the recorded reports.
+class FastKernel : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(FastKernel, StaysWithinOneUnitOfTheReports) {
+  const std::string base = kData + "/" + GetParam();
+  const Outcome r = run(base + ".deck", {"--kernel", "fast"});
+  ASSERT_TRUE(WIFEXITED(r.status));
+  EXPECT_EQ(WEXITSTATUS(r.status), 0);
+  EXPECT_EQ(r.err, "");
+  expect_report(slurp(base + ".expected"), r.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Decks, FastKernel,
+    ::testing::Values("reference/w22_composite", "reference/w24a_one_group_rr50",
+                      "reference/w24b_one_group_rr1587", "reference/w24c_symmetric",
+                      "reference/w25a_one_stage", "reference/w25b_two_stage", "e2e/rectangular_150",
+                      "e2e/normal_100", "e2e/four_stage_five_group_3", "e2e/invalid_samples",
+                      "e2e/dfzero_error", "e2e/perfect_correlation"),
+    [](const auto& info) {
+      std::string name = info.param;
+      for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      return name;
+    });
+
 TEST(ProgramTest, WorkedExamplesReportTheirValues) {
   // One-stage example: P = (0.137144, 0.462856), AI 0.296299, qgrp (0.268467,
   // 0.831002), qall 0.702421, predictor means (0.600310, 0.858176).
@@ -595,6 +622,8 @@ TEST(ProgramTest, UsageErrorsWriteNothingOnStandardOutput) {
            {{"--epoch", "soon"},
             "selquant: --epoch must be a whole number of seconds since 1970, not 'soon'\n"},
            {{"--quiet=yes"}, "selquant: option --quiet takes no value\n"},
+           {{"--kernel", "quick"},
+            "selquant: --kernel must be 'specified' or 'fast', not 'quick'\n"},
            {{dir + "/no such deck"},
             "selquant: cannot open the deck '" + dir +
                 "/no such deck': No such file or directory\n"},
@@ -609,8 +638,8 @@ TEST(ProgramTest, UsageErrorsWriteNothingOnStandardOutput) {
   }
   const Outcome help = run("/dev/null", {"-h"});
   EXPECT_EQ(WEXITSTATUS(help.status), 0);
-  for (const char* option : {"--threads", "--epoch", "--csv", "--inputs-csv", "--progress",
-                             "--quiet", "--help", "--version"})
+  for (const char* option : {"--threads", "--epoch", "--kernel", "--csv", "--inputs-csv",
+                             "--progress", "--quiet", "--help", "--version"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   const Outcome version = run("/dev/null", {"--version"});
   EXPECT_EQ(WEXITSTATUS(version.status), 0);

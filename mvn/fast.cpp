@@ -1,0 +1,231 @@
+#include "mvn/fast.hpp"
+
+#include <array>
+#include <cmath>
+
+#include "mvn/adone.hpp"
+#include "mvn/batch.hpp"
+#include "mvn/mvn.hpp"
+#include "mvn/vexp.hpp"
+
+namespace mvn::fast {
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+// Smallest Cholesky pivot (a conditional variance) the path is trusted with:
+// below it the conditional correlations near s = 1 come too close to +-1.
+constexpr double kMinPivot = 1e-4;
+
+// Below this |r| the lanes' sine form serves; above it the series.
+constexpr double kModerate = 0.925;
+
+using Matrix = std::array<std::array<double, 4>, 4>;
+
+Matrix full(int n, const double* rho) {
+  Matrix m{};
+  int p = 0;
+  for (int i = 0; i < n; ++i) {
+    m[static_cast<std::size_t>(i)][static_cast<std::size_t>(i)] = 1;
+    for (int j = 0; j < i; ++j) {
+      m[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)] = rho[p];
+      m[static_cast<std::size_t>(j)][static_cast<std::size_t>(i)] = rho[p];
+      ++p;
+    }
+  }
+  return m;
+}
+
+// The smallest pivot of the Cholesky factorization (not-a-number counts as 0).
+double smallest_pivot(int n, Matrix a) {
+  double smallest = 1;
+  for (int j = 0; j < n; ++j) {
+    const auto J = static_cast<std::size_t>(j);
+    double d = a[J][J];
+    for (int k = 0; k < j; ++k)
+      d -= a[J][static_cast<std::size_t>(k)] * a[J][static_cast<std::size_t>(k)];
+    if (!(d > 0)) return 0;
+    smallest = std::min(smallest, d);
+    const double l = std::sqrt(d);
+    a[J][J] = l;
+    for (int i = j + 1; i < n; ++i) {
+      const auto I = static_cast<std::size_t>(i);
+      double v = a[I][J];
+      for (int k = 0; k < j; ++k)
+        v -= a[I][static_cast<std::size_t>(k)] * a[J][static_cast<std::size_t>(k)];
+      a[I][J] = v / l;
+    }
+  }
+  return smallest;
+}
+
+double lower2(double a, double b, double r) {
+  return bvnd(-a, -b, r);
+}
+
+// The bivariate normal density.
+double phi2(double x, double y, double r) {
+  const double q = 1 - r * r;
+  return exp1(-(x * x - 2 * r * x * y + y * y) / (2 * q)) / (kTwoPi * std::sqrt(q));
+}
+
+// The path's integrand of an n-variate problem: R(s) keeps the pairs of R0 and
+// scales the others by s (they are 0 in R0). One term per varying pair (i, j):
+// (R - R0)_ij phi_2(h_i, h_j; r_ij(s)) times the probability of the other
+// variables given X_i = h_i, X_j = h_j.
+struct Path {
+  int n;
+  const double* h;
+  Matrix r;         // the target matrix
+  int pairs[6][2];  // the pairs (i, j) that vary with s
+  int npairs = 0;
+  Simd simd = default_simd();
+
+  // One term at s, for R(s) = rs: its factor before the conditional probability, the
+  // conditional limits and, with two other variables, their correlation.
+  struct Term {
+    double factor;
+    double lim[2];
+    double rho;
+  };
+  Matrix at(double s) const {
+    Matrix rs = r;
+    for (int v = 0; v < npairs; ++v) {
+      const auto i = static_cast<std::size_t>(pairs[v][0]);
+      const auto j = static_cast<std::size_t>(pairs[v][1]);
+      rs[i][j] = rs[j][i] = s * r[i][j];
+    }
+    return rs;
+  }
+  Term term(const Matrix& rs, int p) const {
+    const int i = pairs[p][0];
+    const int j = pairs[p][1];
+    const auto I = static_cast<std::size_t>(i);
+    const auto J = static_cast<std::size_t>(j);
+    const double rij = rs[I][J];
+    const double q = 1 - rij * rij;
+    int others[2] = {0, 0};
+    int m = 0;
+    for (int k = 0; k < n; ++k)
+      if (k != i && k != j) others[m++] = k;
+    Term t{r[I][J] * phi2(h[i], h[j], rij), {0, 0}, 0};
+    double bi[2], bj[2], var[2];
+    for (int v = 0; v < m; ++v) {
+      const auto K = static_cast<std::size_t>(others[v]);
+      bi[v] = (rs[K][I] - rij * rs[K][J]) / q;
+      bj[v] = (rs[K][J] - rij * rs[K][I]) / q;
+      var[v] = 1 - (bi[v] * rs[K][I] + bj[v] * rs[K][J]);
+      t.lim[v] = (h[others[v]] - (bi[v] * h[i] + bj[v] * h[j])) / std::sqrt(var[v]);
+    }
+    if (m == 2) {
+      const auto K = static_cast<std::size_t>(others[0]);
+      const auto L = static_cast<std::size_t>(others[1]);
+      const double cov = rs[K][L] - (bi[0] * rs[L][I] + bj[0] * rs[L][J]);
+      t.rho = std::max(-1.0, std::min(1.0, cov / std::sqrt(var[0] * var[1])));
+    }
+    return t;
+  }
+
+  double operator()(double s) const {
+    double sum = 0;
+    const Matrix rs = at(s);
+    for (int p = 0; p < npairs; ++p) {
+      const Term t = term(rs, p);
+      sum += t.factor * (n == 3 ? phid(t.lim[0]) : lower2(t.lim[0], t.lim[1], t.rho));
+    }
+    return sum;
+  }
+
+  // All nodes of a Kronrod step: the conditional bivariate probabilities of
+  // the four-variate path go through the vector lanes together.
+  bool batch(const double* s, double* y) const {
+    if (n == 3 || simd == Simd::none) return false;
+    constexpr int kMax = kKronrodNodes * 4;
+    std::array<double, kMax> factor, a, b, rho, asr, prob;
+    int lanes = 0;
+    for (int node = 0; node < kKronrodNodes; ++node) {
+      const Matrix rs = at(s[node]);
+      for (int p = 0; p < npairs; ++p, ++lanes) {
+        const Term t = term(rs, p);
+        const auto L = static_cast<std::size_t>(lanes);
+        factor[L] = t.factor;
+        a[L] = -t.lim[0];
+        b[L] = -t.lim[1];
+        rho[L] = t.rho;
+        // Strong correlations take the series, one at a time, below.
+        asr[L] = std::fabs(t.rho) < kModerate ? std::asin(t.rho) : 0.0;
+      }
+    }
+    batch::kernels(simd).bvn_lanes(rho.data(), asr.data(), a.data(), b.data(), prob.data(), lanes);
+    for (int l = 0; l < lanes; ++l) {
+      const auto L = static_cast<std::size_t>(l);
+      if (!(std::fabs(rho[L]) < kModerate)) prob[L] = bvnd(a[L], b[L], rho[L]);
+    }
+    for (int node = 0, l = 0; node < kKronrodNodes; ++node) {
+      double sum = 0;
+      for (int p = 0; p < npairs; ++p, ++l)
+        sum += factor[static_cast<std::size_t>(l)] * prob[static_cast<std::size_t>(l)];
+      y[node] = sum;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+std::optional<double> lower3(const double h[3], const double r[3]) {
+  const Matrix m = full(3, r);
+  if (smallest_pivot(3, m) < kMinPivot) return std::nullopt;
+  // Keep the pair of the largest correlation; the third variable starts
+  // independent of it.
+  int keep = 0;  // r21, r31, r32 as pairs (1,0), (2,0), (2,1)
+  for (int p = 1; p < 3; ++p)
+    if (std::fabs(r[p]) > std::fabs(r[keep])) keep = p;
+  static constexpr int kPair[3][2] = {{1, 0}, {2, 0}, {2, 1}};
+  const int a = kPair[keep][0], b = kPair[keep][1], c = 3 - a - b;
+  Path f{3, h, m, {}, 0, default_simd()};
+  for (int p = 0; p < 3; ++p) {
+    if (p == keep) continue;
+    f.pairs[f.npairs][0] = kPair[p][0];
+    f.pairs[f.npairs][1] = kPair[p][1];
+    ++f.npairs;
+  }
+  const double start = lower2(h[a], h[b], r[keep]) * phid(h[c]);
+  return start + adone(f, 0.0, 1.0, kTolerance, true);
+}
+
+std::optional<double> lower4(const double h[4], const double r[6]) {
+  const Matrix m = full(4, r);
+  if (smallest_pivot(4, m) < kMinPivot) return std::nullopt;
+  // Of the three pairings into two pairs, keep the one whose within-pair
+  // correlations are largest.
+  static constexpr int kPairing[3][4] = {{0, 1, 2, 3}, {0, 2, 1, 3}, {0, 3, 1, 2}};
+  auto at = [&m](int i, int j) {
+    return m[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
+  };
+  int best = 0;
+  double most = -1;
+  for (int p = 0; p < 3; ++p) {
+    const int* q = kPairing[p];
+    const double size = std::fabs(at(q[0], q[1])) + std::fabs(at(q[2], q[3]));
+    if (size > most) {
+      most = size;
+      best = p;
+    }
+  }
+  const int* q = kPairing[best];
+  Path f{4, h, m, {}, 0, default_simd()};
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < i; ++j) {
+      const bool same_pair = (i == q[1] && j == q[0]) || (i == q[0] && j == q[1]) ||
+                             (i == q[3] && j == q[2]) || (i == q[2] && j == q[3]);
+      if (same_pair) continue;
+      f.pairs[f.npairs][0] = i;
+      f.pairs[f.npairs][1] = j;
+      ++f.npairs;
+    }
+  const double start =
+      lower2(h[q[0]], h[q[1]], at(q[0], q[1])) * lower2(h[q[2]], h[q[3]], at(q[2], q[3]));
+  return start + adone(f, 0.0, 1.0, kTolerance, true);
+}
+
+}  // namespace mvn::fast

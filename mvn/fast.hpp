@@ -1,0 +1,22 @@
+// Orthant probabilities of dimension 3 and 4 by Plackett's identity: along the
+// path R(s) = R0 + s (R - R0) from a matrix R0 whose orthant probability is a
+// product of lower-dimensional ones,
+//   d Phi_n(h; R(s)) / ds = sum over i < j of (R - R0)_ij phi_2(h_i, h_j; r_ij(s))
+//                           Phi_{n-2}(conditional limits; conditional correlations),
+// one smooth integral over s in [0, 1].
+#pragma once
+
+#include <optional>
+
+namespace mvn::fast {
+
+// Absolute tolerance of the integration in s.
+inline constexpr double kTolerance = 1e-11;
+
+// P(X1 < h1, X2 < h2, X3 < h3), r = (r21, r31, r32), or nothing when the matrix
+// is too near singular for the path (the caller then uses another method).
+std::optional<double> lower3(const double h[3], const double r[3]);
+// P(X1 < h1, ..., X4 < h4), r = (r21, r31, r32, r41, r42, r43), or nothing.
+std::optional<double> lower4(const double h[4], const double r[6]);
+
+}  // namespace mvn::fast
