@@ -5,7 +5,7 @@ BUILD ?= build
 DECK ?= examples/two_stage_rectangular.deck
 JOBS ?= $(shell nproc)
 
-.PHONY: all build run test bench sanitize tsan format clean
+.PHONY: all build run test bench sanitize tsan fuzz format clean
 
 all: build
 
@@ -33,8 +33,20 @@ tsan:
 	cmake --build build-tsan -j $(JOBS) --target selquant program_test
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R 'ThreadCount|Interrupt'
 
+# The deck reader under libFuzzer for FUZZ_SECONDS (clang and its runtime are
+# installed from Debian's packages where missing). New inputs go to
+# build-fuzz/corpus; the seeds in tests/fuzz/corpus are read, not written.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@command -v clang++ >/dev/null && test -n "$$(ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null)" || \
+	  { apt-get update >/dev/null && apt-get install -y clang libclang-rt-dev >/dev/null; }
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSELQUANT_FUZZ=ON -DBUILD_TESTING=OFF -DSELQUANT_BENCH=OFF >/dev/null
+	cmake --build build-fuzz -j $(JOBS) --target deck_fuzz
+	mkdir -p build-fuzz/corpus
+	./build-fuzz/deck_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build-fuzz/ build-fuzz/corpus tests/fuzz/corpus
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

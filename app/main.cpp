@@ -90,6 +90,8 @@ int main(int argc, char** argv) {
     if (!deck_file)
       return usage_error("cannot open the deck '" + options.deck + "': " + system_error());
   }
+  std::istream& deck = from_file ? static_cast<std::istream&>(deck_file) : std::cin;
+  if (options.check) return selquant::check(deck);
   std::ofstream csv_file;
   std::ofstream inputs_file;
   for (auto [name, file, target, label] :
@@ -106,6 +108,5 @@ int main(int argc, char** argv) {
 
   install_handlers();
   std::ios::sync_with_stdio(false);
-  return selquant::run(from_file ? static_cast<std::istream&>(deck_file) : std::cin, std::cout,
-                       options.run);
+  return selquant::run(deck, std::cout, options.run);
 }

@@ -37,6 +37,9 @@ Options:
                      terminal, a line now and then elsewhere)
   --quiet            show no progress (the default when standard error is not
                      a terminal)
+  --check            read the deck and report what is doubtful in it on
+                     standard error, computing nothing; exit status 0: nothing
+                     to report, 1: findings, 2: the deck is refused
   -h, --help         show this help and exit
   --version          show the version and exit
 
@@ -121,6 +124,9 @@ std::string parse_options(int argc, const char* const* argv, Options& options) {
     } else if (name == "--progress" || name == "--quiet") {
       if (std::string e = no_value(); !e.empty()) return e;
       options.progress = name == "--progress" ? ProgressChoice::on : ProgressChoice::off;
+    } else if (name == "--check") {
+      if (std::string e = no_value(); !e.empty()) return e;
+      options.check = true;
     } else if (name == "-h" || name == "--help") {
       if (std::string e = no_value(); !e.empty()) return e;
       options.help = true;

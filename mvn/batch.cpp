@@ -349,7 +349,12 @@ MVN_INLINE void bvn_lanes_body(const double* r, const double* asr, const double*
 
 MVN_KERNELS(sse2, )
 MVN_KERNELS(avx2, [[gnu::target("avx2")]])
+// g++ would use 256-bit vectors unless told; clang takes the width from the target.
+#if defined(__clang__)
+MVN_KERNELS(avx512, [[gnu::target("avx512f")]])
+#else
 MVN_KERNELS(avx512, [[gnu::target("avx512f,prefer-vector-width=512")]])
+#endif
 
 constexpr Kernels kSse2{exp_sse2, bvn_sse2, lanes_sse2};
 constexpr Kernels kAvx2{exp_avx2, bvn_avx2, lanes_avx2};

@@ -20,7 +20,38 @@ void mirror(M& r, int n) {
       r(i, j) = r(j, i);
 }
 
+// What each of the twelve reads holds, for messages that name one.
+constexpr std::array<const char*, 12> kRecords = {
+    "counts and group proportions",
+    "retention rates",
+    "stage weights",
+    "effect sizes, first row",
+    "effect sizes, second row",
+    "criterion weights",
+    "criterion correlations, first matrix",
+    "criterion correlations, second matrix",
+    "predictor correlations, first matrix",
+    "predictor correlations, second matrix",
+    "validities, first matrix",
+    "validities, second matrix",
+};
+
+// The message for a value of read `record` that did not fit its kind, or an
+// empty string. Uncertain values are single precision, the others double.
+std::string overflow(textio::ListReader& in, int record) {
+  const std::string value = in.take_overflow();
+  if (value.empty()) return {};
+  const bool single = record >= 4 && record != 6;
+  return "record " + std::to_string(record) + " (" +
+         kRecords[static_cast<std::size_t>(record - 1)] + "): the value " + value +
+         " is beyond the range of " + (single ? "single" : "double") + " precision";
+}
+
 }  // namespace
+
+const char* record_name(int record) {
+  return kRecords[static_cast<std::size_t>(record - 1)];
+}
 
 std::string check_counts(int smode, int nsamp, int ncrit, int nstage, int npred, int ngroup) {
   if (smode < 0 || smode > 2)
@@ -57,6 +88,7 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
   if (!bad.empty()) return bad;
   in.read(a.prop.data(), a.ngroup);
   in.end();
+  if (bad = overflow(in, 1); !bad.empty()) return bad;
   const bool exact = p.smode == kExact;
   for (int g = 1; g <= a.ngroup; ++g) {
     p.prop1(g) = static_cast<float>(a.prop(g));
@@ -68,6 +100,7 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
   in.begin();
   in.read(a.rr.data(), a.nstage);
   in.end();
+  if (bad = overflow(in, 2); !bad.empty()) return bad;
 
   // Record 3: the predictor weights of each stage.
   for (int s = 1; s <= a.nstage; ++s) {
@@ -77,6 +110,7 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
       in.read(&m.wdcc.b(s, j), 1);
     in.end();
   }
+  if (bad = overflow(in, 3); !bad.empty()) return bad;
 
   // Records 4 and 5: criterion, then predictor effect sizes of each group.
   auto read_effects = [&](Mat<float, kMaxGroups, kMaxCrit>& dc,
@@ -91,17 +125,20 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
     }
   };
   read_effects(p.dc1, p.dp1);
+  if (bad = overflow(in, 4); !bad.empty()) return bad;
   if (exact) {
     p.dc2 = p.dc1;
     p.dp2 = p.dp1;
   } else {
     read_effects(p.dc2, p.dp2);
+    if (bad = overflow(in, 5); !bad.empty()) return bad;
   }
 
   // Record 6: criterion weights.
   in.begin();
   in.read(a.cw.data(), a.ncrit);
   in.end();
+  if (bad = overflow(in, 6); !bad.empty()) return bad;
 
   // Records 7 to 10: upper triangles of the criterion and predictor correlations.
   auto read_triangle = [&](auto& r, int n) {
@@ -114,23 +151,27 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
   };
   // Both rows of a correlation matrix with unit diagonals (also in the sample
   // matrix), the second row a copy of the first in exact mode; mirrored.
-  auto read_correlations = [&](auto& sample, auto& first, auto& second, int n) {
+  auto read_correlations = [&](auto& sample, auto& first, auto& second, int n,
+                               int record) -> std::string {
     for (int i = 1; i <= n; ++i) {
       sample(i, i) = 1.0;
       first(i, i) = 1.0f;
       second(i, i) = 1.0f;
     }
     read_triangle(first, n);
+    if (std::string o = overflow(in, record); !o.empty()) return o;
     if (exact) {
       second = first;
     } else {
       read_triangle(second, n);
+      if (std::string o = overflow(in, record + 1); !o.empty()) return o;
     }
     mirror(first, n);
     mirror(second, n);
+    return {};
   };
-  read_correlations(a.rcc, p.rc1, p.rc2, a.ncrit);
-  read_correlations(d.rpp, p.rp1, p.rp2, a.npred);
+  if (bad = read_correlations(a.rcc, p.rc1, p.rc2, a.ncrit, 7); !bad.empty()) return bad;
+  if (bad = read_correlations(d.rpp, p.rp1, p.rp2, a.npred, 9); !bad.empty()) return bad;
 
   // Records 11 and 12: validities, one row per criterion dimension.
   auto read_validities = [&](Mat<float, kMaxCrit, kMaxPred>& val) {
@@ -142,10 +183,12 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
     }
   };
   read_validities(p.val1);
+  if (bad = overflow(in, 11); !bad.empty()) return bad;
   if (exact) {
     p.val2 = p.val1;
   } else {
     read_validities(p.val2);
+    if (bad = overflow(in, 12); !bad.empty()) return bad;
   }
   return {};
 }

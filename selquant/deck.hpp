@@ -26,10 +26,14 @@ struct Problem {
   Mat<float, kMaxCrit, kMaxPred> val1, val2;
 };
 
-// Reads the whole deck. Input errors end the program (free-format reader).
+// Reads the whole deck; a malformed or missing value throws textio::InputError.
 // Returns an empty string, or, when the mode or a count read at the start is
-// outside its range, a message naming it; nothing further is then read.
+// outside its range or a value does not fit its kind, a message naming it and
+// its record; nothing further is then read.
 std::string read_deck(textio::ListReader& in, Problem& p, Model& m);
+
+// What read `record` (1 to 12) holds.
+const char* record_name(int record);
 
 // The message for a mode or count outside its range, or an empty string.
 std::string check_counts(int smode, int nsamp, int ncrit, int nstage, int npred, int ngroup);

@@ -11,6 +11,7 @@
 #include "numeric/clock.hpp"
 #include "numeric/dfzero.hpp"
 #include "selquant/csv.hpp"
+#include "selquant/findings.hpp"
 #include "selquant/model.hpp"
 #include "selquant/report.hpp"
 #include "selquant/schedule.hpp"
@@ -69,7 +70,32 @@ int file_lost(const std::string& name) {
   return 3;
 }
 
+void write_findings(const std::vector<std::string>& findings) {
+  for (const std::string& f : findings)
+    std::fprintf(stderr, "selquant: %s\n", f.c_str());
+  std::fflush(stderr);
+}
+
 }  // namespace
+
+int check(std::istream& in) {
+  auto problem = std::make_unique<Problem>();
+  auto model = std::make_unique<Model>();
+  textio::ListReader reader(in);
+  std::string bad;
+  try {
+    bad = read_deck(reader, *problem, *model);
+  } catch (const textio::InputError& e) {
+    textio::abort_on(e);
+  }
+  if (!bad.empty()) {
+    std::fprintf(stderr, "selquant: %s\n", bad.c_str());
+    return 2;
+  }
+  const std::vector<std::string> findings = deck_findings(*problem, *model);
+  write_findings(findings);
+  return findings.empty() ? 0 : 1;
+}
 
 int clock_seed(std::int64_t t) {
   return static_cast<int>((t % 1000) + (t % 12) + 1 + ((t % 9) + 1) * (t % 17));
@@ -172,13 +198,19 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
   Problem& p = *problem;
   const Model& deck = *model;
   textio::ListReader reader(in);
-  const std::string bad = read_deck(reader, p, *model);
+  std::string bad;
+  try {
+    bad = read_deck(reader, p, *model);
+  } catch (const textio::InputError& e) {
+    textio::abort_on(e);
+  }
   if (!bad.empty()) {
     out.flush();
     std::fprintf(stderr, "selquant: %s\n", bad.c_str());
     return 2;
   }
   model->wdca.kernel = options.kernel;
+  write_findings(deck_findings(p, *model));
 
   // The draws stay in pass order on this thread; the passes are computed on
   // worker threads and written in pass order. In exact mode every pass draws

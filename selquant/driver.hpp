@@ -48,6 +48,11 @@ struct RunOptions {
   mvn::Kernel kernel = mvn::Kernel::specified;  // of the 3- and 4-variate probabilities
 };
 
+// Reads the deck and writes its findings on standard error, computing nothing
+// and writing nothing on standard output: 0 when there is nothing to report,
+// 1 with findings, 2 when the deck is refused. Reader errors abort.
+int check(std::istream& in);
+
 // The whole program on a deck; returns the exit status.
 int run(std::istream& in, std::ostream& out, const RunOptions& options = {});
 

@@ -174,10 +174,18 @@ TEST(DeckTest, CountsOutsideTheirRanges) {
   EXPECT_EQ(read("1 5 1 1 1 6 1 1 1 1 1 1\n").error, "number of groups is 6; it must be 1 to 5");
 }
 
-TEST(DeckDeathTest, ShortDeckFailsWithInputError) {
-  EXPECT_DEATH(read("2 500 1 2 2 2 0.3 0.7\n0.5 0.2\n1 0\n"), "^list in: end of file\n");
-  EXPECT_DEATH(read("2 500 1 2 2 2 0.3 zero\n"), "^invalid number: incomprehensible list input\n");
-  EXPECT_DEATH(read("2 500.5 1 2 2 2 0.3 0.7\n"), "^invalid integer: read unexpected character\n");
+TEST(DeckTest, ShortOrMalformedDeckIsAnInputError) {
+  for (auto [text, message] :
+       {std::pair{"2 500 1 2 2 2 0.3 0.7\n0.5 0.2\n1 0\n", "list in: end of file"},
+        {"2 500 1 2 2 2 0.3 zero\n", "invalid number: incomprehensible list input"},
+        {"2 500.5 1 2 2 2 0.3 0.7\n", "invalid integer: read unexpected character"}}) {
+    try {
+      read(text);
+      ADD_FAILURE() << "no error for " << text;
+    } catch (const textio::InputError& e) {
+      EXPECT_STREQ(e.what(), message);
+    }
+  }
 }
 
 }  // namespace

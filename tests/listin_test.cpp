@@ -161,23 +161,38 @@ void read_text(const std::string& text, int n, bool integer = false, int stateme
   }
 }
 
-TEST(ListinDeathTest, FailuresWriteFourLinesAndAbort) {
-  EXPECT_DEATH(read_text("1 2\n", 3), failure("list in: end of file"));
-  EXPECT_DEATH(read_text("", 1), failure("list in: end of file"));
+// The message of the input error that reading the text throws.
+std::string error_of(const std::string& text, int n, bool integer = false, int statements = 1) {
+  try {
+    read_text(text, n, integer, statements);
+  } catch (const textio::InputError& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+TEST(ListinTest, FailuresAreInputErrors) {
+  EXPECT_EQ(error_of("1 2\n", 3), "list in: end of file");
+  EXPECT_EQ(error_of("", 1), "list in: end of file");
   // After a complete last line the next statement fails inside; after a line
   // without a line feed it fails at its start.
-  EXPECT_DEATH(read_text("1\n", 1, false, 2), failure("list in: end of file"));
-  EXPECT_DEATH(read_text("1", 1, false, 2), failure("read start: end of file"));
-  EXPECT_DEATH(read_text("1.5", 1, true), failure("invalid integer: read unexpected character"));
-  EXPECT_DEATH(read_text("1E3", 1, true), failure("invalid integer: read unexpected character"));
-  EXPECT_DEATH(read_text("0*1", 1), failure("bad repetition count: incomprehensible list input"));
-  EXPECT_DEATH(read_text("*1", 1), failure("bad repetition count: incomprehensible list input"));
-  EXPECT_DEATH(read_text("-2*1", 1), failure("bad repetition count: incomprehensible list input"));
-  EXPECT_DEATH(read_text("1E", 1), failure("exponent field: incomprehensible list input"));
-  EXPECT_DEATH(read_text("1E123456789", 1), failure("exponent field: incomprehensible list input"));
-  EXPECT_DEATH(read_text("abc", 1), failure("invalid number: incomprehensible list input"));
-  EXPECT_DEATH(read_text("2x", 2), failure("invalid number: incomprehensible list input"));
-  EXPECT_DEATH(read_text("1\r2\n", 2), failure("invalid number: incomprehensible list input"));
+  EXPECT_EQ(error_of("1\n", 1, false, 2), "list in: end of file");
+  EXPECT_EQ(error_of("1", 1, false, 2), "read start: end of file");
+  EXPECT_EQ(error_of("1.5", 1, true), "invalid integer: read unexpected character");
+  EXPECT_EQ(error_of("1E3", 1, true), "invalid integer: read unexpected character");
+  EXPECT_EQ(error_of("0*1", 1), "bad repetition count: incomprehensible list input");
+  EXPECT_EQ(error_of("*1", 1), "bad repetition count: incomprehensible list input");
+  EXPECT_EQ(error_of("-2*1", 1), "bad repetition count: incomprehensible list input");
+  EXPECT_EQ(error_of("1E", 1), "exponent field: incomprehensible list input");
+  EXPECT_EQ(error_of("1E123456789", 1), "exponent field: incomprehensible list input");
+  EXPECT_EQ(error_of("abc", 1), "invalid number: incomprehensible list input");
+  EXPECT_EQ(error_of("2x", 2), "invalid number: incomprehensible list input");
+  EXPECT_EQ(error_of("1\r2\n", 2), "invalid number: incomprehensible list input");
+}
+
+TEST(ListinDeathTest, AnInputErrorWritesFourLinesAndAborts) {
+  EXPECT_DEATH(textio::abort_on(textio::InputError("list in", "end of file")),
+               failure("list in: end of file"));
 }
 
 }  // namespace

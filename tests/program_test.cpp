@@ -228,6 +228,17 @@ INSTANTIATE_TEST_SUITE_P(WorkedExamples, ReferenceReport,
                                            "w24b_one_group_rr1587", "w24c_symmetric",
                                            "w25a_one_stage", "w25b_two_stage"));
 
+// What the deck checks say before the run of a recorded deck.
+std::string findings_of(const std::string& deck) {
+  if (deck.find("dfzero_error") != std::string::npos)
+    return "selquant: record 2 (retention rates): the retention rate of stage 2 (0.6) is not "
+           "below that of stage 1 (0.5): no cutoff can meet it\n";
+  if (deck.find("invalid_samples") != std::string::npos)
+    return "selquant: records 7, 9 and 11 (first-row correlations and validities): they do not "
+           "form a positive definite matrix, so passes drawn near them will be skipped\n";
+  return "";
+}
+
 class RecordedReport : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(RecordedReport, MatchesTheRecordedReport) {
@@ -235,7 +246,7 @@ TEST_P(RecordedReport, MatchesTheRecordedReport) {
   const Outcome r = run(base + ".deck");
   ASSERT_TRUE(WIFEXITED(r.status));
   EXPECT_EQ(WEXITSTATUS(r.status), 0);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, findings_of(base));
   expect_report(slurp(base + ".expected"), r.out);
 }
 
@@ -303,7 +314,7 @@ TEST_P(FastKernel, StaysWithinOneUnitOfTheReports) {
   const Outcome r = run(base + ".deck", {"--kernel", "fast"});
   ASSERT_TRUE(WIFEXITED(r.status));
   EXPECT_EQ(WEXITSTATUS(r.status), 0);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, findings_of(base));
   expect_report(slurp(base + ".expected"), r.out);
 }
 
@@ -665,6 +676,53 @@ TEST(ProgramTest, ProgressGoesToStandardErrorOnly) {
   const std::string last = lines(shown.err).back();
   EXPECT_EQ(last.rfind("selquant: 150/150 passes, ", 0), 0u) << last;
   EXPECT_EQ(shown.err.find('\r'), std::string::npos);
+}
+
+TEST(ProgramTest, CheckReadsTheDeckAndComputesNothing) {
+  const Outcome sound = run(kData + "/e2e/rectangular_150.deck", {"--check"});
+  EXPECT_EQ(WEXITSTATUS(sound.status), 0);
+  EXPECT_EQ(sound.out, "");
+  EXPECT_EQ(sound.err, "");
+  const std::string doubtful = kData + "/e2e/dfzero_error.deck";
+  const Outcome found = run("/dev/null", {"--check", doubtful});
+  EXPECT_EQ(WEXITSTATUS(found.status), 1);
+  EXPECT_EQ(found.out, "");
+  EXPECT_EQ(found.err, findings_of(doubtful));
+  const std::string counts = testing::TempDir() + "/refused.deck";
+  std::ofstream(counts) << "2 500 1 5 2 2 0.3 0.7\n0.5\n";
+  const Outcome refused = run(counts, {"--check"});
+  EXPECT_EQ(WEXITSTATUS(refused.status), 2);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "selquant: number of stages is 5; it must be 1 to 4\n");
+  // Reader errors keep their messages and abort.
+  const std::string shortdeck = testing::TempDir() + "/short2.deck";
+  std::ofstream(shortdeck) << "2 500 1 2 2 2 0.3 0.7\n0.5 0.2\n";
+  const Outcome broken = run(shortdeck, {"--check"});
+  ASSERT_TRUE(WIFSIGNALED(broken.status));
+  EXPECT_EQ(WTERMSIG(broken.status), SIGABRT);
+  EXPECT_EQ(broken.out, "");
+  EXPECT_EQ(broken.err.rfind("list in: end of file\n", 0), 0u);
+}
+
+TEST(ProgramTest, ValuesBeyondTheirRangeAreRefused) {
+  const std::string deck = testing::TempDir() + "/huge.deck";
+  std::ofstream(deck) << "0 1 1 1 1 2 0.5 0.5\n0.5\n1\n0 1e39\n0 0\n1\n0.5\n";
+  const Outcome r = run(deck);
+  ASSERT_TRUE(WIFEXITED(r.status));
+  EXPECT_EQ(WEXITSTATUS(r.status), 2);
+  EXPECT_EQ(r.err,
+            "selquant: record 4 (effect sizes, first row): the value 1e39 is beyond the range of "
+            "single precision\n");
+  EXPECT_EQ(lines(r.out).size(), 1u);  // the start line only
+  // A value that underflows to zero fits.
+  std::ofstream(deck) << "0 1 1 1 1 2 0.5 0.5\n0.5\n1\n0 1e-50\n0 0\n1\n0.5\n";
+  EXPECT_EQ(WEXITSTATUS(run(deck).status), 0);
+  std::ofstream(deck) << "0 1 1 1 1 2 0.5 0.5\n0.5\n1\n0 0\n0 0\n-2e400\n";
+  const Outcome d = run(deck, {"--check"});
+  EXPECT_EQ(WEXITSTATUS(d.status), 2);
+  EXPECT_EQ(d.err,
+            "selquant: record 6 (criterion weights): the value -2e400 is beyond the range of "
+            "double precision\n");
 }
 
 }  // namespace

@@ -44,8 +44,11 @@ float to_single(double x) {
 }  // namespace
 
 void ListReader::fail(std::string_view place, std::string_view text) {
-  std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(place.size()), place.data(),
-               static_cast<int>(text.size()), text.data());
+  throw InputError(place, text);
+}
+
+void abort_on(const InputError& error) {
+  std::fprintf(stderr, "%s\n", error.what());
   std::fputs("apparent state: unit 5 (unnamed)\n", stderr);
   std::fputs("last format: list io\n", stderr);
   std::fputs("lately reading sequential formatted external IO\n", stderr);
@@ -82,6 +85,12 @@ int ListReader::getc() {
   // A carriage return directly before a line feed belongs to the line end.
   if (c == '\r' && sb->sgetc() == '\n') c = sb->sbumpc();
   return c;
+}
+
+std::string ListReader::take_overflow() {
+  std::string o;
+  o.swap(overflow_);
+  return o;
 }
 
 void ListReader::begin() {
@@ -122,8 +131,10 @@ void ListReader::read_items(T* v, int n, Item kind) {
         v[i] = to_int(lx_);
       } else if constexpr (std::is_same_v<T, float>) {
         v[i] = to_single(lx_);
+        if (std::isinf(v[i]) && overflow_.empty()) overflow_ = text_;
       } else {
         v[i] = lx_;
+        if (std::isinf(v[i]) && overflow_.empty()) overflow_ = text_;
       }
     }
     if (lcount_ > 0) --lcount_;
@@ -252,6 +263,9 @@ void ListReader::scan(bool integer) {
       text += 'e';
       text += std::to_string(e);
       value = std::strtod(text.c_str(), nullptr);
+      text_.swap(text);
+    } else {
+      text_.assign(1, '0');
     }
     if (seen) {
       lx_ = value;

@@ -4,15 +4,29 @@
 // are separated by blanks, commas or line ends; r*v repeats v, r* repeats a
 // null, a lone comma is a null (the element keeps its value), a slash ends the
 // statement.  end() discards the rest of the current line, so every statement
-// starts on a new line.  Every failure is fatal: four lines on standard error,
-// standard output flushed, abnormal termination.
+// starts on a new line.  Every failure is fatal: the reader throws InputError,
+// and the program ends with abort_on, which writes the four lines on standard
+// error, flushes standard output and terminates abnormally.
 #pragma once
 
 #include <array>
 #include <istream>
+#include <stdexcept>
+#include <string>
 #include <string_view>
 
 namespace textio {
+
+// A fatal input error: where it happened and what happened.
+class InputError : public std::runtime_error {
+ public:
+  InputError(std::string_view place, std::string_view text)
+      : std::runtime_error(std::string(place) + ": " + std::string(text)) {}
+};
+
+// Writes the error and the reader's state on standard error, flushes standard
+// output and aborts.
+[[noreturn]] void abort_on(const InputError& error);
 
 class ListReader {
  public:
@@ -23,6 +37,11 @@ class ListReader {
   void read(float* v, int n);
   void read(double* v, int n);
   void end();  // discard the rest of the current line
+
+  // The first value since the last call that did not fit its kind (a single
+  // beyond the largest float, a double that overflowed), as read, and clears
+  // it; empty when every value fitted.
+  std::string take_overflow();
 
  private:
   enum class Item { integer, single, real };
@@ -49,6 +68,8 @@ class ListReader {
   bool lquit_ = false;  // a slash ended the statement
   bool leof_ = false;   // end of input met in this statement
   bool eof_ = false;    // end of input met on the stream (kept for the run)
+  std::string text_;    // the last value as read (digits and exponent)
+  std::string overflow_;
 };
 
 }  // namespace textio

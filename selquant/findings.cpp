@@ -1,0 +1,170 @@
+#include "selquant/findings.hpp"
+
+#include <cmath>
+#include <cstdio>
+
+#include "selquant/model.hpp"
+
+namespace selquant {
+namespace {
+
+std::string num(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", v);
+  return buf;
+}
+
+std::string in_record(int record) {
+  return "record " + std::to_string(record) + " (" + record_name(record) + "): ";
+}
+
+std::string element(const char* name, int i, int j) {
+  return std::string(name) + "(" + std::to_string(i) + "," + std::to_string(j) + ")";
+}
+
+class Findings {
+ public:
+  Findings(const Problem& p, const Model& m) : p_(p), m_(m), a_(m.wdca) {}
+
+  std::vector<std::string> all() {
+    retention();
+    weights();
+    proportions();
+    uncertain_values();
+    first_row_structure();
+    return std::move(out_);
+  }
+
+ private:
+  void add(std::string s) { out_.push_back(std::move(s)); }
+
+  void retention() {
+    for (int s = 1; s <= a_.nstage; ++s) {
+      const double rr = a_.rr(s);
+      if (!(rr > 0 && rr <= 1)) {
+        add(in_record(2) + "the retention rate of stage " + std::to_string(s) + " is " + num(rr) +
+            "; it must be above 0 and at most 1");
+      } else if (rr == 1) {
+        add(in_record(2) + "the retention rate of stage " + std::to_string(s) +
+            " is 1: no cutoff within [-8, 8] keeps everyone");
+      } else if (s > 1 && a_.rr(s - 1) > 0 && rr >= a_.rr(s - 1)) {
+        add(in_record(2) + "the retention rate of stage " + std::to_string(s) + " (" + num(rr) +
+            ") is not below that of stage " + std::to_string(s - 1) + " (" + num(a_.rr(s - 1)) +
+            "): no cutoff can meet it");
+      }
+    }
+  }
+
+  void weights() {
+    for (int s = 1; s <= a_.nstage; ++s) {
+      bool any = false;
+      for (int j = 1; j <= a_.npred; ++j)
+        any = any || m_.wdcc.b(s, j) != 0;
+      if (!any) add(in_record(3) + "stage " + std::to_string(s) + " has no nonzero weight");
+    }
+    if (!(criterion_variance() > 0))
+      add(in_record(6) + "the criterion weights give a composite criterion of zero variance" +
+          (p_.smode == kExact ? "" : " (with the first-row criterion correlations)"));
+  }
+
+  double criterion_variance() const {
+    double v = 0;
+    for (int c = 1; c <= a_.ncrit; ++c)
+      for (int c2 = 1; c2 <= a_.ncrit; ++c2)
+        v += a_.cw(c) * a_.cw(c2) * static_cast<double>(p_.rc1(c, c2));
+    return v;
+  }
+
+  void proportions() {
+    const int base = a_.ngroup;
+    double sum = 0;
+    for (int g = 1; g < base; ++g) {
+      const double v = p_.prop1(g);
+      if (v < 0) {
+        add(in_record(1) + "the proportion of group " + std::to_string(g) + " is " + num(v) +
+            "; it counts as 0");
+      } else {
+        sum += v;
+      }
+    }
+    if (base > 1 && sum > 1) {
+      add(in_record(1) + "the proportions of groups 1 to " + std::to_string(base - 1) + " sum to " +
+          num(sum) + ", above 1: they are scaled to sum to 1 and the base group " +
+          std::to_string(base) + " gets none");
+    } else if (base > 1 && sum == 1) {
+      add(in_record(1) + "the proportions of groups 1 to " + std::to_string(base - 1) +
+          " sum to 1: the base group " + std::to_string(base) + " gets none");
+    }
+  }
+
+  // One uncertain element: its two rows (records `first` and first + 1).
+  void check(int first, const std::string& name, float one, float two, bool correlation) {
+    const bool bounded = correlation && p_.smode != kNormal;
+    if (bounded && !(std::fabs(one) <= 1))
+      add(in_record(first) + name + " is " + num(one) + ", outside [-1, 1]");
+    if (p_.smode == kExact) return;
+    if (bounded && !(std::fabs(two) <= 1))
+      add(in_record(first + 1) + name + " is " + num(two) + ", outside [-1, 1]");
+    if (p_.smode == kRectangular && one > two)
+      add("records " + std::to_string(first) + " and " + std::to_string(first + 1) + " (" +
+          record_name(first) + ", " + record_name(first + 1) + "): the lower bound of " + name +
+          ", " + num(one) + ", is above its upper bound, " + num(two));
+    if (p_.smode == kNormal && two < 0)
+      add(in_record(first + 1) + "the standard deviation of " + name + " is " + num(two) +
+          "; it must not be negative");
+  }
+
+  void uncertain_values() {
+    for (int g = 1; g <= a_.ngroup; ++g) {
+      for (int c = 1; c <= a_.ncrit; ++c)
+        check(4, element("dc", g, c), p_.dc1(g, c), p_.dc2(g, c), false);
+      for (int j = 1; j <= a_.npred; ++j)
+        check(4, element("dp", g, j), p_.dp1(g, j), p_.dp2(g, j), false);
+    }
+    for (int i = 1; i <= a_.ncrit; ++i)
+      for (int j = i + 1; j <= a_.ncrit; ++j)
+        check(7, element("rcc", i, j), p_.rc1(i, j), p_.rc2(i, j), true);
+    for (int i = 1; i <= a_.npred; ++i)
+      for (int j = i + 1; j <= a_.npred; ++j)
+        check(9, element("rpp", i, j), p_.rp1(i, j), p_.rp2(i, j), true);
+    for (int c = 1; c <= a_.ncrit; ++c)
+      for (int j = 1; j <= a_.npred; ++j)
+        check(11, element("val", c, j), p_.val1(c, j), p_.val2(c, j), true);
+  }
+
+  // The correlations and validities of the first rows (in exact mode the only
+  // ones) as one joint matrix.
+  void first_row_structure() {
+    if (!(criterion_variance() > 0)) return;  // said already
+    Model first = m_;
+    Wdca& a = first.wdca;
+    a.vcrit = criterion_variance();
+    for (int i = 1; i <= a.ncrit; ++i)
+      for (int j = 1; j <= a.ncrit; ++j)
+        a.rcc(i, j) = p_.rc1(i, j);
+    for (int i = 1; i <= a.npred; ++i)
+      for (int j = 1; j <= a.npred; ++j)
+        first.wdcd.rpp(i, j) = p_.rp1(i, j);
+    for (int c = 1; c <= a.ncrit; ++c)
+      for (int j = 1; j <= a.npred; ++j)
+        first.wdcd.val(c, j) = p_.val1(c, j);
+    if (sample_is_valid(first)) return;
+    add("records 7, 9 and 11 (first-row correlations and validities): they do not form a "
+        "positive definite matrix, so " +
+        std::string(p_.smode == kExact ? "every pass will be skipped"
+                                       : "passes drawn near them will be skipped"));
+  }
+
+  const Problem& p_;
+  const Model& m_;
+  const Wdca& a_;
+  std::vector<std::string> out_;
+};
+
+}  // namespace
+
+std::vector<std::string> deck_findings(const Problem& p, const Model& m) {
+  return Findings(p, m).all();
+}
+
+}  // namespace selquant

@@ -1,0 +1,18 @@
+// Checks of a deck before a run: what a careful user would want to know before
+// many passes are spent on it (a retention rate no cutoff can meet, bounds
+// written upper first, a stage with no weight, correlations that will make
+// passes be skipped, proportions that will be clamped or rescaled).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "selquant/blocks.hpp"
+#include "selquant/deck.hpp"
+
+namespace selquant {
+
+// One line per finding, naming the record and the element; none for a sound deck.
+std::vector<std::string> deck_findings(const Problem& p, const Model& m);
+
+}  // namespace selquant
