@@ -94,15 +94,18 @@ int main(int argc, char** argv) {
   if (options.check) return selquant::check(deck);
   std::ofstream csv_file;
   std::ofstream inputs_file;
-  for (auto [name, file, target, label] :
-       {std::tuple{&options.csv, &csv_file, &options.run.csv, &options.run.csv_name},
+  std::ofstream plot_file;
+  for (auto [name, file, target, label, kind] :
+       {std::tuple{&options.csv, &csv_file, &options.run.csv, &options.run.csv_name, "CSV file"},
         std::tuple{&options.inputs_csv, &inputs_file, &options.run.inputs_csv,
-                   &options.run.inputs_csv_name}}) {
+                   &options.run.inputs_csv_name, "CSV file"},
+        std::tuple{&options.plot, &plot_file, &options.run.plot, &options.run.plot_name,
+                   "figure"}}) {
     if (name->empty()) continue;
     file->open(*name, std::ios::out | std::ios::trunc);
     if (!*file) return usage_error("cannot create '" + *name + "': " + system_error());
     *target = file;
-    *label = "the CSV file '" + *name + "'";
+    *label = std::string("the ") + kind + " '" + *name + "'";
   }
   options.run.progress = app::progress_mode(options.progress, ::isatty(STDERR_FILENO) == 1);
 

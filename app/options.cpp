@@ -33,6 +33,8 @@ Options:
   --csv FILE         write the results to FILE as CSV, one row per computed
                      sample, stage and group
   --inputs-csv FILE  write the drawn inputs to FILE as CSV, one row per sample
+  --plot FILE        draw the results into FILE as an SVG figure: per stage the
+                     distribution of the quality and of each group's Cum. AI
   --progress         show progress on standard error (kept in place on a
                      terminal, a line now and then elsewhere)
   --quiet            show no progress (the default when standard error is not
@@ -117,10 +119,12 @@ std::string parse_options(int argc, const char* const* argv, Options& options) {
       } else {
         return "--kernel must be 'specified' or 'fast', not '" + std::string(value) + "'";
       }
-    } else if (name == "--csv" || name == "--inputs-csv") {
+    } else if (name == "--csv" || name == "--inputs-csv" || name == "--plot") {
       if (!take_value()) return missing;
       if (value.empty()) return "option " + std::string(name) + " needs a file name";
-      (name == "--csv" ? options.csv : options.inputs_csv) = value;
+      (name == "--csv"    ? options.csv
+       : name == "--plot" ? options.plot
+                          : options.inputs_csv) = value;
     } else if (name == "--progress" || name == "--quiet") {
       if (std::string e = no_value(); !e.empty()) return e;
       options.progress = name == "--progress" ? ProgressChoice::on : ProgressChoice::off;

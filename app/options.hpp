@@ -16,6 +16,7 @@ struct Options {
   std::string deck;          // empty or "-": standard input
   std::string csv;           // results CSV file, if any
   std::string inputs_csv;    // drawn inputs CSV file, if any
+  std::string plot;          // SVG figure file, if any
   ProgressChoice progress = ProgressChoice::automatic;
   bool check = false;  // --check: findings only
   bool help = false;

@@ -11,6 +11,7 @@
 #include "numeric/clock.hpp"
 #include "numeric/dfzero.hpp"
 #include "selquant/csv.hpp"
+#include "selquant/figure.hpp"
 #include "selquant/findings.hpp"
 #include "selquant/model.hpp"
 #include "selquant/report.hpp"
@@ -299,10 +300,15 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
   if (!complete) return lost();
   write_summary(w, p.smode, *model, *saved);
   write_cpu_time(w, numeric::second() - tstart);
-  for (std::ostream* file : {options.csv, options.inputs_csv})
+  if (options.plot) {
+    *options.plot << (exact && first->ready ? exact_figure(p, first->model)
+                                            : sampled_figure(p, deck, *saved));
+  }
+  for (std::ostream* file : {options.csv, options.inputs_csv, options.plot})
     if (file) file->flush();
   if (!out || (options.csv && !*options.csv) || (options.inputs_csv && !*options.inputs_csv))
     return lost();
+  if (options.plot && !*options.plot) return file_lost(options.plot_name);
   return 0;
 }
 

@@ -44,6 +44,8 @@ struct RunOptions {
   std::string csv_name;
   std::ostream* inputs_csv = nullptr;  // drawn inputs, one row per pass
   std::string inputs_csv_name;
+  std::ostream* plot = nullptr;  // the SVG figure
+  std::string plot_name;
   ProgressMode progress = ProgressMode::none;
   mvn::Kernel kernel = mvn::Kernel::specified;  // of the 3- and 4-variate probabilities
 };

@@ -725,4 +725,161 @@ TEST(ProgramTest, ValuesBeyondTheirRangeAreRefused) {
             "double precision\n");
 }
 
+// Well-formed XML: one root element, tags nested and closed, attributes
+// quoted, text without a bare '<' or '&'. Returns an empty string or the fault.
+std::string xml_fault(const std::string& x) {
+  std::vector<std::string> open;
+  std::size_t i = 0;
+  int roots = 0;
+  auto name_at = [&](std::size_t& j) {
+    const std::size_t b = j;
+    while (j < x.size() && (std::isalnum(static_cast<unsigned char>(x[j])) || x[j] == '-' ||
+                            x[j] == ':' || x[j] == '_'))
+      ++j;
+    return x.substr(b, j - b);
+  };
+  while (i < x.size()) {
+    if (x[i] == '&') {
+      const std::size_t semi = x.find(';', i);
+      const std::string ent = x.substr(i, semi == std::string::npos ? 1 : semi - i + 1);
+      if (ent != "&amp;" && ent != "&lt;" && ent != "&gt;" && ent != "&quot;")
+        return "bad entity at " + std::to_string(i);
+      i += ent.size();
+      continue;
+    }
+    if (x[i] != '<') {
+      if (open.empty() && !std::isspace(static_cast<unsigned char>(x[i])))
+        return "text outside the root at " + std::to_string(i);
+      ++i;
+      continue;
+    }
+    if (x.compare(i, 2, "<?") == 0) {
+      const std::size_t e = x.find("?>", i);
+      if (e == std::string::npos) return "unclosed declaration";
+      i = e + 2;
+      continue;
+    }
+    if (x.compare(i, 2, "</") == 0) {
+      std::size_t j = i + 2;
+      const std::string n = name_at(j);
+      if (open.empty() || open.back() != n || j >= x.size() || x[j] != '>')
+        return "mismatched </" + n + "> at " + std::to_string(i);
+      open.pop_back();
+      i = j + 1;
+      continue;
+    }
+    std::size_t j = i + 1;
+    const std::string n = name_at(j);
+    if (n.empty()) return "bad tag at " + std::to_string(i);
+    for (;;) {
+      while (j < x.size() && std::isspace(static_cast<unsigned char>(x[j])))
+        ++j;
+      if (j >= x.size()) return "unclosed tag " + n;
+      if (x[j] == '>' || x.compare(j, 2, "/>") == 0) break;
+      const std::string attr = name_at(j);
+      if (attr.empty() || j + 1 >= x.size() || x[j] != '=' || x[j + 1] != '"')
+        return "bad attribute in " + n + " at " + std::to_string(j);
+      const std::size_t e = x.find('"', j + 2);
+      if (e == std::string::npos || x.substr(j + 2, e - j - 2).find('<') != std::string::npos)
+        return "bad attribute value in " + n;
+      j = e + 1;
+    }
+    if (open.empty()) ++roots;
+    if (x[j] == '>') {
+      open.push_back(n);
+      i = j + 1;
+    } else {
+      i = j + 2;
+    }
+  }
+  if (!open.empty()) return "unclosed <" + open.back() + ">";
+  return roots == 1 ? "" : "not one root element";
+}
+
+// The value of attribute name in the first element that contains `with`.
+std::string attribute(const std::string& svg, const std::string& with, const std::string& name) {
+  const std::size_t at = svg.find(with);
+  if (at == std::string::npos) return "";
+  const std::size_t b = svg.rfind('<', at);
+  const std::size_t e = svg.find('>', at);
+  const std::string el = svg.substr(b, e - b);
+  const std::size_t a = el.find(" " + name + "=\"");
+  if (a == std::string::npos) return "";
+  const std::size_t v = a + name.size() + 3;
+  return el.substr(v, el.find('"', v) - v);
+}
+
+TEST(ProgramTest, PlotOfAnExactRun) {
+  const std::string svg_path = testing::TempDir() + "/exact.svg";
+  const std::string deck = kData + "/reference/w25b_two_stage.deck";
+  const Outcome r = run(deck, {"--plot", svg_path});
+  ASSERT_EQ(WEXITSTATUS(r.status), 0);
+  EXPECT_EQ(without_cpu_time(r.out), without_cpu_time(run(deck).out));
+  const std::string svg = slurp(svg_path);
+  EXPECT_EQ(xml_fault(svg), "");
+  EXPECT_EQ(svg.find("<script"), std::string::npos);
+  for (const char* label : {">Stage 1<", ">Stage 2<", ">Group 1<", ">Group 2 (base)<", ">0.8<",
+                            "2 stages, 2 groups, 1 sample, exact computation"})
+    EXPECT_NE(svg.find(label), std::string::npos) << label;
+  // Stage 2, group 1: quality 0.585 and Cum. AI 0.488 in the report; each mark
+  // stands at its value on its panel's axis.
+  for (auto [kind, axis, printed] :
+       {std::tuple{"quality", "quality-axis-2", 0.585}, std::tuple{"cum_ai", "ai-axis-2", 0.488}}) {
+    const std::string mark =
+        std::string("data-kind=\"") + kind + "\" data-stage=\"2\" data-group=\"1\"";
+    const double v = std::stod(attribute(svg, mark, "data-value"));
+    EXPECT_NEAR(v, printed, 0.0005) << kind;
+    const std::string id = std::string("id=\"") + axis + "\"";
+    const double lo = std::stod(attribute(svg, id, "data-lo"));
+    const double hi = std::stod(attribute(svg, id, "data-hi"));
+    const double x0 = std::stod(attribute(svg, id, "data-x0"));
+    const double x1 = std::stod(attribute(svg, id, "data-x1"));
+    const double want = x0 + (printed - lo) / (hi - lo) * (x1 - x0);
+    const double tol = 0.0005 / (hi - lo) * (x1 - x0) + 0.01;
+    if (std::string(kind) == "quality") {
+      EXPECT_NEAR(std::stod(attribute(svg, mark, "cx")), want, tol);
+    } else {
+      // The diamond's path starts at its top vertex, straight above the value.
+      const std::string d = attribute(svg, mark, "d");
+      EXPECT_NEAR(std::stod(d.substr(1)), want, tol) << d;
+    }
+  }
+}
+
+TEST(ProgramTest, PlotOfASampledRunShowsTheSummary) {
+  const std::string svg_path = testing::TempDir() + "/sampled.svg";
+  const std::string deck = kData + "/e2e/rectangular_150.deck";
+  const Outcome r = run(deck, {"--plot", svg_path, "--threads", "2"});
+  ASSERT_EQ(WEXITSTATUS(r.status), 0);
+  const std::string svg = slurp(svg_path);
+  EXPECT_EQ(xml_fault(svg), "");
+  for (const char* label :
+       {">Stage 1<", ">Stage 2<", ">Group 2 (base)<", ">0.8<", "150 samples, rectangular sampling"})
+    EXPECT_NE(svg.find(label), std::string::npos) << label;
+  // The marked means are the summary's averages.
+  const auto report = lines(r.out);
+  int stages = 0;
+  for (std::size_t i = 0; i < report.size(); ++i) {
+    if (report[i].rfind("after stage", 0) != 0) continue;
+    ++stages;
+    const int s = std::stoi(report[i].substr(11, 2));
+    const double avq = std::stod(report[i].substr(report[i].rfind("is") + 2));
+    const std::string mark = "data-kind=\"quality_mean\" data-stage=\"" + std::to_string(s) + "\"";
+    EXPECT_NEAR(std::stod(attribute(svg, mark, "data-value")), avq, 0.00005) << "stage " << s;
+    std::istringstream ai(report[i + 2]);
+    for (int g = 1; g <= 2; ++g) {
+      double avai = 0;
+      ai >> avai;
+      const std::string m = "data-kind=\"cum_ai_mean\" data-stage=\"" + std::to_string(s) +
+                            "\" data-group=\"" + std::to_string(g) + "\"";
+      EXPECT_NEAR(std::stod(attribute(svg, m, "data-value")), avai, 0.0005) << s << " " << g;
+    }
+  }
+  EXPECT_EQ(stages, 2);
+  const Outcome full = run(deck, {"--plot", "/dev/full"});
+  EXPECT_EQ(WEXITSTATUS(full.status), 3);
+  EXPECT_EQ(full.err, "selquant: the figure '/dev/full' could not be written\n");
+  EXPECT_EQ(xml_fault("<a><b></a></b>"), "mismatched </a> at 6");  // the checker checks
+}
+
 }  // namespace

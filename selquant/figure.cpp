@@ -1,0 +1,371 @@
+#include "selquant/figure.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <vector>
+
+namespace selquant {
+namespace {
+
+// The figure's layout, in pixels: one column of panels per stage.
+struct Geometry {
+  static constexpr double kMargin = 20;
+  static constexpr double kTitle = 40;        // title band
+  static constexpr double kPanelWidth = 300;  // plotting width of a stage's panels
+  static constexpr double kLeft = 110;        // room for the group labels
+  static constexpr double kGap = 30;          // between stage columns
+  static constexpr double kHistHeight = 150;  // histogram of the quality
+  static constexpr double kRow = 26;          // one group's row
+  static constexpr double kAxis = 34;         // an axis with its numbers
+  static constexpr double kHeading = 34;      // "Stage s" above a column
+  static constexpr double kBetween = 36;      // between a column's two panels
+};
+using G = Geometry;
+
+constexpr double kFourFifths = 0.8;  // the four-fifths rule of adverse impact
+
+// Minimal SVG writer: elements with attributes, text escaped.
+class Svg {
+ public:
+  Svg(double width, double height) : width_(width), height_(height) {}
+
+  void open(const std::string& tag, const std::string& attrs) {
+    body_ << '<' << tag << (attrs.empty() ? "" : " ") << attrs << ">\n";
+  }
+  void close(const std::string& tag) { body_ << "</" << tag << ">\n"; }
+  void element(const std::string& tag, const std::string& attrs) {
+    body_ << '<' << tag << ' ' << attrs << "/>\n";
+  }
+  void text(double x, double y, const std::string& s, const std::string& cls,
+            const char* anchor = "middle") {
+    body_ << "<text x=\"" << n(x) << "\" y=\"" << n(y) << "\" class=\"" << cls
+          << "\" text-anchor=\"" << anchor << "\">" << escape(s) << "</text>\n";
+  }
+  void line(double x1, double y1, double x2, double y2, const std::string& cls) {
+    element("line", "x1=\"" + n(x1) + "\" y1=\"" + n(y1) + "\" x2=\"" + n(x2) + "\" y2=\"" + n(y2) +
+                        "\" class=\"" + cls + "\"");
+  }
+  void rect(double x, double y, double w, double h, const std::string& cls) {
+    element("rect", "x=\"" + n(x) + "\" y=\"" + n(y) + "\" width=\"" + n(w) + "\" height=\"" +
+                        n(h) + "\" class=\"" + cls + "\"");
+  }
+
+  std::string document(const std::string& title) const {
+    std::ostringstream out;
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << n(width_) << "\" height=\""
+        << n(height_) << "\" viewBox=\"0 0 " << n(width_) << ' ' << n(height_) << "\">\n"
+        << "<title>" << escape(title) << "</title>\n"
+        << "<style>\n"
+        << "text { font-family: sans-serif; fill: #222; }\n"
+        << ".title { font-size: 16px; font-weight: bold; }\n"
+        << ".heading { font-size: 14px; font-weight: bold; }\n"
+        << ".label { font-size: 12px; }\n"
+        << ".tick { font-size: 10px; }\n"
+        << ".axis { stroke: #222; stroke-width: 1; }\n"
+        << ".grid { stroke: #ddd; stroke-width: 1; }\n"
+        << ".bar { fill: #8fb3d9; stroke: #4a78a8; stroke-width: 0.5; }\n"
+        << ".box { fill: #f4d6a0; stroke: #a8742a; stroke-width: 1; }\n"
+        << ".median, .whisker { stroke: #a8742a; stroke-width: 1.5; }\n"
+        << ".mean { fill: #c0392b; stroke: #7b241c; stroke-width: 1; }\n"
+        << ".meanline { stroke: #c0392b; stroke-width: 2; }\n"
+        << ".quality { fill: #2e86c1; stroke: #1b4f72; stroke-width: 1; }\n"
+        << ".reference { stroke: #555; stroke-width: 1.5; stroke-dasharray: 5 3; }\n"
+        << "</style>\n"
+        << "<rect x=\"0\" y=\"0\" width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
+        << body_.str() << "</svg>\n";
+    return out.str();
+  }
+
+  static std::string n(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f", v);
+    return buf;
+  }
+  static std::string value(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
+  }
+
+ private:
+  static std::string escape(const std::string& s) {
+    std::string o;
+    for (char c : s) {
+      switch (c) {
+        case '&':
+          o += "&amp;";
+          break;
+        case '<':
+          o += "&lt;";
+          break;
+        case '>':
+          o += "&gt;";
+          break;
+        case '"':
+          o += "&quot;";
+          break;
+        default:
+          o += c;
+      }
+    }
+    return o;
+  }
+
+  double width_;
+  double height_;
+  std::ostringstream body_;
+};
+
+// A horizontal value axis over [lo, hi] drawn between pixels x0 and x1, with
+// ticks at round numbers.
+struct Axis {
+  double lo = 0, hi = 1, x0 = 0, x1 = 1;
+  double step = 0.1;
+
+  double px(double v) const { return x0 + (v - lo) / (hi - lo) * (x1 - x0); }
+
+  // Round limits and step for data in [a, b].
+  static Axis nice(double a, double b, double x0, double x1) {
+    if (!(b > a)) {
+      a -= 0.05;
+      b += 0.05;
+    }
+    const double raw = (b - a) / 5;
+    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = mag;
+    for (double f : {1.0, 2.0, 5.0, 10.0}) {
+      step = f * mag;
+      if (step >= raw) break;
+    }
+    Axis ax;
+    ax.step = step;
+    ax.lo = std::floor(a / step) * step;
+    ax.hi = std::ceil(b / step) * step;
+    ax.x0 = x0;
+    ax.x1 = x1;
+    return ax;
+  }
+
+  // The axis line at y with its ticks and numbers, and the panel's mapping as
+  // data attributes, so that a reader of the file can place a value.
+  void draw(Svg& svg, double y, const std::string& label, const std::string& id) const {
+    svg.element("g", "id=\"" + id + "\" data-lo=\"" + Svg::value(lo) + "\" data-hi=\"" +
+                         Svg::value(hi) + "\" data-x0=\"" + Svg::n(x0) + "\" data-x1=\"" +
+                         Svg::n(x1) + "\"");
+    svg.line(x0, y, x1, y, "axis");
+    const int ticks = static_cast<int>(std::lround((hi - lo) / step));
+    for (int i = 0; i <= ticks; ++i) {
+      const double v = lo + i * step;
+      svg.line(px(v), y, px(v), y + 4, "axis");
+      char buf[32];
+      std::snprintf(buf, sizeof buf, step < 0.01 ? "%.3f" : step < 0.1 ? "%.2f" : "%.1f", v);
+      svg.text(px(v), y + 15, buf, "tick");
+    }
+    svg.text((x0 + x1) / 2, y + 29, label, "label");
+  }
+};
+
+std::string group_label(int g, int ngroup) {
+  return "Group " + std::to_string(g) + (g == ngroup ? " (base)" : "");
+}
+
+const char* mode_name(int smode) {
+  return smode == kExact    ? "exact computation"
+         : smode == kNormal ? "normal sampling"
+                            : "rectangular sampling";
+}
+
+std::string design_title(const Problem& p, const Model& m) {
+  const Wdca& a = m.wdca;
+  return "SELQUANT: " + std::to_string(a.nstage) + (a.nstage == 1 ? " stage, " : " stages, ") +
+         std::to_string(a.ngroup) + (a.ngroup == 1 ? " group, " : " groups, ") +
+         std::to_string(p.nsamp) + (p.nsamp == 1 ? " sample, " : " samples, ") + mode_name(p.smode);
+}
+
+// The value of a sorted series at percentile point q, as the report takes it.
+double point(const std::vector<double>& sorted, int q) {
+  const std::size_t n = sorted.size();
+  std::size_t i = static_cast<std::size_t>(q) * n / 100;
+  i = std::clamp<std::size_t>(i, 1, n);
+  return sorted[i - 1];
+}
+
+double mean(const std::vector<double>& v) {
+  double s = 0;
+  for (double x : v)
+    s += x;
+  return s / static_cast<double>(v.size());
+}
+
+std::string mark_attrs(const char* kind, int s, int g, double v) {
+  return "data-kind=\"" + std::string(kind) + "\" data-stage=\"" + std::to_string(s) +
+         "\" data-group=\"" + std::to_string(g) + "\" data-value=\"" + Svg::value(v) + "\"";
+}
+
+void diamond(Svg& svg, double x, double y, const std::string& attrs) {
+  svg.element("path", "d=\"M" + Svg::n(x) + ' ' + Svg::n(y - 6) + " L" + Svg::n(x + 6) + ' ' +
+                          Svg::n(y) + " L" + Svg::n(x) + ' ' + Svg::n(y + 6) + " L" +
+                          Svg::n(x - 6) + ' ' + Svg::n(y) + " Z\" class=\"mean\" " + attrs);
+}
+
+double column_x(int s) {
+  return G::kMargin + G::kLeft + (s - 1) * (G::kPanelWidth + G::kLeft + G::kGap);
+}
+
+// One box plot row: 25th to 75th percentile, median, whiskers to the 5th and
+// 95th percentiles, mean as a diamond.
+void box_row(Svg& svg, const Axis& ax, double y, std::vector<double> v, int s, int g) {
+  std::sort(v.begin(), v.end());
+  const double p5 = point(v, 5), p25 = point(v, 25), p50 = point(v, 50), p75 = point(v, 75),
+               p95 = point(v, 95);
+  const double h = G::kRow * 0.6;
+  svg.line(ax.px(p5), y, ax.px(p25), y, "whisker");
+  svg.line(ax.px(p75), y, ax.px(p95), y, "whisker");
+  svg.line(ax.px(p5), y - h / 3, ax.px(p5), y + h / 3, "whisker");
+  svg.line(ax.px(p95), y - h / 3, ax.px(p95), y + h / 3, "whisker");
+  svg.rect(ax.px(p25), y - h / 2, std::max(1.0, ax.px(p75) - ax.px(p25)), h, "box");
+  svg.line(ax.px(p50), y - h / 2, ax.px(p50), y + h / 2, "median");
+  const double m = mean(v);
+  diamond(svg, ax.px(m), y, mark_attrs("cum_ai_mean", s, g, m));
+}
+
+// The Cum. AI axis: the data, the reference line and 1 (the base group) inside.
+Axis ai_axis(double lo, double hi, double x) {
+  return Axis::nice(std::min({lo, kFourFifths, 1.0}), std::max({hi, kFourFifths, 1.0}), x,
+                    x + G::kPanelWidth);
+}
+
+void reference_line(Svg& svg, const Axis& ax, double top, double bottom) {
+  svg.line(ax.px(kFourFifths), top, ax.px(kFourFifths), bottom, "reference");
+  svg.text(ax.px(kFourFifths), top - 4, "0.8", "tick");
+}
+
+}  // namespace
+
+std::string sampled_figure(const Problem& p, const Model& m, const Saved& saved) {
+  const Wdca& a = m.wdca;
+  const int n = saved.count;
+  const double ai_top =
+      G::kMargin + G::kTitle + G::kHeading + G::kHistHeight + G::kAxis + G::kBetween;
+  const double ai_height = a.ngroup * G::kRow;
+  const double width = column_x(a.nstage) + G::kPanelWidth + G::kMargin;
+  const double height = ai_top + ai_height + G::kAxis + G::kMargin;
+  Svg svg(width, height);
+  const std::string title = design_title(p, m);
+  svg.text(width / 2, G::kMargin + 16, title, "title");
+  svg.text(width / 2, G::kMargin + 34,
+           std::to_string(n) +
+               " counted samples. Boxes: 25th to 75th percentile with the "
+               "median; whiskers: 5th and 95th; diamonds and red lines: means.",
+           "tick");
+  for (int s = 1; s <= a.nstage; ++s) {
+    const double x = column_x(s);
+    const double top = G::kMargin + G::kTitle + G::kHeading;
+    svg.text(x + G::kPanelWidth / 2, top - 14, "Stage " + std::to_string(s), "heading");
+    if (n == 0) {
+      svg.text(x + G::kPanelWidth / 2, top + G::kHistHeight / 2, "no counted sample", "label");
+      continue;
+    }
+    // Histogram of the quality of all selected.
+    std::vector<double> q(static_cast<std::size_t>(n));
+    for (int k = 1; k <= n; ++k)
+      q[static_cast<std::size_t>(k - 1)] =
+          saved
+              .savs[static_cast<std::size_t>(s - 1) + kMaxStages * static_cast<std::size_t>(k - 1)];
+    const auto [qlo, qhi] = std::minmax_element(q.begin(), q.end());
+    const Axis qa = Axis::nice(*qlo, *qhi, x, x + G::kPanelWidth);
+    constexpr int kBins = 20;
+    std::array<int, kBins> count{};
+    for (double v : q) {
+      int b = static_cast<int>((v - qa.lo) / (qa.hi - qa.lo) * kBins);
+      count[static_cast<std::size_t>(std::clamp(b, 0, kBins - 1))]++;
+    }
+    const int most = *std::max_element(count.begin(), count.end());
+    const double base = top + G::kHistHeight;
+    for (int b = 0; b < kBins; ++b) {
+      const double h = G::kHistHeight * count[static_cast<std::size_t>(b)] / most;
+      const double bx = qa.px(qa.lo + (qa.hi - qa.lo) * b / kBins);
+      svg.rect(bx, base - h, G::kPanelWidth / kBins, h, "bar");
+    }
+    svg.line(x, top, x, base, "axis");
+    svg.text(x - 6, top + 8, std::to_string(most), "tick", "end");
+    svg.text(x - 6, base, "0", "tick", "end");
+    svg.text(x - 6, top + G::kHistHeight / 2, "samples", "tick", "end");
+    const double qm = mean(q);
+    svg.element("line", "x1=\"" + Svg::n(qa.px(qm)) + "\" y1=\"" + Svg::n(top) + "\" x2=\"" +
+                            Svg::n(qa.px(qm)) + "\" y2=\"" + Svg::n(base) +
+                            "\" class=\"meanline\" " + mark_attrs("quality_mean", s, 0, qm));
+    qa.draw(svg, base, "Quality of all selected", "quality-axis-" + std::to_string(s));
+
+    // Box plots of every group's Cum. AI.
+    std::vector<std::vector<double>> ai(static_cast<std::size_t>(a.ngroup));
+    double lo = 1e300, hi = -1e300;
+    for (int g = 1; g <= a.ngroup; ++g) {
+      auto& v = ai[static_cast<std::size_t>(g - 1)];
+      for (int k = 1; k <= n; ++k) {
+        v.push_back(saved.sais[static_cast<std::size_t>(s - 1) +
+                               kMaxStages * (static_cast<std::size_t>(k - 1) +
+                                             static_cast<std::size_t>(kMaxSamples) * (g - 1))]);
+        lo = std::min(lo, v.back());
+        hi = std::max(hi, v.back());
+      }
+    }
+    const Axis aa = ai_axis(lo, hi, x);
+    reference_line(svg, aa, ai_top, ai_top + ai_height);
+    for (int g = 1; g <= a.ngroup; ++g) {
+      const double y = ai_top + (g - 0.5) * G::kRow;
+      svg.text(x - 8, y + 4, group_label(g, a.ngroup), "label", "end");
+      box_row(svg, aa, y, ai[static_cast<std::size_t>(g - 1)], s, g);
+    }
+    aa.draw(svg, ai_top + ai_height, "Cum. AI", "ai-axis-" + std::to_string(s));
+  }
+  return svg.document(title);
+}
+
+std::string exact_figure(const Problem& p, const Model& m) {
+  const Wdca& a = m.wdca;
+  const double rows = a.ngroup * G::kRow;
+  const double q_top = G::kMargin + G::kTitle + G::kHeading;
+  const double ai_top = q_top + rows + G::kAxis + G::kBetween;
+  const double width = column_x(a.nstage) + G::kPanelWidth + G::kMargin;
+  const double height = ai_top + rows + G::kAxis + 20 + G::kMargin;
+  Svg svg(width, height);
+  const std::string title = design_title(p, m);
+  svg.text(width / 2, G::kMargin + 16, title, "title");
+  for (int s = 1; s <= a.nstage; ++s) {
+    const double x = column_x(s);
+    svg.text(x + G::kPanelWidth / 2, q_top - 10, "Stage " + std::to_string(s), "heading");
+    double qlo = 1e300, qhi = -1e300, alo = 1e300, ahi = -1e300;
+    for (int g = 1; g <= a.ngroup; ++g) {
+      const double q = m.wdcf.qgrp(g, s), ai = m.wdcc.aicum(s, g);
+      if (std::isfinite(q)) qlo = std::min(qlo, q), qhi = std::max(qhi, q);
+      if (std::isfinite(ai)) alo = std::min(alo, ai), ahi = std::max(ahi, ai);
+    }
+    if (!(qhi >= qlo)) qlo = qhi = 0;
+    const Axis qa = Axis::nice(qlo, qhi, x, x + G::kPanelWidth);
+    const Axis aa = ai_axis(alo <= ahi ? alo : 1.0, alo <= ahi ? ahi : 1.0, x);
+    reference_line(svg, aa, ai_top, ai_top + rows);
+    for (int g = 1; g <= a.ngroup; ++g) {
+      const double yq = q_top + (g - 0.5) * G::kRow;
+      const double ya = ai_top + (g - 0.5) * G::kRow;
+      svg.text(x - 8, yq + 4, group_label(g, a.ngroup), "label", "end");
+      svg.text(x - 8, ya + 4, group_label(g, a.ngroup), "label", "end");
+      svg.line(x, yq, x + G::kPanelWidth, yq, "grid");
+      svg.line(x, ya, x + G::kPanelWidth, ya, "grid");
+      const double q = m.wdcf.qgrp(g, s), ai = m.wdcc.aicum(s, g);
+      if (std::isfinite(q))
+        svg.element("circle", "cx=\"" + Svg::n(qa.px(q)) + "\" cy=\"" + Svg::n(yq) +
+                                  "\" r=\"5\" class=\"quality\" " + mark_attrs("quality", s, g, q));
+      if (std::isfinite(ai)) diamond(svg, aa.px(ai), ya, mark_attrs("cum_ai", s, g, ai));
+    }
+    qa.draw(svg, q_top + rows, "Quality", "quality-axis-" + std::to_string(s));
+    aa.draw(svg, ai_top + rows, "Cum. AI", "ai-axis-" + std::to_string(s));
+  }
+  return svg.document(title);
+}
+
+}  // namespace selquant
