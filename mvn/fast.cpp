@@ -197,7 +197,7 @@ std::optional<double> lower4(const double h[4], const double r[6]) {
   const Matrix m = full(4, r);
   if (smallest_pivot(4, m) < kMinPivot) return std::nullopt;
   // Of the three pairings into two pairs, keep the one whose within-pair
-  // correlations are largest.
+  // correlations are largest: the largest of all in it, then the larger other.
   static constexpr int kPairing[3][4] = {{0, 1, 2, 3}, {0, 2, 1, 3}, {0, 3, 1, 2}};
   auto at = [&m](int i, int j) {
     return m[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
@@ -206,7 +206,10 @@ std::optional<double> lower4(const double h[4], const double r[6]) {
   double most = -1;
   for (int p = 0; p < 3; ++p) {
     const int* q = kPairing[p];
-    const double size = std::fabs(at(q[0], q[1])) + std::fabs(at(q[2], q[3]));
+    // The strongest correlation kept first (a strong one on the path makes
+    // it steep), then the sum of the two.
+    const double a = std::fabs(at(q[0], q[1])), b = std::fabs(at(q[2], q[3]));
+    const double size = 4 * std::max(a, b) + std::min(a, b);
     if (size > most) {
       most = size;
       best = p;
