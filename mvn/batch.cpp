@@ -105,9 +105,32 @@ MVN_INLINE void exp_body(const double* x, double* y, int n) {
     y[i + j] = yr[j];
 }
 
+// ph[i] = Phi(-h[i]) and pk[i] = Phi(-k[i]).
+template <int m>
+MVN_INLINE void upper_tails(const double* h, const double* k, double* ph, double* pk) {
+  double z[m];
+  for (int i = 0; i < m; ++i)
+    z[i] = -h[i];
+  phid_body<m>(z, ph);
+  for (int i = 0; i < m; ++i)
+    z[i] = -k[i];
+  phid_body<m>(z, pk);
+}
+
+// The end of the sine form: the rule's sum times asin(r) / (4 pi), plus the
+// product of the two univariate tails.
+template <int m>
+MVN_INLINE void sine_form_end(const double* asr, const double* h, const double* k,
+                              const double* sum, double* p) {
+  double ph[m], pk[m];
+  upper_tails<m>(h, k, ph, pk);
+  for (int i = 0; i < m; ++i)
+    p[i] = sum[i] * asr[i] / kFourPi + ph[i] * pk[i];
+}
+
 template <int m>
 MVN_INLINE void bvn_moderate(const BvnRule& R, const double* h, const double* k, double* p) {
-  double hk[m], hs[m], sum[m], ph[m], pk[m], z[m];
+  double hk[m], hs[m], sum[m];
   for (int i = 0; i < m; ++i) {
     hk[i] = h[i] * k[i];
     hs[i] = (h[i] * h[i] + k[i] * k[i]) / 2;
@@ -120,14 +143,10 @@ MVN_INLINE void bvn_moderate(const BvnRule& R, const double* h, const double* k,
     for (int i = 0; i < m; ++i)
       sum[i] += w * exp1((sn * hk[i] - hs[i]) / den);
   }
+  double asr[m];
   for (int i = 0; i < m; ++i)
-    z[i] = -h[i];
-  phid_body<m>(z, ph);
-  for (int i = 0; i < m; ++i)
-    z[i] = -k[i];
-  phid_body<m>(z, pk);
-  for (int i = 0; i < m; ++i)
-    p[i] = sum[i] * R.asr / kFourPi + ph[i] * pk[i];
+    asr[i] = R.asr;
+  sine_form_end<m>(asr, h, k, sum, p);
 }
 
 // The series for |r| >= 0.925 (and the limits r = +-1).
@@ -189,12 +208,7 @@ MVN_INLINE void bvn_series(const BvnRule& R, const double* h, const double* k_in
       bvn[i] += pz[i];
   }
   if (r < 0) {
-    for (int i = 0; i < m; ++i)
-      z[i] = -h[i];
-    phid_body<m>(z, pz);
-    for (int i = 0; i < m; ++i)
-      z[i] = -k[i];
-    phid_body<m>(z, pz2);
+    upper_tails<m>(h, k, pz, pz2);
     for (int i = 0; i < m; ++i) {
       const double diff = pz[i] - pz2[i];
       bvn[i] = -bvn[i] + (0.0 < diff ? diff : 0.0);
@@ -271,7 +285,7 @@ constexpr std::array<double, 10> kW20 = {
 template <std::size_t N>
 MVN_INLINE void bvn_lanes_chunk(const std::array<double, N>& X, const std::array<double, N>& W,
                                 const double* asr, const double* h, const double* k, double* p) {
-  double hk[kLanes], hs[kLanes], sum[kLanes], z[kLanes], ph[kLanes], pk[kLanes];
+  double hk[kLanes], hs[kLanes], sum[kLanes];
   for (int i = 0; i < kLanes; ++i) {
     hk[i] = h[i] * k[i];
     hs[i] = (h[i] * h[i] + k[i] * k[i]) / 2;
@@ -285,14 +299,7 @@ MVN_INLINE void bvn_lanes_chunk(const std::array<double, N>& X, const std::array
       }
     }
   }
-  for (int i = 0; i < kLanes; ++i)
-    z[i] = -h[i];
-  phid_body<kLanes>(z, ph);
-  for (int i = 0; i < kLanes; ++i)
-    z[i] = -k[i];
-  phid_body<kLanes>(z, pk);
-  for (int i = 0; i < kLanes; ++i)
-    p[i] = sum[i] * asr[i] / kFourPi + ph[i] * pk[i];
+  sine_form_end<kLanes>(asr, h, k, sum, p);
 }
 
 // The lanes of one rule, gathered, computed a vector at a time and scattered.

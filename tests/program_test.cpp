@@ -255,6 +255,14 @@ INSTANTIATE_TEST_SUITE_P(Decks, RecordedReport,
                                            "four_stage_five_group_3", "invalid_samples",
                                            "dfzero_error", "perfect_correlation"));
 
+// A test name from a deck's path under the test data.
+std::string deck_test_name(const ::testing::TestParamInfo<const char*>& info) {
+  std::string name = info.param;
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
+
 // The report is the same, byte for byte, for every number of threads, more
 // threads than cores included.
 class ThreadCount : public ::testing::TestWithParam<const char*> {};
@@ -280,12 +288,7 @@ INSTANTIATE_TEST_SUITE_P(Decks, ThreadCount,
                                            "reference/w22_composite",
                                            "reference/w24b_one_group_rr1587",
                                            "reference/w25b_two_stage"),
-                         [](const auto& info) {
-                           std::string name = info.param;
-                           for (char& c : name)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
-                         });
+                         deck_test_name);
 
 TEST(ProgramTest, ThreadCountUsageErrors) {
   const std::string deck = kData + "/reference/w25a_one_stage.deck";
@@ -325,12 +328,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "reference/w25a_one_stage", "reference/w25b_two_stage", "e2e/rectangular_150",
                       "e2e/normal_100", "e2e/four_stage_five_group_3", "e2e/invalid_samples",
                       "e2e/dfzero_error", "e2e/perfect_correlation"),
-    [](const auto& info) {
-      std::string name = info.param;
-      for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-      return name;
-    });
+    deck_test_name);
 
 TEST(ProgramTest, WorkedExamplesReportTheirValues) {
   // One-stage example: P = (0.137144, 0.462856), AI 0.296299, qgrp (0.268467,
