@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "mvn/legendre.hpp"
 #include "mvn/vexp.hpp"
 
 namespace mvn::batch {
@@ -263,38 +264,22 @@ MVN_INLINE double sin_small(double t) {
   return t + t * t2 * p;
 }
 
-// Gauss-Legendre rules on [-1, 1] with 6, 12 and 20 points, for |r| below 0.3,
-// below 0.75 and above: positive nodes and their weights.
-constexpr std::array<double, 3> kX6 = {0.9324695142031522, 0.6612093864662647, 0.238619186083197};
-constexpr std::array<double, 3> kW6 = {0.1713244923791705, 0.3607615730481384, 0.4679139345726904};
-constexpr std::array<double, 6> kX12 = {0.9815606342467191, 0.904117256370475,  0.769902674194305,
-                                        0.5873179542866171, 0.3678314989981802, 0.1252334085114692};
-constexpr std::array<double, 6> kW12 = {0.04717533638651177, 0.1069393259953183,
-                                        0.1600783285433464,  0.2031674267230659,
-                                        0.2334925365383547,  0.2491470458134029};
-constexpr std::array<double, 10> kX20 = {0.9931285991850949, 0.9639719272779138, 0.912234428251326,
-                                         0.8391169718222188, 0.7463319064601508, 0.636053680726515,
-                                         0.5108670019508271, 0.3737060887154196, 0.2277858511416451,
-                                         0.07652652113349732};
-constexpr std::array<double, 10> kW20 = {
-    0.01761400713915212, 0.04060142980038694, 0.06267204833410905, 0.08327674157670475,
-    0.1019301198172404,  0.1181945319615184,  0.1316886384491766,  0.1420961093183821,
-    0.1491729864726037,  0.1527533871307259};
-
 // A whole vector of lanes, each with its own correlation, by one rule.
-template <std::size_t N>
-MVN_INLINE void bvn_lanes_chunk(const std::array<double, N>& X, const std::array<double, N>& W,
-                                const double* asr, const double* h, const double* k, double* p) {
+MVN_INLINE void bvn_lanes_chunk(int rule, const double* asr, const double* h, const double* k,
+                                double* p) {
+  const legendre::Rule& X = legendre::x[static_cast<std::size_t>(rule)];
+  const legendre::Rule& W = legendre::w[static_cast<std::size_t>(rule)];
+  const auto points = static_cast<std::size_t>(legendre::kPoints[static_cast<std::size_t>(rule)]);
   double hk[kLanes], hs[kLanes], sum[kLanes];
   for (int i = 0; i < kLanes; ++i) {
     hk[i] = h[i] * k[i];
     hs[i] = (h[i] * h[i] + k[i] * k[i]) / 2;
     sum[i] = 0;
   }
-  for (std::size_t n = 0; n < N; ++n) {
-    for (const double x : {-X[n], X[n]}) {
+  for (std::size_t n = 0; n < points; ++n) {
+    for (const double node : {X[n], -X[n]}) {  // the nodes are stored negative
       for (int i = 0; i < kLanes; ++i) {
-        const double sn = sin_small(asr[i] * (x + 1) / 2);
+        const double sn = sin_small(asr[i] * (node + 1) / 2);
         sum[i] += W[n] * exp1((sn * hk[i] - hs[i]) / (1 - sn * sn));
       }
     }
@@ -303,10 +288,8 @@ MVN_INLINE void bvn_lanes_chunk(const std::array<double, N>& X, const std::array
 }
 
 // The lanes of one rule, gathered, computed a vector at a time and scattered.
-template <std::size_t N>
-MVN_INLINE void bvn_lanes_rule(const std::array<double, N>& X, const std::array<double, N>& W,
-                               const int* idx, int count, const double* asr, const double* h,
-                               const double* k, double* p) {
+MVN_INLINE void bvn_lanes_rule(int rule, const int* idx, int count, const double* asr,
+                               const double* h, const double* k, double* p) {
   for (int at = 0; at < count; at += kLanes) {
     double ar[kLanes] = {}, hr[kLanes] = {}, kr[kLanes] = {}, pr[kLanes];
     const int m = std::min(kLanes, count - at);
@@ -316,7 +299,7 @@ MVN_INLINE void bvn_lanes_rule(const std::array<double, N>& X, const std::array<
       hr[j] = h[l];
       kr[j] = k[l];
     }
-    bvn_lanes_chunk(X, W, ar, hr, kr, pr);
+    bvn_lanes_chunk(rule, ar, hr, kr, pr);
     for (int j = 0; j < m; ++j)
       p[idx[at + j]] = pr[j];
   }
@@ -331,13 +314,11 @@ MVN_INLINE void bvn_lanes_body(const double* r, const double* asr, const double*
     const int n = std::min(kMaxLanes, m - at);
     count[0] = count[1] = count[2] = 0;
     for (int i = 0; i < n; ++i) {
-      const double a = std::fabs(r[at + i]);
-      const int rule = a < 0.3 ? 0 : a < 0.75 ? 1 : 2;
+      const int rule = legendre::rule_of(r[at + i]);
       idx[rule][count[rule]++] = at + i;
     }
-    bvn_lanes_rule(kX6, kW6, idx[0], count[0], asr, h, k, p);
-    bvn_lanes_rule(kX12, kW12, idx[1], count[1], asr, h, k, p);
-    bvn_lanes_rule(kX20, kW20, idx[2], count[2], asr, h, k, p);
+    for (int rule = 0; rule < 3; ++rule)
+      bvn_lanes_rule(rule, idx[rule], count[rule], asr, h, k, p);
   }
 }
 

@@ -8,31 +8,11 @@
 
 #include "mvn/batch.hpp"
 #include "mvn/fast.hpp"
+#include "mvn/legendre.hpp"
 #include "mvn/vexp.hpp"
 
 namespace mvn {
 namespace {
-
-// Gauss-Legendre rules with 6, 12 and 20 points on [-1, 1], one per column of
-// ten: the negative nodes x (each used with both signs) and their weights w.
-// Unused slots hold 0.
-using Rule = std::array<double, 10>;
-constexpr std::array<Rule, 3> x = {{
-    {-0.9324695142031522, -0.6612093864662647, -0.238619186083197},
-    {-0.9815606342467191, -0.904117256370475, -0.769902674194305, -0.5873179542866171,
-     -0.3678314989981802, -0.1252334085114692},
-    {-0.9931285991850949, -0.9639719272779138, -0.912234428251326, -0.8391169718222188,
-     -0.7463319064601508, -0.636053680726515, -0.5108670019508271, -0.3737060887154196,
-     -0.2277858511416451, -0.07652652113349732},
-}};
-constexpr std::array<Rule, 3> w = {{
-    {0.1713244923791705, 0.3607615730481384, 0.4679139345726904},
-    {0.04717533638651177, 0.1069393259953183, 0.1600783285433464, 0.2031674267230659,
-     0.2334925365383547, 0.2491470458134029},
-    {0.01761400713915212, 0.04060142980038694, 0.06267204833410905, 0.08327674157670475,
-     0.1019301198172404, 0.1181945319615184, 0.1316886384491766, 0.1420961093183821,
-     0.1491729864726037, 0.1527533871307259},
-}};
 
 // sqrt(2 pi) as the trivariate and quadrivariate reductions write it.
 constexpr double kRootTwoPi12 = 2.506628274631;
@@ -61,13 +41,13 @@ struct BvnCache {
 };
 
 double lower(int n, const double* h, const double* rho, double eps, Evaluations* ev, Simd simd,
-             BvnCache* cache);
+             BvnCache* cache, Kernel kernel = Kernel::specified);
 
 // Lower orthant probability when variables i > j are perfectly correlated:
 // variable i is dropped; with r = +1 variable j takes the stricter limit, with
 // r = -1 it is confined to (-h_i, h_j).
 double lower_degenerate(int n, const double* h, const double* rho, double eps, int i, int j,
-                        bool positive, Evaluations* ev, Simd simd) {
+                        bool positive, Evaluations* ev, Simd simd, Kernel kernel) {
   std::array<double, 4> hr{};
   std::array<double, 6> rr{};
   std::array<int, 4> keep{};
@@ -86,12 +66,12 @@ double lower_degenerate(int n, const double* h, const double* rho, double eps, i
   }
   if (positive) {
     hr[static_cast<std::size_t>(jr)] = std::min(h[j], h[i]);
-    return lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr);
+    return lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr, kernel);
   }
   if (h[j] <= -h[i]) return 0.0;
-  const double upper_part = lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr);
+  const double upper_part = lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr, kernel);
   hr[static_cast<std::size_t>(jr)] = -h[i];
-  return upper_part - lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr);
+  return upper_part - lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr, kernel);
 }
 
 // The trivariate integrand exp(-t^2/2) P(X2 < h2, X3 < h3 | X1 = t), up to the
@@ -229,18 +209,22 @@ double qvnd_core(const double h[4], const double r[6], double eps, Evaluations* 
 
 // Lower orthant probability of dimension n with packed correlations rho.
 double lower(int n, const double* h, const double* rho, double eps, Evaluations* ev, Simd simd,
-             BvnCache* cache) {
+             BvnCache* cache, Kernel kernel) {
   for (int i = 1; i < n; ++i)
     for (int j = 0; j < i; ++j) {
       const double r = rho[packed(i, j)];
-      if (unit(r)) return lower_degenerate(n, h, rho, eps, i, j, r > 0, ev, simd);
+      if (unit(r)) return lower_degenerate(n, h, rho, eps, i, j, r > 0, ev, simd, kernel);
     }
   switch (n) {
     case 2:
       return bvnd(-h[0], -h[1], rho[0]);
     case 3:
+      if (kernel == Kernel::fast)
+        if (const auto v = fast::lower3(h, rho)) return *v;
       return tvnd_core(h, rho, eps, ev, simd, cache);
     case 4:
+      if (kernel == Kernel::fast)
+        if (const auto v = fast::lower4(h, rho)) return *v;
       return qvnd_core(h, rho, eps, ev, simd);
     default:
       return phid(h[0]);
@@ -256,18 +240,11 @@ double phid(double z) {
 Bvn::Bvn(double r) {
   BvnRule& R = rule_;
   R.r = r;
-  int col = 0;
-  int lg = 3;
-  if (std::fabs(r) >= 0.75) {
-    col = 2;
-    lg = 10;
-  } else if (std::fabs(r) >= 0.3) {
-    col = 1;
-    lg = 6;
-  }
+  const int col = legendre::rule_of(r);
+  const int lg = legendre::kPoints[static_cast<std::size_t>(col)];
   R.nodes = 2 * lg;
-  const Rule& xs = x[static_cast<std::size_t>(col)];
-  const Rule& ws = w[static_cast<std::size_t>(col)];
+  const legendre::Rule& xs = legendre::x[static_cast<std::size_t>(col)];
+  const legendre::Rule& ws = legendre::w[static_cast<std::size_t>(col)];
   R.moderate = std::fabs(r) < 0.925;
   if (R.moderate) {
     R.asr = std::asin(r);
@@ -332,18 +309,7 @@ double g01hb(int ndim, const double lim[4], const double corr[36], Kernel kernel
     for (int j = 0; j < i; ++j)
       rho[static_cast<std::size_t>(m++)] = corr[i + 6 * j];
   }
-  if (kernel == Kernel::fast && ndim >= 3) {
-    // A matrix with an exact +-1 pair is reduced and computed as always.
-    bool unit_pair = false;
-    for (int i = 0; i < ndim * (ndim - 1) / 2; ++i)
-      unit_pair = unit_pair || unit(rho[static_cast<std::size_t>(i)]);
-    if (!unit_pair) {
-      const auto v =
-          ndim == 3 ? fast::lower3(h.data(), rho.data()) : fast::lower4(h.data(), rho.data());
-      if (v) return *v;
-    }
-  }
-  return lower(ndim, h.data(), rho.data(), eps, nullptr, default_simd(), nullptr);
+  return lower(ndim, h.data(), rho.data(), eps, nullptr, default_simd(), nullptr, kernel);
 }
 
 }  // namespace mvn

@@ -1,6 +1,7 @@
 #include "selquant/driver.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -52,7 +53,6 @@ class Sampler {
   RandomSources& rs_;
 };
 
-// The report could not be written: say so instead of ending as a success.
 // One pass in flight: its own model and the text of its records.
 struct Pass {
   Model model;
@@ -60,6 +60,7 @@ struct Pass {
   bool skipped = false;  // not a valid model: not computed, not counted
 };
 
+// The report could not be written: say so instead of ending as a success.
 int report_lost() {
   std::fprintf(stderr, "selquant: the report could not be written\n");
   return 3;
@@ -69,6 +70,17 @@ int report_lost() {
 int file_lost(const std::string& name) {
   std::fprintf(stderr, "selquant: %s could not be written\n", name.c_str());
   return 3;
+}
+
+// Reads the deck; a fatal input error ends the program as the reader's
+// errors always do. Returns read_deck's message.
+std::string read_or_abort(std::istream& in, Problem& p, Model& m) {
+  textio::ListReader reader(in);
+  try {
+    return read_deck(reader, p, m);
+  } catch (const textio::InputError& e) {
+    textio::abort_on(e);
+  }
 }
 
 void write_findings(const std::vector<std::string>& findings) {
@@ -82,14 +94,7 @@ void write_findings(const std::vector<std::string>& findings) {
 int check(std::istream& in) {
   auto problem = std::make_unique<Problem>();
   auto model = std::make_unique<Model>();
-  textio::ListReader reader(in);
-  std::string bad;
-  try {
-    bad = read_deck(reader, *problem, *model);
-  } catch (const textio::InputError& e) {
-    textio::abort_on(e);
-  }
-  if (!bad.empty()) {
+  if (const std::string bad = read_or_abort(in, *problem, *model); !bad.empty()) {
     std::fprintf(stderr, "selquant: %s\n", bad.c_str());
     return 2;
   }
@@ -198,14 +203,7 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
   auto model = std::make_unique<Model>();
   Problem& p = *problem;
   const Model& deck = *model;
-  textio::ListReader reader(in);
-  std::string bad;
-  try {
-    bad = read_deck(reader, p, *model);
-  } catch (const textio::InputError& e) {
-    textio::abort_on(e);
-  }
-  if (!bad.empty()) {
+  if (const std::string bad = read_or_abort(in, p, *model); !bad.empty()) {
     out.flush();
     std::fprintf(stderr, "selquant: %s\n", bad.c_str());
     return 2;
@@ -268,6 +266,25 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
       first->ready = true;
     }
   };
+  // The outputs beside the report; the first that failed decides the message
+  // and the status (0 while all are sound).
+  const std::array<std::pair<std::ostream*, const std::string*>, 3> files = {{
+      {options.csv, &options.csv_name},
+      {options.inputs_csv, &options.inputs_csv_name},
+      {options.plot, &options.plot_name},
+  }};
+  auto sound = [&] {
+    bool all = static_cast<bool>(out);
+    for (const auto& [file, name] : files)
+      all = all && (!file || *file);
+    return all;
+  };
+  auto failed_output = [&]() -> int {
+    if (!out) return report_lost();
+    for (const auto& [file, name] : files)
+      if (file && !*file) return file_lost(*name);
+    return 0;
+  };
   if (options.csv) csv::write_results_header(*options.csv);
   if (options.inputs_csv) csv::write_inputs_header(*options.inputs_csv, deck);
   Progress progress(options.progress, p.nsamp);
@@ -287,29 +304,20 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
       if (options.csv) csv::write_results(*options.csv, k, ps.model);
     }
     progress.update(k);
-    return out && (!options.csv || *options.csv) && (!options.inputs_csv || *options.inputs_csv);
-  };
-  // The first output that failed decides the message.
-  auto lost = [&] {
-    if (!out) return report_lost();
-    if (options.csv && !*options.csv) return file_lost(options.csv_name);
-    return file_lost(options.inputs_csv_name);
+    return sound();
   };
   const bool complete = run_in_order(schedule, prepare, compute, finish);
   progress.finish();
-  if (!complete) return lost();
+  if (!complete) return failed_output();
   write_summary(w, p.smode, *model, *saved);
   write_cpu_time(w, numeric::second() - tstart);
   if (options.plot) {
     *options.plot << (exact && first->ready ? exact_figure(p, first->model)
                                             : sampled_figure(p, deck, *saved));
   }
-  for (std::ostream* file : {options.csv, options.inputs_csv, options.plot})
+  for (const auto& [file, name] : files)
     if (file) file->flush();
-  if (!out || (options.csv && !*options.csv) || (options.inputs_csv && !*options.inputs_csv))
-    return lost();
-  if (options.plot && !*options.plot) return file_lost(options.plot_name);
-  return 0;
+  return failed_output();
 }
 
 }  // namespace selquant
