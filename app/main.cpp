@@ -1,6 +1,8 @@
 // SELQUANT: analytical selection quality and adverse impact of multi-stage
 // selection, with Monte Carlo propagation of uncertain inputs.
+#include <fcntl.h>
 #include <fenv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,13 +10,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "app/options.hpp"
 #include "selquant/driver.hpp"
+#include "textio/outfile.hpp"
 
 namespace {
 
@@ -25,12 +33,16 @@ void say(const char* text, std::size_t n) {
   (void)ignored;
 }
 
+// The CSV files go into place with the rows written so far; the others, not
+// whole, are removed.
 extern "C" void on_interrupt(int) {
   say("Interrupt\n", 10);
+  textio::settle_outputs_on_interrupt();
   ::_exit(1);
 }
 extern "C" void on_terminate(int) {
   say("Killed\n", 7);
+  textio::settle_outputs_on_interrupt();
   ::_exit(1);
 }
 extern "C" void on_fpe(int) {
@@ -67,6 +79,51 @@ std::string system_error() {
   return std::strerror(errno);
 }
 
+// A path the run reads or writes, and how a message names it.
+struct NamedPath {
+  const std::string* path;
+  const char* option;
+};
+
+// The identity of an existing file, or nothing.
+std::optional<std::pair<dev_t, ino_t>> identity(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return std::pair{st.st_dev, st.st_ino};
+}
+
+// The same file: the same device and inode where both exist, else the same
+// path once made absolute and free of dots and links.
+bool same_file(const std::string& a, const std::string& b) {
+  const auto ia = identity(a);
+  const auto ib = identity(b);
+  if (ia || ib) return ia == ib;
+  std::error_code ec;
+  const auto ca = std::filesystem::weakly_canonical(a, ec);
+  const auto cb = std::filesystem::weakly_canonical(b, ec);
+  return !ec && ca == cb;
+}
+
+// An output that would overwrite the deck or another output: the message of
+// the usage error, or an empty string. deck_fd is the open deck.
+std::string clashing_outputs(const std::vector<NamedPath>& outputs, int deck_fd,
+                             const std::string& deck_name) {
+  struct stat deck {};
+  const bool deck_known = ::fstat(deck_fd, &deck) == 0 && S_ISREG(deck.st_mode);
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const std::string& path = *outputs[i].path;
+    const auto id = identity(path);
+    if (deck_known && id && *id == std::pair{deck.st_dev, deck.st_ino})
+      return std::string(outputs[i].option) + " names the deck" +
+             (deck_name.empty() ? "" : " '" + deck_name + "'") + "; it would be overwritten";
+    for (std::size_t j = 0; j < i; ++j)
+      if (same_file(*outputs[j].path, path))
+        return std::string(outputs[j].option) + " and " + outputs[i].option +
+               " name the same file '" + path + "'";
+  }
+  return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,27 +142,48 @@ int main(int argc, char** argv) {
   // Every file is opened before anything is written.
   std::ifstream deck_file;
   const bool from_file = !options.deck.empty() && options.deck != "-";
+  int deck_fd = STDIN_FILENO;
   if (from_file) {
     deck_file.open(options.deck);
     if (!deck_file)
       return usage_error("cannot open the deck '" + options.deck + "': " + system_error());
+    struct stat st {};
+    if (::stat(options.deck.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      return usage_error("cannot read the deck '" + options.deck + "': Is a directory");
   }
   std::istream& deck = from_file ? static_cast<std::istream&>(deck_file) : std::cin;
-  if (options.check) return selquant::check(deck);
-  std::ofstream csv_file;
-  std::ofstream inputs_file;
-  std::ofstream plot_file;
-  for (auto [name, file, target, label, kind] :
-       {std::tuple{&options.csv, &csv_file, &options.run.csv, &options.run.csv_name, "CSV file"},
-        std::tuple{&options.inputs_csv, &inputs_file, &options.run.inputs_csv,
-                   &options.run.inputs_csv_name, "CSV file"},
-        std::tuple{&options.plot, &plot_file, &options.run.plot, &options.run.plot_name,
-                   "figure"}}) {
+  // A deck typed at a terminal ends where its reads end.
+  const bool terminal = !from_file && ::isatty(STDIN_FILENO) == 1;
+  options.run.read_to_end = !terminal;
+  if (options.check) return selquant::check(deck, options.run.read_to_end);
+
+  std::vector<NamedPath> outputs;
+  for (auto [name, option] : {std::pair{&options.csv, "--csv"},
+                              std::pair{&options.inputs_csv, "--inputs-csv"},
+                              std::pair{&options.summary_csv, "--summary-csv"},
+                              std::pair{&options.plot, "--plot"}})
+    if (!name->empty()) outputs.push_back({name, option});
+  {
+    // The deck's identity: the named file, or what standard input is.
+    int fd = deck_fd;
+    if (from_file) fd = ::open(options.deck.c_str(), O_RDONLY | O_CLOEXEC);
+    const std::string clash = clashing_outputs(outputs, fd, from_file ? options.deck : "");
+    if (from_file && fd >= 0) ::close(fd);
+    if (!clash.empty()) return usage_error(clash);
+  }
+  std::array<std::unique_ptr<textio::OutputFile>, 4> files;
+  std::size_t opened = 0;
+  for (auto [name, target, kind] :
+       {std::tuple{&options.csv, &options.run.csv, "CSV file"},
+        std::tuple{&options.inputs_csv, &options.run.inputs_csv, "CSV file"},
+        std::tuple{&options.summary_csv, &options.run.summary_csv, "CSV file"},
+        std::tuple{&options.plot, &options.run.plot, "figure"}}) {
     if (name->empty()) continue;
-    file->open(*name, std::ios::out | std::ios::trunc);
-    if (!*file) return usage_error("cannot create '" + *name + "': " + system_error());
-    *target = file;
-    *label = std::string("the ") + kind + " '" + *name + "'";
+    auto& file = files[opened++];
+    file = std::make_unique<textio::OutputFile>(*name);
+    if (!file->ok()) return usage_error("cannot create '" + *name + "': " + file->error());
+    target->file = file.get();
+    target->label = std::string("the ") + kind + " '" + *name + "'";
   }
   options.run.progress = app::progress_mode(options.progress, ::isatty(STDERR_FILENO) == 1);
 

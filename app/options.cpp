@@ -35,6 +35,9 @@ Options:
   --inputs-csv FILE  write the drawn inputs to FILE as CSV, one row per sample
   --plot FILE        draw the results into FILE as an SVG figure: per stage the
                      distribution of the quality and of each group's Cum. AI
+  --summary-csv FILE write the summary to FILE as CSV, one row per stage,
+                     group and statistic
+  --summary-only     leave the blocks of the samples out of the report
   --progress         show progress on standard error (kept in place on a
                      terminal, a line now and then elsewhere)
   --quiet            show no progress (the default when standard error is not
@@ -45,8 +48,12 @@ Options:
   -h, --help         show this help and exit
   --version          show the version and exit
 
-Exit status: 0 done; 1 interrupted; 2 usage error or a count out of range;
-3 an output could not be written; abort on a malformed deck.
+Output files are written whole or not at all; none may name the deck or
+another output.
+
+Exit status: 0 done; 1 interrupted; 2 usage error or a refused deck;
+3 an output could not be written; 4 no sample could be computed; abort on a
+malformed deck (its line and column are named).
 )";
 
 // A whole number from lo to hi, written in decimal digits only (a sign where
@@ -119,12 +126,17 @@ std::string parse_options(int argc, const char* const* argv, Options& options) {
       } else {
         return "--kernel must be 'specified' or 'fast', not '" + std::string(value) + "'";
       }
-    } else if (name == "--csv" || name == "--inputs-csv" || name == "--plot") {
+    } else if (name == "--csv" || name == "--inputs-csv" || name == "--plot" ||
+               name == "--summary-csv") {
       if (!take_value()) return missing;
       if (value.empty()) return "option " + std::string(name) + " needs a file name";
-      (name == "--csv"    ? options.csv
-       : name == "--plot" ? options.plot
-                          : options.inputs_csv) = value;
+      (name == "--csv"           ? options.csv
+       : name == "--plot"        ? options.plot
+       : name == "--summary-csv" ? options.summary_csv
+                                 : options.inputs_csv) = value;
+    } else if (name == "--summary-only") {
+      if (std::string e = no_value(); !e.empty()) return e;
+      options.run.summary_only = true;
     } else if (name == "--progress" || name == "--quiet") {
       if (std::string e = no_value(); !e.empty()) return e;
       options.progress = name == "--progress" ? ProgressChoice::on : ProgressChoice::off;

@@ -17,6 +17,7 @@ struct Options {
   std::string csv;           // results CSV file, if any
   std::string inputs_csv;    // drawn inputs CSV file, if any
   std::string plot;          // SVG figure file, if any
+  std::string summary_csv;   // summary CSV file, if any
   ProgressChoice progress = ProgressChoice::automatic;
   bool check = false;  // --check: findings only
   bool help = false;

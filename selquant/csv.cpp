@@ -13,6 +13,21 @@ constexpr std::array<std::string_view, 9> kResultColumns = {
     "sample", "stage", "group", "cutoff", "passing", "quality", "cum_ai", "stage_ai", "quality_all",
 };
 
+// The summary columns.
+constexpr std::array<std::string_view, 5> kSummaryColumns = {"stage", "group", "statistic",
+                                                             "quality", "cum_ai"};
+
+// The statistics of the summary beside the mean: the report's percentile points.
+constexpr std::array<std::string_view, kPercentiles.size()> kPercentileNames = {
+    "p1", "p5", "p10", "p25", "p50", "p75", "p90", "p95", "p99"};
+
+template <std::size_t N>
+void write_header(std::ostream& out, const std::array<std::string_view, N>& columns) {
+  for (std::size_t i = 0; i < N; ++i)
+    out << (i > 0 ? "," : "") << columns[i];
+  out << '\n';
+}
+
 void write_row_end(std::ostream& out) {
   out << '\n';
 }
@@ -59,9 +74,7 @@ std::string number(double v) {
 }
 
 void write_results_header(std::ostream& out) {
-  for (std::size_t i = 0; i < kResultColumns.size(); ++i)
-    out << (i > 0 ? "," : "") << kResultColumns[i];
-  write_row_end(out);
+  write_header(out, kResultColumns);
 }
 
 void write_results(std::ostream& out, int k, const Model& m) {
@@ -87,6 +100,35 @@ void write_inputs(std::ostream& out, int k, bool valid, const Model& m) {
   out << k << ',' << (valid ? 1 : 0);
   for_each_input(m, [&out](const std::string&, double v) { out << ',' << number(v); });
   write_row_end(out);
+}
+
+}  // namespace selquant::csv
+
+namespace selquant::csv {
+
+void write_summary(std::ostream& out, const Model& m, const Summary& summary) {
+  write_header(out, kSummaryColumns);
+  if (summary.count == 0) return;
+  const Wdca& a = m.wdca;
+  // One row: group 0 stands for all selected, whose column is the quality.
+  auto row = [&out](int s, int g, std::string_view statistic, double v) {
+    out << s << ',';
+    if (g > 0) out << g;
+    out << ',' << statistic << ',';
+    if (g == 0) out << number(v) << ',';
+    if (g > 0) out << ',' << number(v);
+    write_row_end(out);
+  };
+  for (int s = 1; s <= a.nstage; ++s) {
+    const auto S = static_cast<std::size_t>(s - 1);
+    for (int g = 0; g <= a.ngroup; ++g) {
+      row(s, g, "mean", g == 0 ? summary.avq(s) : summary.avai(s, g));
+      if (!summary.percentiles) continue;
+      for (std::size_t j = 0; j < kPercentiles.size(); ++j)
+        row(s, g, kPercentileNames[j],
+            g == 0 ? summary.q[S][j] : summary.ai[S][static_cast<std::size_t>(g - 1)][j]);
+    }
+  }
 }
 
 }  // namespace selquant::csv

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "selquant/blocks.hpp"
+#include "selquant/report.hpp"
 
 namespace selquant::csv {
 
@@ -22,5 +23,10 @@ void write_results(std::ostream& out, int k, const Model& m);
 // val_3_10; correlations by their upper triangle).
 void write_inputs_header(std::ostream& out, const Model& m);
 void write_inputs(std::ostream& out, int k, bool valid, const Model& m);
+
+// The summary: per stage, the rows of the quality of all selected (group
+// empty, cum_ai empty), then those of every group's Cum. AI (quality empty),
+// each for the statistics mean and, where the report has them, p1 to p99.
+void write_summary(std::ostream& out, const Model& m, const Summary& summary);
 
 }  // namespace selquant::csv

@@ -36,13 +36,38 @@ constexpr std::array<const char*, 12> kRecords = {
     "validities, second matrix",
 };
 
+// What one read statement fills, with its stage, group, criterion or
+// predictor: "effect sizes of group 2, first row".
+std::string read_label(int record, int index) {
+  const std::string i = std::to_string(index);
+  switch (record) {
+    case 3:
+      return "predictor weights of stage " + i;
+    case 4:
+    case 5:
+      return "effect sizes of group " + i + (record == 4 ? ", first row" : ", second row");
+    case 7:
+    case 8:
+      return "correlations of criterion " + i + (record == 7 ? ", first matrix" : ", second matrix");
+    case 9:
+    case 10:
+      return "correlations of predictor " + i + (record == 9 ? ", first matrix" : ", second matrix");
+    case 11:
+    case 12:
+      return "validities for criterion " + i +
+             (record == 11 ? ", first matrix" : ", second matrix");
+    default:
+      return kRecords[static_cast<std::size_t>(record - 1)];
+  }
+}
+
 // The message for a value of read `record` that did not fit its kind, or an
 // empty string. Uncertain values are single precision, the others double.
 std::string overflow(textio::ListReader& in, int record) {
   const std::string value = in.take_overflow();
   if (value.empty()) return {};
   const bool single = record >= 4 && record != 6;
-  return "record " + std::to_string(record) + " (" +
+  return "line " + std::to_string(in.overflow_line()) + ": read " + std::to_string(record) + " (" +
          kRecords[static_cast<std::size_t>(record - 1)] + "): the value " + value +
          " is beyond the range of " + (single ? "single" : "double") + " precision";
 }
@@ -77,7 +102,7 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
   a.pi = 3.141592653589793;
 
   // Record 1: mode, counts, group proportions.
-  in.begin();
+  in.begin(1, kRecords[0]);
   in.read(&p.smode, 1);
   in.read(&p.nsamp, 1);
   in.read(&a.ncrit, 1);
@@ -97,7 +122,7 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
   a.zinf = 7.5;
 
   // Record 2: cumulative retention rates.
-  in.begin();
+  in.begin(2, kRecords[1]);
   in.read(a.rr.data(), a.nstage);
   in.end();
   if (bad = overflow(in, 2); !bad.empty()) return bad;
@@ -105,7 +130,7 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
   // Record 3: the predictor weights of each stage.
   for (int s = 1; s <= a.nstage; ++s) {
     d.np(s) = a.npred;
-    in.begin();
+    in.begin(3, read_label(3, s));
     for (int j = 1; j <= a.npred; ++j)
       in.read(&m.wdcc.b(s, j), 1);
     in.end();
@@ -114,9 +139,9 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
 
   // Records 4 and 5: criterion, then predictor effect sizes of each group.
   auto read_effects = [&](Mat<float, kMaxGroups, kMaxCrit>& dc,
-                          Mat<float, kMaxGroups, kMaxPred>& dp) {
+                          Mat<float, kMaxGroups, kMaxPred>& dp, int record) {
     for (int g = 1; g <= a.ngroup; ++g) {
-      in.begin();
+      in.begin(record, read_label(record, g));
       for (int c = 1; c <= a.ncrit; ++c)
         in.read(&dc(g, c), 1);
       for (int j = 1; j <= a.npred; ++j)
@@ -124,26 +149,26 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
       in.end();
     }
   };
-  read_effects(p.dc1, p.dp1);
+  read_effects(p.dc1, p.dp1, 4);
   if (bad = overflow(in, 4); !bad.empty()) return bad;
   if (exact) {
     p.dc2 = p.dc1;
     p.dp2 = p.dp1;
   } else {
-    read_effects(p.dc2, p.dp2);
+    read_effects(p.dc2, p.dp2, 5);
     if (bad = overflow(in, 5); !bad.empty()) return bad;
   }
 
   // Record 6: criterion weights.
-  in.begin();
+  in.begin(6, kRecords[5]);
   in.read(a.cw.data(), a.ncrit);
   in.end();
   if (bad = overflow(in, 6); !bad.empty()) return bad;
 
   // Records 7 to 10: upper triangles of the criterion and predictor correlations.
-  auto read_triangle = [&](auto& r, int n) {
+  auto read_triangle = [&](auto& r, int n, int record) {
     for (int i = 1; i < n; ++i) {
-      in.begin();
+      in.begin(record, read_label(record, i));
       for (int j = i + 1; j <= n; ++j)
         in.read(&r(i, j), 1);
       in.end();
@@ -158,12 +183,12 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
       first(i, i) = 1.0f;
       second(i, i) = 1.0f;
     }
-    read_triangle(first, n);
+    read_triangle(first, n, record);
     if (std::string o = overflow(in, record); !o.empty()) return o;
     if (exact) {
       second = first;
     } else {
-      read_triangle(second, n);
+      read_triangle(second, n, record + 1);
       if (std::string o = overflow(in, record + 1); !o.empty()) return o;
     }
     mirror(first, n);
@@ -174,20 +199,20 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
   if (bad = read_correlations(d.rpp, p.rp1, p.rp2, a.npred, 9); !bad.empty()) return bad;
 
   // Records 11 and 12: validities, one row per criterion dimension.
-  auto read_validities = [&](Mat<float, kMaxCrit, kMaxPred>& val) {
+  auto read_validities = [&](Mat<float, kMaxCrit, kMaxPred>& val, int record) {
     for (int c = 1; c <= a.ncrit; ++c) {
-      in.begin();
+      in.begin(record, read_label(record, c));
       for (int j = 1; j <= a.npred; ++j)
         in.read(&val(c, j), 1);
       in.end();
     }
   };
-  read_validities(p.val1);
+  read_validities(p.val1, 11);
   if (bad = overflow(in, 11); !bad.empty()) return bad;
   if (exact) {
     p.val2 = p.val1;
   } else {
-    read_validities(p.val2);
+    read_validities(p.val2, 12);
     if (bad = overflow(in, 12); !bad.empty()) return bad;
   }
   return {};

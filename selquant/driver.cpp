@@ -58,29 +58,20 @@ struct Pass {
   Model model;
   std::ostringstream text;
   bool skipped = false;  // not a valid model: not computed, not counted
+  unsigned failed = 0;   // stages whose cutoff was not found, as bits
 };
 
 // The report could not be written: say so instead of ending as a success.
 int report_lost() {
   std::fprintf(stderr, "selquant: the report could not be written\n");
-  return 3;
+  return kOutputLost;
 }
 
 // A file beside the report could not be written: the run fails the same way.
-int file_lost(const std::string& name) {
-  std::fprintf(stderr, "selquant: %s could not be written\n", name.c_str());
-  return 3;
-}
-
-// Reads the deck; a fatal input error ends the program as the reader's
-// errors always do. Returns read_deck's message.
-std::string read_or_abort(std::istream& in, Problem& p, Model& m) {
-  textio::ListReader reader(in);
-  try {
-    return read_deck(reader, p, m);
-  } catch (const textio::InputError& e) {
-    textio::abort_on(e);
-  }
+int file_lost(const Output& output) {
+  std::fprintf(stderr, "selquant: %s could not be written: %s\n", output.label.c_str(),
+               output.file->error().c_str());
+  return kOutputLost;
 }
 
 void write_findings(const std::vector<std::string>& findings) {
@@ -89,16 +80,37 @@ void write_findings(const std::vector<std::string>& findings) {
   std::fflush(stderr);
 }
 
+// Reads the deck: an empty string and its findings (what the reader noticed,
+// then the checks of the values), or the message of a refused deck. A fatal
+// input error is thrown as textio::InputError.
+std::string read_checked(std::istream& in, Problem& p, Model& m, bool read_to_end,
+                         std::vector<std::string>& findings) {
+  textio::ListReader reader(in);
+  if (std::string bad = read_deck(reader, p, m); !bad.empty()) return bad;
+  findings = reader.take_notes();
+  if (read_to_end)
+    if (std::string rest = reader.trailing_lines(); !rest.empty()) findings.push_back(rest);
+  for (std::string& f : deck_findings(p, m))
+    findings.push_back(std::move(f));
+  return {};
+}
+
 }  // namespace
 
-int check(std::istream& in) {
+int check(std::istream& in, bool read_to_end) {
   auto problem = std::make_unique<Problem>();
   auto model = std::make_unique<Model>();
-  if (const std::string bad = read_or_abort(in, *problem, *model); !bad.empty()) {
+  std::vector<std::string> findings;
+  std::string bad;
+  try {
+    bad = read_checked(in, *problem, *model, read_to_end, findings);
+  } catch (const textio::InputError& e) {
+    bad = e.located().empty() ? e.what() : e.located();
+  }
+  if (!bad.empty()) {
     std::fprintf(stderr, "selquant: %s\n", bad.c_str());
     return 2;
   }
-  const std::vector<std::string> findings = deck_findings(*problem, *model);
   write_findings(findings);
   return findings.empty() ? 0 : 1;
 }
@@ -174,7 +186,8 @@ void draw_sample(const Problem& p, Model& m, RandomSources& rs, textio::Writer& 
   }
 }
 
-void solve_cutoffs(Model& m, textio::Writer& w) {
+unsigned solve_cutoffs(Model& m, textio::Writer& w) {
+  unsigned failed = 0;
   for (int s = 1; s <= m.wdca.nstage; ++s) {
     m.wdca.istage = s;
     double b = -8.0;
@@ -185,9 +198,13 @@ void solve_cutoffs(Model& m, textio::Writer& w) {
     int iflag = 0;
     numeric::dfzero([&m](double x) { return eh(m, x); }, b, c, r, re, ae, iflag);
     // An exact zero is as good as convergence.
-    if (iflag != numeric::kConverged && iflag != numeric::kExactZero) write_dfzero_error(w, s);
+    if (iflag != numeric::kConverged && iflag != numeric::kExactZero) {
+      write_dfzero_error(w, s);
+      failed |= 1u << s;
+    }
     m.wdcb.cut(s) = b;
   }
+  return failed;
 }
 
 int run(std::istream& in, std::ostream& out, const RunOptions& options) {
@@ -203,13 +220,20 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
   auto model = std::make_unique<Model>();
   Problem& p = *problem;
   const Model& deck = *model;
-  if (const std::string bad = read_or_abort(in, p, *model); !bad.empty()) {
+  std::vector<std::string> findings;
+  std::string bad;
+  try {
+    bad = read_checked(in, p, *model, options.read_to_end, findings);
+  } catch (const textio::InputError& e) {
+    textio::abort_on(e);  // as every fatal input error ends
+  }
+  if (!bad.empty()) {
     out.flush();
     std::fprintf(stderr, "selquant: %s\n", bad.c_str());
     return 2;
   }
   model->wdca.kernel = options.kernel;
-  write_findings(deck_findings(p, *model));
+  write_findings(findings);
 
   // The draws stay in pass order on this thread; the passes are computed on
   // worker threads and written in pass order. In exact mode every pass draws
@@ -226,6 +250,7 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
     bool ready = false;
     std::string text;
     Model model;
+    unsigned failed = 0;
   };
   auto first = std::make_unique<Computed>();
 
@@ -234,12 +259,13 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
     ps.model = deck;
     ps.text.str("");
     ps.skipped = false;
+    ps.failed = 0;
     textio::Writer pw(ps.text);
     draw_sample(p, ps.model, rs, pw, k);
     if (k == 1) {
       write_banner(pw);
       write_echo(pw, p, ps.model);
-    } else if (exact) {
+    } else if (exact && !options.summary_only) {
       write_exact_line(pw);
     }
   };
@@ -248,6 +274,7 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
     if (first->ready) {
       ps.text << first->text;
       ps.model = first->model;
+      ps.failed = first->failed;
       return;
     }
     textio::Writer pw(ps.text);
@@ -257,67 +284,104 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
       return;
     }
     const auto from = ps.text.view().size();
-    solve_cutoffs(ps.model, pw);
+    ps.failed = solve_cutoffs(ps.model, pw);
     ef(ps.model, ps.model.wdcb.cut);
-    write_pass_report(pw, p.smode, k, ps.model);
+    if (!options.summary_only) write_pass_report(pw, p.smode, k, ps.model);
     if (exact) {
       first->text = ps.text.view().substr(from);
       first->model = ps.model;
+      first->failed = ps.failed;
       first->ready = true;
     }
   };
-  // The outputs beside the report; the first that failed decides the message
+  // The files beside the report; the first that failed decides the message
   // and the status (0 while all are sound).
-  const std::array<std::pair<std::ostream*, const std::string*>, 3> files = {{
-      {options.csv, &options.csv_name},
-      {options.inputs_csv, &options.inputs_csv_name},
-      {options.plot, &options.plot_name},
-  }};
+  const std::array<const Output*, 4> files = {&options.csv, &options.inputs_csv,
+                                              &options.summary_csv, &options.plot};
   auto sound = [&] {
     bool all = static_cast<bool>(out);
-    for (const auto& [file, name] : files)
-      all = all && (!file || *file);
+    for (const Output* f : files)
+      all = all && (!*f || f->file->ok());
     return all;
   };
   auto failed_output = [&]() -> int {
     if (!out) return report_lost();
-    for (const auto& [file, name] : files)
-      if (file && !*file) return file_lost(*name);
+    for (const Output* f : files)
+      if (*f && !f->file->ok()) return file_lost(*f);
     return 0;
   };
-  if (options.csv) csv::write_results_header(*options.csv);
-  if (options.inputs_csv) csv::write_inputs_header(*options.inputs_csv, deck);
+  // The CSV files are whole after every row: an interrupt puts them in place
+  // as they stand, with the rows of the passes the report shows.
+  if (options.csv) {
+    std::ostringstream header;
+    csv::write_results_header(header);
+    options.csv.file->write(header.view());
+    options.csv.file->keep_on_interrupt();
+  }
+  if (options.inputs_csv) {
+    std::ostringstream header;
+    csv::write_inputs_header(header, deck);
+    options.inputs_csv.file->write(header.view());
+    options.inputs_csv.file->keep_on_interrupt();
+  }
   Progress progress(options.progress, p.nsamp);
   auto saved = std::make_unique<Saved>();
+  std::array<int, kMaxStages + 1> not_found{};  // passes whose cutoff of stage s failed
+  int searched = 0;                             // passes whose cutoffs were searched
+  std::ostringstream results;
+  std::ostringstream inputs;
   auto finish = [&](int k, int slot) {
     Pass& ps = slot_of(slot);
+    results.str("");
+    inputs.str("");
+    if (options.inputs_csv) csv::write_inputs(inputs, k, !ps.skipped, ps.model);
+    if (ps.skipped) {
+      ++saved->not_counted;
+    } else {
+      ++searched;
+      for (int s = 1; s <= kMaxStages; ++s)
+        not_found[static_cast<std::size_t>(s)] += (ps.failed >> s) & 1u;
+      save_pass(*saved, ps.model);
+      if (options.csv) csv::write_results(results, k, ps.model);
+    }
+    // The pass's lines and rows go out together, whole, before a signal can end the run.
     with_signals_held([&] {
       const std::string_view text = ps.text.view();
       out.write(text.data(), static_cast<std::streamsize>(text.size()));
       out.flush();
+      if (options.csv) options.csv.file->write(results.view());
+      if (options.inputs_csv) options.inputs_csv.file->write(inputs.view());
     });
-    if (options.inputs_csv) csv::write_inputs(*options.inputs_csv, k, !ps.skipped, ps.model);
-    if (ps.skipped) {
-      ++saved->not_counted;
-    } else {
-      save_pass(*saved, ps.model);
-      if (options.csv) csv::write_results(*options.csv, k, ps.model);
-    }
     progress.update(k);
     return sound();
   };
   const bool complete = run_in_order(schedule, prepare, compute, finish);
   progress.finish();
   if (!complete) return failed_output();
-  write_summary(w, p.smode, *model, *saved);
+  const Summary summary = summarize(p.smode, *model, *saved);
+  write_summary(w, *model, summary);
   write_cpu_time(w, numeric::second() - tstart);
-  if (options.plot) {
-    *options.plot << (exact && first->ready ? exact_figure(p, first->model)
-                                            : sampled_figure(p, deck, *saved));
+  if (options.summary_csv) {
+    std::ostringstream text;
+    csv::write_summary(text, *model, summary);
+    options.summary_csv.file->write(text.view());
   }
-  for (const auto& [file, name] : files)
-    if (file) file->flush();
-  return failed_output();
+  if (options.plot)
+    options.plot.file->write(exact && first->ready ? exact_figure(p, first->model)
+                                                   : sampled_figure(p, deck, *saved));
+  out.flush();
+  for (const Output* f : files)
+    if (*f) f->file->commit();
+  if (const int status = failed_output(); status != 0) return status;
+  for (int s = 1; s <= model->wdca.nstage; ++s)
+    if (const int n = not_found[static_cast<std::size_t>(s)]; n > 0)
+      std::fprintf(stderr, "selquant: the cutoff of stage %d was not found in %d of %d samples\n",
+                   s, n, searched);
+  if (saved->count == 0) {
+    std::fprintf(stderr, "selquant: no sample could be computed\n");
+    return kNoneCounted;
+  }
+  return 0;
 }
 
 }  // namespace selquant

@@ -15,7 +15,7 @@ std::string num(double v) {
 }
 
 std::string in_record(int record) {
-  return "record " + std::to_string(record) + " (" + record_name(record) + "): ";
+  return "read " + std::to_string(record) + " (" + record_name(record) + "): ";
 }
 
 std::string element(const char* name, int i, int j) {
@@ -31,6 +31,7 @@ class Findings {
     weights();
     proportions();
     uncertain_values();
+    base_group();
     first_row_structure();
     return std::move(out_);
   }
@@ -106,7 +107,7 @@ class Findings {
     if (bounded && !(std::fabs(two) <= 1))
       add(in_record(first + 1) + name + " is " + num(two) + ", outside [-1, 1]");
     if (p_.smode == kRectangular && one > two)
-      add("records " + std::to_string(first) + " and " + std::to_string(first + 1) + " (" +
+      add("reads " + std::to_string(first) + " and " + std::to_string(first + 1) + " (" +
           record_name(first) + ", " + record_name(first + 1) + "): the lower bound of " + name +
           ", " + num(one) + ", is above its upper bound, " + num(two));
     if (p_.smode == kNormal && two < 0)
@@ -132,6 +133,32 @@ class Findings {
         check(11, element("val", c, j), p_.val1(c, j), p_.val2(c, j), true);
   }
 
+  // Effect sizes are measured from the base group: its own are 0 (in normal
+  // mode also their standard deviations).
+  void base_group() {
+    const int base = a_.ngroup;
+    if (base == 1) return;
+    for (int record : {4, 5}) {
+      if (record == 5 && p_.smode == kExact) break;
+      const bool first = record == 4;
+      std::string which;
+      int nonzero = 0;
+      auto look = [&](const char* name, int j, float v) {
+        if (v == 0) return;
+        if (nonzero++ == 0) which = element(name, base, j) + " = " + num(v);
+      };
+      for (int c = 1; c <= a_.ncrit; ++c)
+        look("dc", c, first ? p_.dc1(base, c) : p_.dc2(base, c));
+      for (int j = 1; j <= a_.npred; ++j)
+        look("dp", j, first ? p_.dp1(base, j) : p_.dp2(base, j));
+      if (nonzero == 0) continue;
+      add(in_record(record) + "the base group " + std::to_string(base) + " has " +
+          (nonzero == 1 ? "a nonzero effect size, " : std::to_string(nonzero) +
+                                                          " nonzero effect sizes, the first ") +
+          which + "; effect sizes are measured from the base group, whose own are 0");
+    }
+  }
+
   // The correlations and validities of the first rows (in exact mode the only
   // ones) as one joint matrix.
   void first_row_structure() {
@@ -149,7 +176,13 @@ class Findings {
       for (int j = 1; j <= a.npred; ++j)
         first.wdcd.val(c, j) = p_.val1(c, j);
     if (sample_is_valid(first)) return;
-    add("records 7, 9 and 11 (first-row correlations and validities): they do not form a "
+    // The reads that hold them: criterion and predictor correlations only
+    // where there are two or more of each.
+    std::string reads;
+    if (a.ncrit > 1) reads = "7";
+    if (a.npred > 1) reads += reads.empty() ? "9" : ", 9";
+    reads = reads.empty() ? "read 11" : "reads " + reads + " and 11";
+    add(reads + " (first-row correlations and validities): they do not form a "
         "positive definite matrix, so " +
         std::string(p_.smode == kExact ? "every pass will be skipped"
                                        : "passes drawn near them will be skipped"));

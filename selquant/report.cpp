@@ -118,9 +118,6 @@ const Layout kAIPercentilesHead{R"L((/,'Selected percentile values of the "sampl
 const Layout kGroupPercentiles{R"L(("For group ",I2,/,9(3X,I5),/,9F8.3))L"};
 const Layout kCpuTime{R"L((/,"CPU TIME IN SECONDS ",F12.2))L"};
 
-// Percentile points of the summary.
-constexpr std::array<int, 9> ip = {1, 5, 10, 25, 50, 75, 90, 95, 99};
-
 void mode_text(textio::Writer& w, int smode, const Layout& rectangular, const Layout& normal) {
   if (smode == kRectangular) w.write(rectangular);
   if (smode == kNormal) w.write(normal);
@@ -311,44 +308,68 @@ void save_pass(Saved& saved, const Model& m) {
   }
 }
 
-void write_summary(textio::Writer& w, int smode, const Model& m, Saved& saved) {
+Summary summarize(int smode, const Model& m, Saved& saved) {
   const Wdca& a = m.wdca;
+  Summary sum;
   const int n = saved.count;
-  if (saved.not_counted > 0) w.write(kNotCounted, saved.not_counted);
+  sum.count = n;
+  sum.not_counted = saved.not_counted;
+  if (n == 0) return sum;
+  sum.percentiles = smode != kExact && n >= 100;
+  // Sorts one saved series into the buffer and takes its percentiles.
+  auto percentiles = [&](auto value, std::array<float, kPercentiles.size()>& into) {
+    for (int k = 1; k <= n; ++k)
+      saved.hsais[static_cast<std::size_t>(k - 1)] = value(k);
+    numeric::ssort(saved.hsais.get(), saved.hsais.get(), n, 1);
+    for (std::size_t j = 0; j < kPercentiles.size(); ++j)
+      into[j] = saved.hsais[static_cast<std::size_t>(kPercentiles[j] * n / 100 - 1)];
+  };
+  for (int s = 1; s <= a.nstage; ++s) {
+    const auto S = static_cast<std::size_t>(s - 1);
+    sum.avq(s) = saved.avq(s) / n;
+    for (int g = 1; g <= a.ngroup; ++g)
+      sum.avai(s, g) = saved.avai(s, g) / n;
+    if (!sum.percentiles) continue;
+    percentiles([&](int k) { return saved.q(s, k); }, sum.q[S]);
+    for (int g = 1; g <= a.ngroup; ++g)
+      percentiles([&](int k) { return saved.ai(s, k, g); },
+                  sum.ai[S][static_cast<std::size_t>(g - 1)]);
+  }
+  return sum;
+}
+
+void write_summary(textio::Writer& w, const Model& m, const Summary& sum) {
+  const Wdca& a = m.wdca;
+  const int n = sum.count;
+  if (sum.not_counted > 0) w.write(kNotCounted, sum.not_counted);
   if (n == 0) {
     w.write(kNoneCounted);
     return;
   }
-  // Sorts one saved series into the buffer and writes its percentiles.
-  auto percentiles = [&](auto value) {
-    for (int k = 1; k <= n; ++k)
-      saved.hsais[static_cast<std::size_t>(k - 1)] = value(k);
-    numeric::ssort(saved.hsais.get(), saved.hsais.get(), n, 1);
-    for (int point : ip)
+  auto points = [&](const std::array<float, kPercentiles.size()>& values) {
+    for (int point : kPercentiles)
       w.put(point);
-    for (int point : ip)
-      w.put(saved.hsais[static_cast<std::size_t>(point * n / 100 - 1)]);
+    for (float v : values)
+      w.put(v);
   };
   for (int s = 1; s <= a.nstage; ++s) {
-    saved.avq(s) = saved.avq(s) / n;
-    for (int g = 1; g <= a.ngroup; ++g)
-      saved.avai(s, g) = saved.avai(s, g) / n;
+    const auto S = static_cast<std::size_t>(s - 1);
     w.begin(kAverages);
     w.put(s);
     w.put(n);
-    w.put(saved.avq(s));
+    w.put(sum.avq(s));
     for (int g = 1; g <= a.ngroup; ++g)
-      w.put(saved.avai(s, g));
+      w.put(sum.avai(s, g));
     w.end();
-    if (smode == kExact || n < 100) continue;
+    if (!sum.percentiles) continue;
     w.begin(kQualityPercentiles);
-    percentiles([&](int k) { return saved.q(s, k); });
+    points(sum.q[S]);
     w.end();
     w.write(kAIPercentilesHead);
     for (int g = 1; g <= a.ngroup; ++g) {
       w.begin(kGroupPercentiles);
       w.put(g);
-      percentiles([&](int k) { return saved.ai(s, k, g); });
+      points(sum.ai[S][static_cast<std::size_t>(g - 1)]);
       w.end();
     }
   }

@@ -46,7 +46,27 @@ struct Saved {
 
 // Saves the pass's qall and Cum. AI when all are finite; counts it otherwise.
 void save_pass(Saved& saved, const Model& m);
-void write_summary(textio::Writer& w, int smode, const Model& m, Saved& saved);
+
+// Percentile points of the summary.
+inline constexpr std::array<int, 9> kPercentiles = {1, 5, 10, 25, 50, 75, 90, 95, 99};
+
+// The summary over the counted passes: averages of the quality of all selected
+// and of every group's Cum. AI per stage and, with at least 100 counted passes
+// of a sampled problem, their percentiles (values of the sorted series, in
+// single precision as saved).
+struct Summary {
+  int count = 0;
+  int not_counted = 0;
+  Vec<double, kMaxStages> avq;
+  Mat<double, kMaxStages, kMaxGroups> avai;
+  bool percentiles = false;
+  std::array<std::array<float, kPercentiles.size()>, kMaxStages> q{};  // (stage)(point)
+  std::array<std::array<std::array<float, kPercentiles.size()>, kMaxGroups>, kMaxStages>
+      ai{};  // (stage)(group)(point)
+};
+// Sorts the saved series (in the sort buffer) into the summary.
+Summary summarize(int smode, const Model& m, Saved& saved);
+void write_summary(textio::Writer& w, const Model& m, const Summary& summary);
 void write_cpu_time(textio::Writer& w, float seconds);
 
 }  // namespace selquant

@@ -49,53 +49,53 @@ TEST(FindingsTest, ASoundDeckHasNone) {
 
 TEST(FindingsTest, RetentionRatesAndWeights) {
   EXPECT_EQ(findings(rectangular(1, "0.5 0.6")),
-            Lines{"record 2 (retention rates): the retention rate of stage 2 (0.6) is not below "
+            Lines{"read 2 (retention rates): the retention rate of stage 2 (0.6) is not below "
                   "that of stage 1 (0.5): no cutoff can meet it"});
   EXPECT_EQ(findings(rectangular(1, "1.5 0")),
-            (Lines{"record 2 (retention rates): the retention rate of stage 1 is 1.5; it must be "
+            (Lines{"read 2 (retention rates): the retention rate of stage 1 is 1.5; it must be "
                    "above 0 and at most 1",
-                   "record 2 (retention rates): the retention rate of stage 2 is 0; it must be "
+                   "read 2 (retention rates): the retention rate of stage 2 is 0; it must be "
                    "above 0 and at most 1"}));
   EXPECT_EQ(findings(rectangular(1, "1 0.2")),
-            Lines{"record 2 (retention rates): the retention rate of stage 1 is 1: no cutoff "
+            Lines{"read 2 (retention rates): the retention rate of stage 1 is 1: no cutoff "
                   "within [-8, 8] keeps everyone"});
   EXPECT_EQ(findings(rectangular(3, "0 0")),
-            Lines{"record 3 (stage weights): stage 2 has no nonzero weight"});
+            Lines{"read 3 (stage weights): stage 2 has no nonzero weight"});
   EXPECT_EQ(findings(rectangular(8, "0")),
-            Lines{"record 6 (criterion weights): the criterion weights give a composite "
+            Lines{"read 6 (criterion weights): the criterion weights give a composite "
                   "criterion of zero variance (with the first-row criterion correlations)"});
 }
 
 TEST(FindingsTest, BoundsAndDeviations) {
   EXPECT_EQ(findings(rectangular(6, "-0.3 -0.9 -0.1")),
-            Lines{"records 4 and 5 (effect sizes, first row, effect sizes, second row): the "
+            Lines{"reads 4 and 5 (effect sizes, first row, effect sizes, second row): the "
                   "lower bound of dp(1,1), -0.8, is above its upper bound, -0.9"});
   EXPECT_EQ(findings(rectangular(10, "1.2")),
-            Lines{"record 10 (predictor correlations, second matrix): rpp(1,2) is 1.2, outside "
+            Lines{"read 10 (predictor correlations, second matrix): rpp(1,2) is 1.2, outside "
                   "[-1, 1]"});
   EXPECT_EQ(findings(rectangular(11, "-1.5 0.2"))[0],
-            "record 11 (validities, first matrix): val(1,1) is -1.5, outside [-1, 1]");
+            "read 11 (validities, first matrix): val(1,1) is -1.5, outside [-1, 1]");
   // Normal mode: a negative standard deviation; expected values are clipped.
   std::string normal = rectangular(0, "1 10 1 2 2 2 0.3 0.7");
   normal.replace(normal.find("-0.3 -0.6 -0.1"), 14, "0.1 -0.2 0.1");
   EXPECT_EQ(findings(normal),
-            Lines{"record 5 (effect sizes, second row): the standard deviation of dp(1,1) is "
+            Lines{"read 5 (effect sizes, second row): the standard deviation of dp(1,1) is "
                   "-0.2; it must not be negative"});
 }
 
 TEST(FindingsTest, StructureAndProportions) {
   // r(1, 2) = -0.9 with validities 0.3 and 0.2: not positive definite.
   EXPECT_EQ(findings(rectangular(9, "-0.9")),
-            Lines{"records 7, 9 and 11 (first-row correlations and validities): they do not "
+            Lines{"reads 9 and 11 (first-row correlations and validities): they do not "
                   "form a positive definite matrix, so passes drawn near them will be skipped"});
   EXPECT_EQ(findings("0 1 1 1 2 3 -0.2 0.5 0.3\n0.5\n1 1\n0 0 0\n0 0 0\n0 0 0\n1\n0\n"
                      "0.95 0.95\n"),
-            (Lines{"record 1 (counts and group proportions): the proportion of group 1 is -0.2; "
+            (Lines{"read 1 (counts and group proportions): the proportion of group 1 is -0.2; "
                    "it counts as 0",
-                   "records 7, 9 and 11 (first-row correlations and validities): they do not form "
+                   "reads 9 and 11 (first-row correlations and validities): they do not form "
                    "a positive definite matrix, so every pass will be skipped"}));
   EXPECT_EQ(findings(rectangular(0, "2 10 1 2 2 2 1.3 0.7")),
-            Lines{"record 1 (counts and group proportions): the proportions of groups 1 to 1 sum "
+            Lines{"read 1 (counts and group proportions): the proportions of groups 1 to 1 sum "
                   "to 1.3, above 1: they are scaled to sum to 1 and the base group 2 gets none"});
 }
 

@@ -214,7 +214,7 @@ TEST(ReportTest, PercentileIndices) {
   m.wdca.ngroup = 2;
   selquant::Saved s = saved_series(150, 2);
   Out o;
-  selquant::write_summary(o.w, 2, m, s);
+  selquant::write_summary(o.w, m, selquant::summarize(2, m, s));
   const std::string text = o.str();
   // The sorted series is k / 1000: the indices are 1, 7, 15, 37, 75, 112, 135, 142, 148.
   EXPECT_NE(text.find("\nSelected percentile values of the \"sampling\n"
@@ -232,7 +232,7 @@ TEST(ReportTest, PercentileIndices) {
 
   selquant::Saved h = saved_series(100, 1);
   Out o100;
-  selquant::write_summary(o100.w, 1, m, h);
+  selquant::write_summary(o100.w, m, selquant::summarize(1, m, h));
   EXPECT_NE(o100.str().find(
                 "\n   0.001   0.005   0.010   0.025   0.050   0.075   0.090   0.095   0.099\n"),
             std::string::npos);
@@ -244,7 +244,7 @@ TEST(ReportTest, SummaryWithoutPercentiles) {
   m.wdca.ngroup = 1;
   selquant::Saved s = saved_series(99, 1);
   Out o;
-  selquant::write_summary(o.w, 2, m, s);
+  selquant::write_summary(o.w, m, selquant::summarize(2, m, s));
   EXPECT_EQ(o.str(),
             "\n\nAverage expected quality of a selected applicant\n"
             "after stage 1 over the     99 samples is  0.0500\n"
@@ -252,7 +252,7 @@ TEST(ReportTest, SummaryWithoutPercentiles) {
             "              1.000\n");
   selquant::Saved e = saved_series(150, 1);
   Out exact;
-  selquant::write_summary(exact.w, 0, m, e);
+  selquant::write_summary(exact.w, m, selquant::summarize(0, m, e));
   EXPECT_EQ(exact.str().find("percentile"), std::string::npos);
 }
 
@@ -267,14 +267,14 @@ TEST(ReportTest, PassesNotCounted) {
   selquant::save_pass(s, m);
   ++s.not_counted;  // a skipped pass
   Out none;
-  selquant::write_summary(none.w, 2, m, s);
+  selquant::write_summary(none.w, m, selquant::summarize(2, m, s));
   EXPECT_EQ(none.str(),
             "\nPasses not counted in the summary:      2\n\n\n"
             "No pass could be counted in the summary.\n");
   m.wdcc.aicum(1, 1) = 0.25;
   selquant::save_pass(s, m);
   Out one;
-  selquant::write_summary(one.w, 2, m, s);
+  selquant::write_summary(one.w, m, selquant::summarize(2, m, s));
   EXPECT_EQ(one.str(),
             "\nPasses not counted in the summary:      2\n\n\n"
             "Average expected quality of a selected applicant\n"

@@ -1,5 +1,7 @@
 #include "textio/listin.hpp"
 
+#include "textio/outfile.hpp"
+
 #include <cerrno>
 #include <cfloat>
 #include <climits>
@@ -41,13 +43,115 @@ float to_single(double x) {
   return static_cast<float>(x);
 }
 
+// What a person is told of a token the scanner refused, by the scanner's place.
+std::string_view problem_of(std::string_view place) {
+  if (place == "invalid integer") return "is not a whole number";
+  if (place == "exponent field") return "has no valid exponent";
+  if (place == "bad repetition count") return "has no valid repeat count";
+  return "is not a number";
+}
+
+bool is_separator(char c) {
+  return c == ' ' || c == '\t' || c == ',' || c == '/';
+}
+
+// A token as it may be shown: control characters written as escapes.
+std::string shown(std::string_view token) {
+  std::string s;
+  for (char c : token) {
+    if (c == '\r') {
+      s += "\\r";
+    } else if (static_cast<unsigned char>(c) < 32) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(c));
+      s += buf;
+    } else {
+      s += c;
+    }
+  }
+  return s;
+}
+
+// Whether a token of a remark would read as a value: an optional repeat count
+// and star, then a number in any of the reader's forms.
+bool is_number(std::string_view t) {
+  if (const auto star = t.find('*'); star != std::string_view::npos) {
+    const std::string_view count = t.substr(0, star);
+    if (count.empty() || count.find_first_not_of("0123456789") != std::string_view::npos)
+      return false;
+    t.remove_prefix(star + 1);
+  }
+  std::size_t i = 0;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t digits = 0;
+  for (; i < t.size() && is_digit(t[i]); ++i)
+    ++digits;
+  if (i < t.size() && t[i] == '.')
+    for (++i; i < t.size() && is_digit(t[i]); ++i)
+      ++digits;
+  if (digits == 0) return false;
+  if (i == t.size()) return true;
+  if (std::string_view("DEde").find(t[i]) != std::string_view::npos) ++i;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+  const std::size_t exponent = i;
+  while (i < t.size() && is_digit(t[i]))
+    ++i;
+  return i == t.size() && i > exponent;
+}
+
 }  // namespace
 
-void ListReader::fail(std::string_view place, std::string_view text) {
-  throw InputError(place, text);
+std::string ListReader::read_name() const {
+  if (read_ == 0) return {};
+  return "read " + std::to_string(read_) + (what_.empty() ? "" : ": " + what_);
+}
+
+void ListReader::fail_at(std::string_view place, std::string_view text, std::string_view problem) {
+  // The character that failed is the last one fetched, or the line end.
+  const bool line_end = after_line_end_;
+  std::string line = line_end ? ended_ : current_;
+  const std::size_t at = line_end || line.empty() ? line.size() : line.size() - 1;
+  std::size_t begin = at;
+  while (begin > 0 && !is_separator(line[begin - 1]))
+    --begin;
+  std::size_t end = at;
+  if (!line_end && at < line.size() && !is_separator(line[at])) {
+    // The rest of the token is still in the stream.
+    end = line.size();
+    std::streambuf* sb = in_.rdbuf();
+    for (int c = sb->sgetc(); c != std::char_traits<char>::eof() && c != '\n' &&
+                              !is_separator(static_cast<char>(c));
+         c = sb->snextc())
+      line += static_cast<char>(c);
+    end = line.size();
+  }
+  const std::string token = line.substr(begin, end - begin);
+  std::string where = "line " + std::to_string(line_end ? line_ - 1 : line_) + ", column " +
+                      std::to_string(begin + 1) + ": ";
+  where += token.empty() ? std::string(problem) : "'" + shown(token) + "' " + std::string(problem);
+  if (read_ > 0) where += " (" + read_name() + ")";
+  throw InputError(place, text, where);
+}
+
+void ListReader::fail_end(std::string_view place, std::string_view text, bool at_start) {
+  const int last = after_line_end_ ? line_ - 1 : line_;
+  std::string where;
+  if (text != kEndOfFile) {
+    where = "line " + std::to_string(line_) + ": the deck could not be read: " + std::string(text);
+    if (read_ > 0) where += " (" + read_name() + ")";
+  } else if (!any_value_) {
+    where = "the deck is empty";
+  } else {
+    where = "line " + std::to_string(last) + ": the deck ends " +
+            (at_start ? "before read " : "within read ") + std::to_string(read_) +
+            (what_.empty() ? "" : " (" + what_ + ")");
+  }
+  throw InputError(place, text, where);
 }
 
 void abort_on(const InputError& error) {
+  if (!error.located().empty()) std::fprintf(stderr, "selquant: %s\n", error.located().c_str());
+  discard_outputs();
   std::fprintf(stderr, "%s\n", error.what());
   std::fputs("apparent state: unit 5 (unnamed)\n", stderr);
   std::fputs("last format: list io\n", stderr);
@@ -75,7 +179,7 @@ int ListReader::getc() {
   } catch (const std::ios_base::failure&) {
     // The stream buffer reports a failed read by throwing.
     const int error = errno;
-    fail("list in", error != 0 ? std::strerror(error) : "read error");
+    fail_end("list in", error != 0 ? std::strerror(error) : "read error", false);
   }
   if (c == std::char_traits<char>::eof()) {
     leof_ = true;
@@ -84,7 +188,45 @@ int ListReader::getc() {
   }
   // A carriage return directly before a line feed belongs to the line end.
   if (c == '\r' && sb->sgetc() == '\n') c = sb->sbumpc();
+  if (c == '\n') {
+    ended_.swap(current_);
+    current_.clear();
+    ++line_;
+    after_line_end_ = true;
+  } else {
+    current_ += static_cast<char>(c);
+    after_line_end_ = false;
+    any_value_ = any_value_ || !is_blank(c);
+  }
   return c;
+}
+
+std::vector<std::string> ListReader::take_notes() {
+  std::vector<std::string> n;
+  n.swap(notes_);
+  return n;
+}
+
+std::string ListReader::trailing_lines() {
+  if (eof_) return {};
+  int first = 0;
+  int last = 0;
+  bool content = false;
+  for (int c = getc(); c != kEnd; c = getc()) {
+    if (c == '\n') {
+      content = false;
+    } else if (!content && !is_blank(c) && c != '\r') {
+      content = true;
+      last = line_;
+      if (first == 0) first = line_;
+    }
+  }
+  if (first == 0) return {};
+  const std::string after = read_ > 0 ? " (read " + std::to_string(read_) + ")" : "";
+  if (first == last) return "line " + std::to_string(first) + " follows the last read" + after +
+                            " and is not read";
+  return "lines " + std::to_string(first) + " to " + std::to_string(last) +
+         " follow the last read" + after + " and are not read";
 }
 
 std::string ListReader::take_overflow() {
@@ -93,14 +235,19 @@ std::string ListReader::take_overflow() {
   return o;
 }
 
-void ListReader::begin() {
+void ListReader::begin(int read, std::string what) {
+  read_ = read;
+  what_ = std::move(what);
+  read_started_ = false;
   lcount_ = 0;
   lquit_ = false;
   leof_ = false;
-  if (eof_) fail("read start", kEndOfFile);
+  if (eof_) fail_end("read start", kEndOfFile, true);
 }
 
 void ListReader::end() {
+  const int at = line_;
+  std::string rest;
   for (;;) {
     int c = getc();
     if (c == '\n') break;
@@ -109,7 +256,30 @@ void ListReader::end() {
       eof_ = true;
       break;
     }
+    rest += static_cast<char>(c);
   }
+  if (lquit_) return;  // a slash made the rest a remark
+  // Numbers at the start of what is discarded were most likely meant as values.
+  std::string numbers;
+  int count = 0;
+  for (std::size_t i = 0; i < rest.size();) {
+    if (is_separator(rest[i]) && rest[i] != '/') {
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    while (j < rest.size() && !is_separator(rest[j]))
+      ++j;
+    const std::string_view token = std::string_view(rest).substr(i, j - i);
+    if (!is_number(token)) break;
+    if (count++ > 0) numbers += ' ';
+    numbers.append(token);
+    i = j;
+  }
+  if (count > 0)
+    notes_.push_back("line " + std::to_string(at) + ": " + numbers + " after the last value of " +
+                     (read_ > 0 ? "read " + std::to_string(read_) : std::string("the read")) +
+                     (count == 1 ? " is" : " are") + " ignored");
 }
 
 void ListReader::read(int* v, int n) {
@@ -131,10 +301,16 @@ void ListReader::read_items(T* v, int n, Item kind) {
         v[i] = to_int(lx_);
       } else if constexpr (std::is_same_v<T, float>) {
         v[i] = to_single(lx_);
-        if (std::isinf(v[i]) && overflow_.empty()) overflow_ = text_;
+        if (std::isinf(v[i]) && overflow_.empty()) {
+          overflow_ = text_;
+          overflow_line_ = value_line_;
+        }
       } else {
         v[i] = lx_;
-        if (std::isinf(v[i]) && overflow_.empty()) overflow_ = text_;
+        if (std::isinf(v[i]) && overflow_.empty()) {
+          overflow_ = text_;
+          overflow_line_ = value_line_;
+        }
       }
     }
     if (lcount_ > 0) --lcount_;
@@ -145,14 +321,15 @@ bool ListReader::element(Item kind) {
   if (lquit_) return false;
   // A pending repeat count is used up before end of input counts as a failure,
   // so "3*1.5" on a last line without a line feed fills all three elements.
-  if (leof_ && lcount_ == 0) fail("list in", kEndOfFile);
+  if (leof_ && lcount_ == 0) fail_end("list in", kEndOfFile, false);
   if (lcount_ == 0) {
     ltype_ = false;
     int c;
     do {
       c = getc();
     } while (is_blank(c) || c == '\n');
-    if (c == kEnd) fail("list in", kEndOfFile);
+    if (c == kEnd) fail_end("list in", kEndOfFile, !read_started_);
+    read_started_ = true;
     if (c == '/') {
       lquit_ = true;
       return false;
@@ -204,14 +381,14 @@ void ListReader::scan(bool integer) {
       }
     }
     if (c == '*' && !star) {
-      if (nd == 0 || overflow || negative) fail("bad repetition count", kIncomprehensible);
+      if (nd == 0 || overflow || negative) fail_at("bad repetition count", kIncomprehensible, problem_of("bad repetition count"));
       long count = std::strtol(digits.data(), nullptr, 10);
       lcount_ = count > INT_MAX ? INT_MAX : static_cast<int>(count);
       star = true;
       continue;  // scan the value after the star, which may be empty
     }
     if (c == '.') {
-      if (integer) fail("invalid integer", kUnexpected);
+      if (integer) fail_at("invalid integer", kUnexpected, problem_of("invalid integer"));
       c = getc();
       if (nd == 0) {
         for (; c == '0'; c = getc()) {
@@ -234,7 +411,7 @@ void ListReader::scan(bool integer) {
       exp_negative = c == '-';
       c = getc();
     } else if (seen && (c == 'D' || c == 'E' || c == 'd' || c == 'e')) {
-      if (integer) fail("invalid integer", kUnexpected);
+      if (integer) fail_at("invalid integer", kUnexpected, problem_of("invalid integer"));
       exponent = true;
       c = getc();
       if (c == '+' || c == '-') {
@@ -243,11 +420,11 @@ void ListReader::scan(bool integer) {
       }
     }
     if (exponent) {
-      if (!is_digit(c)) fail("exponent field", kIncomprehensible);
+      if (!is_digit(c)) fail_at("exponent field", kIncomprehensible, problem_of("exponent field"));
       long ex = 0;
       for (; is_digit(c); c = getc()) {
         ex = ex * 10 + (c - '0');
-        if (ex > 99999999) fail("exponent field", kIncomprehensible);
+        if (ex > 99999999) fail_at("exponent field", kIncomprehensible, problem_of("exponent field"));
       }
       e += exp_negative ? -ex : ex;
     }
@@ -268,12 +445,13 @@ void ListReader::scan(bool integer) {
       text_.assign(1, '0');
     }
     if (seen) {
+      value_line_ = after_line_end_ ? line_ - 1 : line_;
       lx_ = value;
       ltype_ = true;
       return;
     }
     if (c == ',' || c == '/' || (star && (is_blank(c) || c == '\n'))) return;  // null
-    fail("invalid number", kIncomprehensible);
+    fail_at("invalid number", kIncomprehensible, problem_of("invalid number"));
   }
 }
 
