@@ -13,8 +13,14 @@ build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
-	./$(BUILD)/selquant < $(DECK)
+# Only the program, quietly: its standard output is the report alone (the
+# build's output is shown when the build fails).
+run:
+	@mkdir -p $(BUILD)
+	@{ cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release && \
+	   cmake --build $(BUILD) -j $(JOBS) --target selquant; } > $(BUILD)/run-build.log 2>&1 || \
+	  { cat $(BUILD)/run-build.log >&2; exit 1; }
+	@./$(BUILD)/selquant < $(DECK)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

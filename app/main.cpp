@@ -158,10 +158,9 @@ int main(int argc, char** argv) {
   if (options.check) return selquant::check(deck, options.run.read_to_end);
 
   std::vector<NamedPath> outputs;
-  for (auto [name, option] : {std::pair{&options.csv, "--csv"},
-                              std::pair{&options.inputs_csv, "--inputs-csv"},
-                              std::pair{&options.summary_csv, "--summary-csv"},
-                              std::pair{&options.plot, "--plot"}})
+  for (auto [name, option] :
+       {std::pair{&options.csv, "--csv"}, std::pair{&options.inputs_csv, "--inputs-csv"},
+        std::pair{&options.summary_csv, "--summary-csv"}, std::pair{&options.plot, "--plot"}})
     if (!name->empty()) outputs.push_back({name, option});
   {
     // The deck's identity: the named file, or what standard input is.

@@ -48,10 +48,12 @@ std::string read_label(int record, int index) {
       return "effect sizes of group " + i + (record == 4 ? ", first row" : ", second row");
     case 7:
     case 8:
-      return "correlations of criterion " + i + (record == 7 ? ", first matrix" : ", second matrix");
+      return "correlations of criterion " + i +
+             (record == 7 ? ", first matrix" : ", second matrix");
     case 9:
     case 10:
-      return "correlations of predictor " + i + (record == 9 ? ", first matrix" : ", second matrix");
+      return "correlations of predictor " + i +
+             (record == 9 ? ", first matrix" : ", second matrix");
     case 11:
     case 12:
       return "validities for criterion " + i +

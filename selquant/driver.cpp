@@ -80,21 +80,6 @@ void write_findings(const std::vector<std::string>& findings) {
   std::fflush(stderr);
 }
 
-// Reads the deck: an empty string and its findings (what the reader noticed,
-// then the checks of the values), or the message of a refused deck. A fatal
-// input error is thrown as textio::InputError.
-std::string read_checked(std::istream& in, Problem& p, Model& m, bool read_to_end,
-                         std::vector<std::string>& findings) {
-  textio::ListReader reader(in);
-  if (std::string bad = read_deck(reader, p, m); !bad.empty()) return bad;
-  findings = reader.take_notes();
-  if (read_to_end)
-    if (std::string rest = reader.trailing_lines(); !rest.empty()) findings.push_back(rest);
-  for (std::string& f : deck_findings(p, m))
-    findings.push_back(std::move(f));
-  return {};
-}
-
 }  // namespace
 
 int check(std::istream& in, bool read_to_end) {
@@ -103,7 +88,7 @@ int check(std::istream& in, bool read_to_end) {
   std::vector<std::string> findings;
   std::string bad;
   try {
-    bad = read_checked(in, *problem, *model, read_to_end, findings);
+    bad = read_and_check(in, *problem, *model, read_to_end, findings);
   } catch (const textio::InputError& e) {
     bad = e.located().empty() ? e.what() : e.located();
   }
@@ -223,7 +208,7 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
   std::vector<std::string> findings;
   std::string bad;
   try {
-    bad = read_checked(in, p, *model, options.read_to_end, findings);
+    bad = read_and_check(in, p, *model, options.read_to_end, findings);
   } catch (const textio::InputError& e) {
     textio::abort_on(e);  // as every fatal input error ends
   }

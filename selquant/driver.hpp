@@ -56,7 +56,7 @@ struct RunOptions {
   Output plot;                        // the SVG figure
   ProgressMode progress = ProgressMode::none;
   mvn::Kernel kernel = mvn::Kernel::specified;  // of the 3- and 4-variate probabilities
-  bool summary_only = false;  // the report without the blocks of the samples
+  bool summary_only = false;                    // the report without the blocks of the samples
   // Whether what follows the deck's last read is read, to say whether lines
   // are left (not for a deck typed at a terminal).
   bool read_to_end = true;

@@ -153,9 +153,10 @@ class Findings {
         look("dp", j, first ? p_.dp1(base, j) : p_.dp2(base, j));
       if (nonzero == 0) continue;
       add(in_record(record) + "the base group " + std::to_string(base) + " has " +
-          (nonzero == 1 ? "a nonzero effect size, " : std::to_string(nonzero) +
-                                                          " nonzero effect sizes, the first ") +
+          (nonzero == 1 ? "a nonzero effect size, "
+                        : std::to_string(nonzero) + " nonzero effect sizes, the first ") +
           which + "; effect sizes are measured from the base group, whose own are 0");
+      return;  // one is enough to say it
     }
   }
 
@@ -182,7 +183,8 @@ class Findings {
     if (a.ncrit > 1) reads = "7";
     if (a.npred > 1) reads += reads.empty() ? "9" : ", 9";
     reads = reads.empty() ? "read 11" : "reads " + reads + " and 11";
-    add(reads + " (first-row correlations and validities): they do not form a "
+    add(reads +
+        " (first-row correlations and validities): they do not form a "
         "positive definite matrix, so " +
         std::string(p_.smode == kExact ? "every pass will be skipped"
                                        : "passes drawn near them will be skipped"));
@@ -198,6 +200,22 @@ class Findings {
 
 std::vector<std::string> deck_findings(const Problem& p, const Model& m) {
   return Findings(p, m).all();
+}
+
+}  // namespace selquant
+
+namespace selquant {
+
+std::string read_and_check(std::istream& in, Problem& p, Model& m, bool read_to_end,
+                           std::vector<std::string>& findings) {
+  textio::ListReader reader(in);
+  if (std::string bad = read_deck(reader, p, m); !bad.empty()) return bad;
+  findings = reader.take_notes();
+  if (read_to_end)
+    if (std::string rest = reader.trailing_lines(); !rest.empty()) findings.push_back(rest);
+  for (std::string& f : deck_findings(p, m))
+    findings.push_back(std::move(f));
+  return {};
 }
 
 }  // namespace selquant

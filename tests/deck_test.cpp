@@ -188,4 +188,43 @@ TEST(DeckTest, ShortOrMalformedDeckIsAnInputError) {
   }
 }
 
+// Each malformed deck is located for a person: line, column, the text and the
+// read being filled.
+TEST(DeckTest, InputErrorsSayWhere) {
+  const std::string sound =
+      "2 500 1 2 2 2 0.3 0.7\n0.5 0.2\n1 0\n0.5 0.5\n-0.5 -0.8 -0.3\n0 0 0\n"
+      "-0.3 -0.6 -0.1\n0 0 0\n1\n0.2\n0.4\n0.3 0.2\n0.5 0.4\n";
+  auto edited = [&](const std::string& from, const std::string& to) {
+    std::string s = sound;
+    s.replace(s.find(from), from.size(), to);
+    return s;
+  };
+  for (auto [text, located] : std::vector<std::pair<std::string, std::string>>{
+           {edited("0 0 0\n-0.3", "0 0.3S 0\n-0.3"),
+            "line 6, column 3: '0.3S' is not a number (read 4: effect sizes of group 2, first "
+            "row)"},
+           {"# my deck\n" + sound,
+            "line 1, column 1: '#' is not a number (read 1: counts and group proportions)"},
+           // A stage line one weight short: the next line fills it, the rest shifts.
+           {edited("1 0\n", "1\n"),
+            "line 13: the deck ends before read 10 (correlations of predictor 1, second matrix)"},
+           {edited("0.3 0.2\n0.5 0.4\n", "0.3 0.2\n"),
+            "line 12: the deck ends before read 12 (validities for criterion 1, second matrix)"},
+           {"", "the deck is empty"},
+           {" \n\n", "the deck is empty"},
+           {"2 500 1 2 2 2.5 0.3 0.7\n",
+            "line 1, column 13: '2.5' is not a whole number (read 1: counts and group "
+            "proportions)"},
+           {"2 500 1 2 2 2 0.3 1E\n",
+            "line 1, column 19: '1E' has no valid exponent (read 1: counts and group "
+            "proportions)"}}) {
+    try {
+      read(text);
+      ADD_FAILURE() << "no error for " << text;
+    } catch (const textio::InputError& e) {
+      EXPECT_EQ(e.located(), located) << text;
+    }
+  }
+}
+
 }  // namespace

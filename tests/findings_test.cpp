@@ -11,11 +11,11 @@ namespace {
 
 std::vector<std::string> findings(const std::string& deck) {
   std::istringstream in(deck);
-  textio::ListReader reader(in);
   selquant::Problem p;
   selquant::Model m;
-  EXPECT_EQ(selquant::read_deck(reader, p, m), "");
-  return selquant::deck_findings(p, m);
+  std::vector<std::string> found;
+  EXPECT_EQ(selquant::read_and_check(in, p, m, true, found), "");
+  return found;
 }
 
 using Lines = std::vector<std::string>;
@@ -97,6 +97,24 @@ TEST(FindingsTest, StructureAndProportions) {
   EXPECT_EQ(findings(rectangular(0, "2 10 1 2 2 2 1.3 0.7")),
             Lines{"read 1 (counts and group proportions): the proportions of groups 1 to 1 sum "
                   "to 1.3, above 1: they are scaled to sum to 1 and the base group 2 gets none"});
+}
+
+TEST(FindingsTest, WhatTheReaderDropped) {
+  // Numbers after a read's last value, a remark after them (not reported),
+  // a base group that is not at 0, and lines after the last read.
+  std::string deck = rectangular(2, "1 0 0.25 0.5 stage 1");
+  for (int row = 0; row < 2; ++row)
+    deck.replace(deck.find("\n0 0 0\n"), 7, "\n0 0.2 0\n");
+  deck += "\n0.5 0.4\n  \nend\n";
+  EXPECT_EQ(findings(deck),
+            (Lines{"line 3: 0.25 0.5 after the last value of read 3 are ignored",
+                   "lines 15 to 17 follow the last read (read 12) and are not read",
+                   "read 4 (effect sizes, first row): the base group 2 has a nonzero effect "
+                   "size, dp(2,1) = 0.2; effect sizes are measured from the base group, whose "
+                   "own are 0"}));
+  // A slash makes the rest of its line a remark; a remark word is no number.
+  EXPECT_EQ(findings(rectangular(2, "1 0/ 7") + "\n"), Lines{});
+  EXPECT_EQ(findings(rectangular(2, "1 0 1st stage")), Lines{});
 }
 
 }  // namespace

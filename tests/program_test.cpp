@@ -14,13 +14,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -897,6 +900,159 @@ TEST(ProgramTest, PlotOfASampledRunShowsTheSummary) {
   EXPECT_EQ(full.err,
             "selquant: the figure '/dev/full' could not be written: No space left on device\n");
   EXPECT_EQ(xml_fault("<a><b></a></b>"), "mismatched </a> at 6");  // the checker checks
+}
+
+// The names in a folder.
+std::vector<std::string> folder(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(ProgramTest, OutputsNeverHarmTheDeck) {
+  const std::string dir = testing::TempDir() + "/misuse";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directory(dir);
+  const std::string deck = dir + "/my.deck";
+  const std::string text = slurp(kData + "/reference/w25b_two_stage.deck");
+  std::ofstream(deck) << text;
+  const std::string same = dir + "/same.csv";
+  for (auto [in, args, message] :
+       std::vector<std::tuple<std::string, std::vector<std::string>, std::string>>{
+           {deck, {"--csv", deck}, "selquant: --csv names the deck; it would be overwritten\n"},
+           {"/dev/null",
+            {"--plot", deck, deck},
+            "selquant: --plot names the deck '" + deck + "'; it would be overwritten\n"},
+           {"/dev/null",
+            {"--summary-csv", dir + "/../misuse/my.deck", deck},
+            "selquant: --summary-csv names the deck '" + deck + "'; it would be overwritten\n"},
+           {deck,
+            {"--csv", same, "--inputs-csv", dir + "/./same.csv"},
+            "selquant: --csv and --inputs-csv name the same file '" + dir + "/./same.csv'\n"},
+           {deck, {"--csv", dir}, "selquant: cannot create '" + dir + "': Is a directory\n"}}) {
+    const Outcome r = run(in, args);
+    ASSERT_TRUE(WIFEXITED(r.status)) << args[0];
+    EXPECT_EQ(WEXITSTATUS(r.status), 2) << args[0];
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, message);
+    EXPECT_EQ(slurp(deck), text);
+    EXPECT_EQ(folder(dir), std::vector<std::string>{"my.deck"});
+  }
+  // The deck expected on standard input, which is empty: the deck file taken
+  // for the CSV file stays as it was, and nothing is left beside it.
+  const Outcome r = run("/dev/null", {"--csv", deck});
+  ASSERT_TRUE(WIFSIGNALED(r.status));
+  EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "selquant: the deck is empty");
+  EXPECT_EQ(slurp(deck), text);
+  EXPECT_EQ(folder(dir), std::vector<std::string>{"my.deck"});
+}
+
+TEST(ProgramTest, InterruptLeavesWholeRowsAndNoFigure) {
+  const std::string dir = testing::TempDir() + "/interrupted";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directory(dir);
+  Process p(long_deck("long3.deck"),
+            {"--csv", dir + "/r.csv", "--inputs-csv", dir + "/i.csv", "--plot", dir + "/f.svg",
+             "--summary-csv", dir + "/s.csv", "--threads", "2"});
+  ASSERT_TRUE(p.read_until("Monte Carlo sample number      5\n"));
+  p.signal(SIGINT);
+  const Outcome r = p.finish();
+  ASSERT_TRUE(WIFEXITED(r.status));
+  EXPECT_EQ(WEXITSTATUS(r.status), 1);
+  std::size_t passes = 0;
+  for (const std::string& line : lines(r.out))
+    passes += line.rfind("Monte Carlo sample number", 0) == 0;
+  EXPECT_EQ(folder(dir), (std::vector<std::string>{"i.csv", "r.csv"}));
+  const auto results = csv_rows(slurp(dir + "/r.csv"));
+  const auto inputs = csv_rows(slurp(dir + "/i.csv"));
+  ASSERT_EQ(results.size(), 1 + 20 * passes);  // 4 stages, 5 groups
+  ASSERT_EQ(inputs.size(), 1 + passes);
+  for (const auto& row : results)
+    EXPECT_EQ(row.size(), results[0].size());
+  for (const auto& row : inputs)
+    EXPECT_EQ(row.size(), inputs[0].size());
+  EXPECT_EQ(results.back()[0], std::to_string(passes));
+  EXPECT_EQ(inputs.back()[0], std::to_string(passes));
+}
+
+TEST(ProgramTest, StatusSaysWhetherThereAreResults) {
+  // Exact mode, correlations that are no correlation matrix: every pass skipped.
+  const std::string deck = testing::TempDir() + "/none.deck";
+  std::ofstream(deck) << "0 3 1 1 2 2 0.5 0.5\n0.5\n1 1\n0 0 0\n0 0 0\n1\n-0.9\n0.6 0.6\n";
+  const Outcome r = run(deck);
+  ASSERT_TRUE(WIFEXITED(r.status));
+  EXPECT_EQ(WEXITSTATUS(r.status), 4);
+  EXPECT_NE(r.out.find("No pass could be counted in the summary."), std::string::npos);
+  EXPECT_EQ(r.err.substr(r.err.rfind("selquant:")), "selquant: no sample could be computed\n");
+}
+
+TEST(ProgramTest, SummaryWithoutTheSamples) {
+  const std::string deck = kData + "/e2e/rectangular_150.deck";
+  const std::string csv = testing::TempDir() + "/summary.csv";
+  const Outcome full = run(deck);
+  const Outcome brief = run(deck, {"--summary-only", "--summary-csv", csv, "--threads", "2"});
+  ASSERT_EQ(WEXITSTATUS(brief.status), 0);
+  // The full report without the blocks of the samples: from each sample line
+  // up to the blank line that follows its quality of all selected.
+  std::string expected;
+  bool in_block = false;
+  for (const std::string& line : lines(full.out)) {
+    if (line.rfind("Monte Carlo sample number", 0) == 0 &&
+        line.find("skipped") == std::string::npos) {
+      in_block = true;
+      if (!expected.empty() && expected.size() >= 2 &&
+          expected.substr(expected.size() - 2) == "\n\n")
+        expected.pop_back();  // the blank line before the block belongs to it
+      continue;
+    }
+    if (in_block) {
+      if (line.rfind("   Quality all selected per stage:", 0) == 0) in_block = false;
+      continue;
+    }
+    expected += line + "\n";
+  }
+  EXPECT_EQ(without_cpu_time(brief.out), without_cpu_time(expected));
+  // The summary CSV: every printed average and percentile, to its decimals.
+  const auto rows = csv_rows(slurp(csv));
+  EXPECT_EQ(rows[0],
+            (std::vector<std::string>{"stage", "group", "statistic", "quality", "cum_ai"}));
+  ASSERT_EQ(rows.size(), 1 + 2 * 3 * 10u);  // 2 stages, all and 2 groups, mean and 9 points
+  const auto report = lines(full.out);
+  std::size_t checked = 0;
+  for (std::size_t i = 0; i < report.size(); ++i) {
+    if (report[i].rfind("after stage", 0) != 0) continue;
+    const int s = std::stoi(report[i].substr(11, 2));
+    auto field = [&](int g, const std::string& statistic) {
+      for (const auto& row : rows)
+        if (row[0] == std::to_string(s) && row[1] == (g == 0 ? "" : std::to_string(g)) &&
+            row[2] == statistic)
+          return std::stod(row[g == 0 ? 3 : 4]);
+      ADD_FAILURE() << "no row " << s << " " << g << " " << statistic;
+      return 0.0;
+    };
+    EXPECT_NEAR(field(0, "mean"), std::stod(report[i].substr(report[i].rfind("is") + 2)), 0.00005);
+    std::istringstream ai(report[i + 2]);
+    for (int g = 1; g <= 2; ++g) {
+      double v = 0;
+      ai >> v;
+      EXPECT_NEAR(field(g, "mean"), v, 0.0005);
+    }
+    // The percentile rows: quality, then each group's Cum. AI.
+    const std::vector<std::string> points = {"p1",  "p5",  "p10", "p25", "p50",
+                                             "p75", "p90", "p95", "p99"};
+    for (int g = 0; g <= 2; ++g) {
+      std::istringstream values(report[i + (g == 0 ? 7 : 13 + 3 * (g - 1))]);
+      for (const std::string& point : points) {
+        double v = 0;
+        values >> v;
+        EXPECT_NEAR(field(g, point), v, 0.0005) << s << " " << g << " " << point;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_EQ(checked, 2 * 3 * 9u);
 }
 
 }  // namespace

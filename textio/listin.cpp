@@ -1,7 +1,5 @@
 #include "textio/listin.hpp"
 
-#include "textio/outfile.hpp"
-
 #include <cerrno>
 #include <cfloat>
 #include <climits>
@@ -13,6 +11,8 @@
 #include <ios>
 #include <iostream>
 #include <string>
+
+#include "textio/outfile.hpp"
 
 namespace textio {
 namespace {
@@ -119,8 +119,8 @@ void ListReader::fail_at(std::string_view place, std::string_view text, std::str
     // The rest of the token is still in the stream.
     end = line.size();
     std::streambuf* sb = in_.rdbuf();
-    for (int c = sb->sgetc(); c != std::char_traits<char>::eof() && c != '\n' &&
-                              !is_separator(static_cast<char>(c));
+    for (int c = sb->sgetc();
+         c != std::char_traits<char>::eof() && c != '\n' && !is_separator(static_cast<char>(c));
          c = sb->snextc())
       line += static_cast<char>(c);
     end = line.size();
@@ -223,8 +223,8 @@ std::string ListReader::trailing_lines() {
   }
   if (first == 0) return {};
   const std::string after = read_ > 0 ? " (read " + std::to_string(read_) + ")" : "";
-  if (first == last) return "line " + std::to_string(first) + " follows the last read" + after +
-                            " and is not read";
+  if (first == last)
+    return "line " + std::to_string(first) + " follows the last read" + after + " and is not read";
   return "lines " + std::to_string(first) + " to " + std::to_string(last) +
          " follow the last read" + after + " and are not read";
 }
@@ -381,7 +381,8 @@ void ListReader::scan(bool integer) {
       }
     }
     if (c == '*' && !star) {
-      if (nd == 0 || overflow || negative) fail_at("bad repetition count", kIncomprehensible, problem_of("bad repetition count"));
+      if (nd == 0 || overflow || negative)
+        fail_at("bad repetition count", kIncomprehensible, problem_of("bad repetition count"));
       long count = std::strtol(digits.data(), nullptr, 10);
       lcount_ = count > INT_MAX ? INT_MAX : static_cast<int>(count);
       star = true;
@@ -424,7 +425,8 @@ void ListReader::scan(bool integer) {
       long ex = 0;
       for (; is_digit(c); c = getc()) {
         ex = ex * 10 + (c - '0');
-        if (ex > 99999999) fail_at("exponent field", kIncomprehensible, problem_of("exponent field"));
+        if (ex > 99999999)
+          fail_at("exponent field", kIncomprehensible, problem_of("exponent field"));
       }
       e += exp_negative ? -ex : ex;
     }

@@ -107,10 +107,10 @@ class ListReader {
   std::string ended_;
   bool after_line_end_ = false;  // the last character fetched ended a line
   bool any_value_ = false;       // some character other than blanks and line ends seen
-  int value_line_ = 1;     // of the last value scanned
-  int overflow_line_ = 1;  // of the first value that did not fit its kind
-  bool read_started_ = false;  // the read statement in progress has met a value
-  int read_ = 0;  // the read statement in progress and what it fills
+  int value_line_ = 1;           // of the last value scanned
+  int overflow_line_ = 1;        // of the first value that did not fit its kind
+  bool read_started_ = false;    // the read statement in progress has met a value
+  int read_ = 0;                 // the read statement in progress and what it fills
   std::string what_;
   std::vector<std::string> notes_;
 };
