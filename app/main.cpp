@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "app/options.hpp"
-#include "selquant/driver.hpp"
+#include "app/run.hpp"
 #include "textio/outfile.hpp"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <string_view>
 
-#include "selquant/schedule.hpp"
+#include "engine/schedule.hpp"
 
 #ifndef SELQUANT_VERSION
 #define SELQUANT_VERSION "unknown"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "selquant/driver.hpp"
+#include "app/run.hpp"
 
 namespace app {
 

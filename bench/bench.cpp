@@ -10,11 +10,11 @@
 #include <sstream>
 #include <vector>
 
+#include "app/run.hpp"
+#include "engine/model.hpp"
 #include "mvn/batch.hpp"
 #include "mvn/mvn.hpp"
 #include "numeric/dfzero.hpp"
-#include "selquant/driver.hpp"
-#include "selquant/model.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "selquant/deck.hpp"
+#include "formats/deck.hpp"
 
 #include <gtest/gtest.h>
 

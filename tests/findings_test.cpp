@@ -1,5 +1,5 @@
 // Deck findings: each on a small deck, against its exact message.
-#include "selquant/findings.hpp"
+#include "formats/findings.hpp"
 
 #include <gtest/gtest.h>
 

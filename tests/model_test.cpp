@@ -1,4 +1,4 @@
-#include "selquant/model.hpp"
+#include "engine/model.hpp"
 
 #include <gtest/gtest.h>
 

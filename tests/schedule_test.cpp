@@ -1,6 +1,6 @@
 // Ordered parallel passes: finishing in pass order with passes computed out of
 // order, the window of passes in flight, stopping early and errors.
-#include "selquant/schedule.hpp"
+#include "engine/schedule.hpp"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "selquant/deck.hpp"
-#include "selquant/findings.hpp"
+#include "formats/deck.hpp"
+#include "formats/findings.hpp"
 #include "textio/listin.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -1,4 +1,4 @@
-#include "selquant/csv.hpp"
+#include "formats/csv.hpp"
 
 #include <array>
 #include <cmath>

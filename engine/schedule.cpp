@@ -1,4 +1,4 @@
-#include "selquant/schedule.hpp"
+#include "engine/schedule.hpp"
 
 #include <pthread.h>
 #include <sched.h>

@@ -1,9 +1,7 @@
-#include "selquant/report.hpp"
+#include "formats/report.hpp"
 
 #include <array>
 #include <cmath>
-
-#include "numeric/ssort.hpp"
 
 namespace selquant {
 namespace {
@@ -232,7 +230,7 @@ void write_skipped(textio::Writer& w, int k) {
   w.write(kSkipped, k);
 }
 
-void write_pass_report(textio::Writer& w, int smode, int k, Model& m) {
+void write_pass_report(textio::Writer& w, int smode, int k, const Model& m) {
   const Wdca& a = m.wdca;
   const int ng = a.ngroup;
   if (smode == kExact) {
@@ -261,81 +259,22 @@ void write_pass_report(textio::Writer& w, int smode, int k, Model& m) {
   }
   for (int s = 1; s <= a.nstage; ++s) {
     if (s < a.nstage) {
-      for (int g = 1; g <= ng; ++g)
-        m.wdcc.dnext(s, g) -= m.wdcc.dnext(s, ng);
       w.begin(kNextComposite);
       w.put(s + 1);
       w.put(s);
       for (int g = 1; g <= ng; ++g)
-        w.put(m.wdcc.dnext(s, g));
+        w.put(m.wdcc.dnext(s, g) - m.wdcc.dnext(s, ng));
       w.end();
     }
     w.write(kPredictorMeansHead, s);
     for (int p = 1; p <= a.npred; ++p) {
-      for (int g = 1; g <= ng; ++g)
-        m.wdcf.dpsel(s, g, p) -= m.wdcf.dpsel(s, ng, p);
       w.begin(kPredictorMeans);
       w.put(p);
       for (int g = 1; g <= ng; ++g)
-        w.put(m.wdcf.dpsel(s, g, p));
+        w.put(m.wdcf.dpsel(s, g, p) - m.wdcf.dpsel(s, ng, p));
       w.end();
     }
   }
-}
-
-void save_pass(Saved& saved, const Model& m) {
-  const Wdca& a = m.wdca;
-  for (int s = 1; s <= a.nstage; ++s) {
-    if (!std::isfinite(m.wdcf.qall(s))) {
-      ++saved.not_counted;
-      return;
-    }
-    for (int g = 1; g <= a.ngroup; ++g) {
-      if (!std::isfinite(m.wdcc.aicum(s, g))) {
-        ++saved.not_counted;
-        return;
-      }
-    }
-  }
-  const int k = ++saved.count;
-  for (int s = 1; s <= a.nstage; ++s) {
-    saved.q(s, k) = static_cast<float>(m.wdcf.qall(s));
-    saved.avq(s) += saved.q(s, k);
-    for (int g = 1; g <= a.ngroup; ++g) {
-      saved.ai(s, k, g) = static_cast<float>(m.wdcc.aicum(s, g));
-      saved.avai(s, g) += saved.ai(s, k, g);
-    }
-  }
-}
-
-Summary summarize(int smode, const Model& m, Saved& saved) {
-  const Wdca& a = m.wdca;
-  Summary sum;
-  const int n = saved.count;
-  sum.count = n;
-  sum.not_counted = saved.not_counted;
-  if (n == 0) return sum;
-  sum.percentiles = smode != kExact && n >= 100;
-  // Sorts one saved series into the buffer and takes its percentiles.
-  auto percentiles = [&](auto value, std::array<float, kPercentiles.size()>& into) {
-    for (int k = 1; k <= n; ++k)
-      saved.hsais[static_cast<std::size_t>(k - 1)] = value(k);
-    numeric::ssort(saved.hsais.get(), saved.hsais.get(), n, 1);
-    for (std::size_t j = 0; j < kPercentiles.size(); ++j)
-      into[j] = saved.hsais[static_cast<std::size_t>(kPercentiles[j] * n / 100 - 1)];
-  };
-  for (int s = 1; s <= a.nstage; ++s) {
-    const auto S = static_cast<std::size_t>(s - 1);
-    sum.avq(s) = saved.avq(s) / n;
-    for (int g = 1; g <= a.ngroup; ++g)
-      sum.avai(s, g) = saved.avai(s, g) / n;
-    if (!sum.percentiles) continue;
-    percentiles([&](int k) { return saved.q(s, k); }, sum.q[S]);
-    for (int g = 1; g <= a.ngroup; ++g)
-      percentiles([&](int k) { return saved.ai(s, k, g); },
-                  sum.ai[S][static_cast<std::size_t>(g - 1)]);
-  }
-  return sum;
 }
 
 void write_summary(textio::Writer& w, const Model& m, const Summary& sum) {
@@ -373,6 +312,24 @@ void write_summary(textio::Writer& w, const Model& m, const Summary& sum) {
       w.end();
     }
   }
+}
+
+void write_pass(textio::Writer& w, const Problem& p, const PassResult& r, bool summary_only) {
+  const Model& m = *r.model;
+  if (r.proportion_total) write_sample_error(w, r.k, m, *r.proportion_total);
+  if (r.k == 1) {
+    write_banner(w);
+    write_echo(w, p, m);
+  } else if (p.smode == kExact && !summary_only) {
+    write_exact_line(w);
+  }
+  if (r.skipped) {
+    write_skipped(w, r.k);
+    return;
+  }
+  for (int s = 1; s <= m.wdca.nstage; ++s)
+    if ((r.failed >> s) & 1u) write_dfzero_error(w, s);
+  if (!summary_only) write_pass_report(w, p.smode, r.k, m);
 }
 
 void write_cpu_time(textio::Writer& w, float seconds) {

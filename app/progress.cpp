@@ -1,4 +1,4 @@
-#include "selquant/progress.hpp"
+#include "app/progress.hpp"
 
 #include <cmath>
 

@@ -1,27 +1,14 @@
-// The report: start line, banner and problem echo, the per-pass results, the
-// summary over the passes and the closing CPU time.
+// The values saved of every counted pass, and the summary over them:
+// averages and percentiles of the quality of all selected and of every
+// group's Cum. AI.
 #pragma once
 
+#include <array>
 #include <memory>
 
-#include "numeric/clock.hpp"
-#include "selquant/blocks.hpp"
-#include "selquant/deck.hpp"
-#include "textio/record.hpp"
+#include "engine/blocks.hpp"
 
 namespace selquant {
-
-void write_start_line(textio::Writer& w, const numeric::DateTime& t);
-void write_banner(textio::Writer& w);
-// The problem echo of pass 1, through the COMPUTATION RESULTS OVERVIEW heading.
-void write_echo(textio::Writer& w, const Problem& p, const Model& m);
-void write_exact_line(textio::Writer& w);
-void write_sample_error(textio::Writer& w, int k, const Model& m, double total);
-void write_dfzero_error(textio::Writer& w, int stage);
-void write_skipped(textio::Writer& w, int k);
-// The results of pass k; in exact mode also the extended output, for which
-// dnext and dpsel are turned in place into differences from the base group.
-void write_pass_report(textio::Writer& w, int smode, int k, Model& m);
 
 // Saved per-pass results of the counted passes, in single precision.
 struct Saved {
@@ -66,7 +53,5 @@ struct Summary {
 };
 // Sorts the saved series (in the sort buffer) into the summary.
 Summary summarize(int smode, const Model& m, Saved& saved);
-void write_summary(textio::Writer& w, const Model& m, const Summary& summary);
-void write_cpu_time(textio::Writer& w, float seconds);
 
 }  // namespace selquant

@@ -2,7 +2,7 @@
 // means, the cutoff equation, and quality and adverse impact of one sample.
 #pragma once
 
-#include "selquant/blocks.hpp"
+#include "engine/blocks.hpp"
 
 namespace selquant {
 

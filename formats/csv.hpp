@@ -6,8 +6,8 @@
 #include <ostream>
 #include <string>
 
-#include "selquant/blocks.hpp"
-#include "selquant/report.hpp"
+#include "engine/blocks.hpp"
+#include "formats/report.hpp"
 
 namespace selquant::csv {
 

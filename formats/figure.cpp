@@ -1,4 +1,4 @@
-#include "selquant/figure.hpp"
+#include "formats/figure.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,9 @@
-#include "selquant/findings.hpp"
+#include "formats/findings.hpp"
 
 #include <cmath>
 #include <cstdio>
 
-#include "selquant/model.hpp"
+#include "engine/model.hpp"
 
 namespace selquant {
 namespace {
@@ -200,22 +200,6 @@ class Findings {
 
 std::vector<std::string> deck_findings(const Problem& p, const Model& m) {
   return Findings(p, m).all();
-}
-
-}  // namespace selquant
-
-namespace selquant {
-
-std::string read_and_check(std::istream& in, Problem& p, Model& m, bool read_to_end,
-                           std::vector<std::string>& findings) {
-  textio::ListReader reader(in);
-  if (std::string bad = read_deck(reader, p, m); !bad.empty()) return bad;
-  findings = reader.take_notes();
-  if (read_to_end)
-    if (std::string rest = reader.trailing_lines(); !rest.empty()) findings.push_back(rest);
-  for (std::string& f : deck_findings(p, m))
-    findings.push_back(std::move(f));
-  return {};
 }
 
 }  // namespace selquant

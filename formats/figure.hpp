@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "selquant/blocks.hpp"
-#include "selquant/deck.hpp"
-#include "selquant/report.hpp"
+#include "engine/blocks.hpp"
+#include "formats/deck.hpp"
+#include "formats/report.hpp"
 
 namespace selquant {
 

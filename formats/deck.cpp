@@ -1,16 +1,11 @@
-#include "selquant/deck.hpp"
+#include "formats/deck.hpp"
 
 #include <array>
 
+#include "formats/findings.hpp"
+
 namespace selquant {
 namespace {
-
-// One count's valid range, and how a message names it.
-struct Range {
-  const char* name;
-  int lo;
-  int hi;
-};
 
 // A full symmetric matrix from its read upper triangle; unit diagonal.
 template <class M>
@@ -78,24 +73,6 @@ std::string overflow(textio::ListReader& in, int record) {
 
 const char* record_name(int record) {
   return kRecords[static_cast<std::size_t>(record - 1)];
-}
-
-std::string check_counts(int smode, int nsamp, int ncrit, int nstage, int npred, int ngroup) {
-  if (smode < 0 || smode > 2)
-    return "sampling mode is " + std::to_string(smode) + "; it must be 0, 1 or 2";
-  const std::array<std::pair<int, Range>, 5> counts = {{
-      {nsamp, {"number of samples", 1, kMaxSamples}},
-      {ncrit, {"number of criterion dimensions", 1, kMaxCrit}},
-      {nstage, {"number of stages", 1, kMaxStages}},
-      {npred, {"number of predictors", 1, kMaxPred}},
-      {ngroup, {"number of groups", 1, kMaxGroups}},
-  }};
-  for (const auto& [value, range] : counts) {
-    if (value < range.lo || value > range.hi)
-      return std::string(range.name) + " is " + std::to_string(value) + "; it must be " +
-             std::to_string(range.lo) + " to " + std::to_string(range.hi);
-  }
-  return {};
 }
 
 std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
@@ -217,6 +194,22 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m) {
     read_validities(p.val2, 12);
     if (bad = overflow(in, 12); !bad.empty()) return bad;
   }
+  return {};
+}
+
+}  // namespace selquant
+
+namespace selquant {
+
+std::string read_and_check(std::istream& in, Problem& p, Model& m, bool read_to_end,
+                           std::vector<std::string>& findings) {
+  textio::ListReader reader(in);
+  if (std::string bad = read_deck(reader, p, m); !bad.empty()) return bad;
+  findings = reader.take_notes();
+  if (read_to_end)
+    if (std::string rest = reader.trailing_lines(); !rest.empty()) findings.push_back(rest);
+  for (std::string& f : deck_findings(p, m))
+    findings.push_back(std::move(f));
   return {};
 }
 

@@ -1,4 +1,6 @@
-// The run: start line, seeding, deck, the Monte Carlo passes and the summary.
+// A run of the program: start line, the problem, the computation with its
+// report and the files beside it, the summary; and the check of a problem
+// alone.
 #pragma once
 
 #include <cstdint>
@@ -7,34 +9,11 @@
 #include <ostream>
 #include <string>
 
-#include "numeric/random.hpp"
-#include "selquant/deck.hpp"
-#include "selquant/progress.hpp"
+#include "app/progress.hpp"
+#include "engine/engine.hpp"
 #include "textio/outfile.hpp"
-#include "textio/record.hpp"
 
 namespace selquant {
-
-// The two random sources of a run.
-struct RandomSources {
-  numeric::Rand22 gauss;    // behind rgauss
-  numeric::Rand15 uniform;  // behind rand01
-};
-
-// The clock-derived seed, 1 .. 1155 for a non-negative clock reading.
-int clock_seed(std::int64_t t);
-// Advances the normal source by iseed deviates and restarts the uniform source
-// from iseed (twice, discarding one number each time).
-void seed_sources(RandomSources& rs, int iseed);
-
-// Draws every uncertain input of pass k into the model blocks and derives the
-// group proportions, vcrit and dcrit. Writes the proportion check record when
-// the proportions do not sum to one.
-void draw_sample(const Problem& p, Model& m, RandomSources& rs, textio::Writer& w, int k);
-
-// Solves the cutoff of every stage in turn into cut, writing a record for each
-// stage whose root finding fails; returns those stages as bits (1 << s).
-unsigned solve_cutoffs(Model& m, textio::Writer& w);
 
 // A file written beside the report, and how messages name it ("the CSV file
 // 'results.csv'").

@@ -1,0 +1,196 @@
+#include "app/run.hpp"
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/schedule.hpp"
+#include "formats/csv.hpp"
+#include "formats/deck.hpp"
+#include "formats/figure.hpp"
+#include "formats/findings.hpp"
+#include "formats/report.hpp"
+#include "numeric/clock.hpp"
+
+namespace selquant {
+namespace {
+
+// The report could not be written: say so instead of ending as a success.
+int report_lost() {
+  std::fprintf(stderr, "selquant: the report could not be written\n");
+  return kOutputLost;
+}
+
+// A file beside the report could not be written: the run fails the same way.
+int file_lost(const Output& output) {
+  std::fprintf(stderr, "selquant: %s could not be written: %s\n", output.label.c_str(),
+               output.file->error().c_str());
+  return kOutputLost;
+}
+
+void write_findings(const std::vector<std::string>& findings) {
+  for (const std::string& f : findings)
+    std::fprintf(stderr, "selquant: %s\n", f.c_str());
+  std::fflush(stderr);
+}
+
+// The consumer of the passes on the command line: the report on standard
+// output, the rows of the CSV files and progress. The lines and rows of a pass
+// go out together, whole, before a signal can end the run.
+class CommandLineSink : public Sink {
+ public:
+  CommandLineSink(std::ostream& out, const Problem& p, const RunOptions& options, int total)
+      : out_(out), p_(p), options_(options), progress_(options.progress, total) {}
+
+  bool pass(const PassResult& r) override {
+    text_.str("");
+    results_.str("");
+    inputs_.str("");
+    textio::Writer w(text_);
+    write_pass(w, p_, r, options_.summary_only);
+    if (options_.inputs_csv) csv::write_inputs(inputs_, r.k, !r.skipped, *r.model);
+    if (!r.skipped && options_.csv) csv::write_results(results_, r.k, *r.model);
+    with_signals_held([&] {
+      const std::string_view text = text_.view();
+      out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+      out_.flush();
+      if (options_.csv) options_.csv.file->write(results_.view());
+      if (options_.inputs_csv) options_.inputs_csv.file->write(inputs_.view());
+    });
+    progress_.update(r.k);
+    return sound();
+  }
+  void finish() { progress_.finish(); }
+
+  // Whether the report and every file are still being written.
+  bool sound() const {
+    bool all = static_cast<bool>(out_);
+    for (const Output* f : files())
+      all = all && (!*f || f->file->ok());
+    return all;
+  }
+  // The status of the outputs: 0 while all are sound, else the first failure's.
+  int failed_output() const {
+    if (!out_) return report_lost();
+    for (const Output* f : files())
+      if (*f && !f->file->ok()) return file_lost(*f);
+    return 0;
+  }
+  std::array<const Output*, 4> files() const {
+    return {&options_.csv, &options_.inputs_csv, &options_.summary_csv, &options_.plot};
+  }
+
+ private:
+  std::ostream& out_;
+  const Problem& p_;
+  const RunOptions& options_;
+  Progress progress_;
+  std::ostringstream text_;
+  std::ostringstream results_;
+  std::ostringstream inputs_;
+};
+
+// Computes the problem with the report and the files beside it; returns the
+// exit status. t is the clock reading of the start line, tstart the CPU
+// seconds at the start.
+int run_problem(const Problem& p, const Model& deck, std::int64_t t, float tstart,
+                std::ostream& out, const RunOptions& options) {
+  // The CSV files are whole after every row: an interrupt puts them in place
+  // as they stand, with the rows of the passes the report shows.
+  if (options.csv) {
+    std::ostringstream header;
+    csv::write_results_header(header);
+    options.csv.file->write(header.view());
+    options.csv.file->keep_on_interrupt();
+  }
+  if (options.inputs_csv) {
+    std::ostringstream header;
+    csv::write_inputs_header(header, deck);
+    options.inputs_csv.file->write(header.view());
+    options.inputs_csv.file->keep_on_interrupt();
+  }
+  CommandLineSink sink(out, p, options, p.nsamp);
+  EngineOptions engine;
+  engine.threads = options.threads;
+  engine.epoch = t;
+  engine.kernel = options.kernel;
+  Sink* const sinks[] = {&sink};
+  const Evaluation ev = evaluate(p, deck, engine, sinks);
+  sink.finish();
+  if (!ev.complete) return sink.failed_output();
+  textio::Writer w(out, true);
+  write_summary(w, deck, ev.summary);
+  write_cpu_time(w, numeric::second() - tstart);
+  if (options.summary_csv) {
+    std::ostringstream text;
+    csv::write_summary(text, deck, ev.summary);
+    options.summary_csv.file->write(text.view());
+  }
+  if (options.plot)
+    options.plot.file->write(ev.exact ? exact_figure(p, *ev.exact)
+                                      : sampled_figure(p, deck, *ev.saved));
+  out.flush();
+  for (const Output* f : sink.files())
+    if (*f) f->file->commit();
+  if (const int status = sink.failed_output(); status != 0) return status;
+  for (int s = 1; s <= deck.wdca.nstage; ++s)
+    if (const int n = ev.not_found[static_cast<std::size_t>(s)]; n > 0)
+      std::fprintf(stderr, "selquant: the cutoff of stage %d was not found in %d of %d samples\n",
+                   s, n, ev.searched);
+  if (ev.saved->count == 0) {
+    std::fprintf(stderr, "selquant: no sample could be computed\n");
+    return kNoneCounted;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int check(std::istream& in, bool read_to_end) {
+  auto problem = std::make_unique<Problem>();
+  auto model = std::make_unique<Model>();
+  std::vector<std::string> findings;
+  std::string bad;
+  try {
+    bad = read_and_check(in, *problem, *model, read_to_end, findings);
+  } catch (const textio::InputError& e) {
+    bad = e.located().empty() ? e.what() : e.located();
+  }
+  if (!bad.empty()) {
+    std::fprintf(stderr, "selquant: %s\n", bad.c_str());
+    return 2;
+  }
+  write_findings(findings);
+  return findings.empty() ? 0 : 1;
+}
+
+int run(std::istream& in, std::ostream& out, const RunOptions& options) {
+  const float tstart = numeric::second();
+  // One reading of the calendar clock for the start line and the seed.
+  const std::int64_t t = options.epoch ? *options.epoch : numeric::time();
+  textio::Writer w(out, true);
+  write_start_line(w, numeric::local_date_time(t));
+
+  auto problem = std::make_unique<Problem>();
+  auto model = std::make_unique<Model>();
+  Problem& p = *problem;
+  std::vector<std::string> findings;
+  std::string bad;
+  try {
+    bad = read_and_check(in, p, *model, options.read_to_end, findings);
+  } catch (const textio::InputError& e) {
+    textio::abort_on(e);  // as every fatal input error ends
+  }
+  if (!bad.empty()) {
+    out.flush();
+    std::fprintf(stderr, "selquant: %s\n", bad.c_str());
+    return 2;
+  }
+  write_findings(findings);
+  return run_problem(p, *model, t, tstart, out, options);
+}
+
+}  // namespace selquant

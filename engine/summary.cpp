@@ -1,0 +1,65 @@
+#include "engine/summary.hpp"
+
+#include <cmath>
+
+#include "engine/problem.hpp"
+#include "numeric/ssort.hpp"
+
+namespace selquant {
+
+void save_pass(Saved& saved, const Model& m) {
+  const Wdca& a = m.wdca;
+  for (int s = 1; s <= a.nstage; ++s) {
+    if (!std::isfinite(m.wdcf.qall(s))) {
+      ++saved.not_counted;
+      return;
+    }
+    for (int g = 1; g <= a.ngroup; ++g) {
+      if (!std::isfinite(m.wdcc.aicum(s, g))) {
+        ++saved.not_counted;
+        return;
+      }
+    }
+  }
+  const int k = ++saved.count;
+  for (int s = 1; s <= a.nstage; ++s) {
+    saved.q(s, k) = static_cast<float>(m.wdcf.qall(s));
+    saved.avq(s) += saved.q(s, k);
+    for (int g = 1; g <= a.ngroup; ++g) {
+      saved.ai(s, k, g) = static_cast<float>(m.wdcc.aicum(s, g));
+      saved.avai(s, g) += saved.ai(s, k, g);
+    }
+  }
+}
+
+Summary summarize(int smode, const Model& m, Saved& saved) {
+  const Wdca& a = m.wdca;
+  Summary sum;
+  const int n = saved.count;
+  sum.count = n;
+  sum.not_counted = saved.not_counted;
+  if (n == 0) return sum;
+  sum.percentiles = smode != kExact && n >= 100;
+  // Sorts one saved series into the buffer and takes its percentiles.
+  auto percentiles = [&](auto value, std::array<float, kPercentiles.size()>& into) {
+    for (int k = 1; k <= n; ++k)
+      saved.hsais[static_cast<std::size_t>(k - 1)] = value(k);
+    numeric::ssort(saved.hsais.get(), saved.hsais.get(), n, 1);
+    for (std::size_t j = 0; j < kPercentiles.size(); ++j)
+      into[j] = saved.hsais[static_cast<std::size_t>(kPercentiles[j] * n / 100 - 1)];
+  };
+  for (int s = 1; s <= a.nstage; ++s) {
+    const auto S = static_cast<std::size_t>(s - 1);
+    sum.avq(s) = saved.avq(s) / n;
+    for (int g = 1; g <= a.ngroup; ++g)
+      sum.avai(s, g) = saved.avai(s, g) / n;
+    if (!sum.percentiles) continue;
+    percentiles([&](int k) { return saved.q(s, k); }, sum.q[S]);
+    for (int g = 1; g <= a.ngroup; ++g)
+      percentiles([&](int k) { return saved.ai(s, k, g); },
+                  sum.ai[S][static_cast<std::size_t>(g - 1)]);
+  }
+  return sum;
+}
+
+}  // namespace selquant
