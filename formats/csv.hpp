@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/blocks.hpp"
-#include "formats/report.hpp"
+#include "engine/summary.hpp"
 
 namespace selquant::csv {
 

@@ -1,0 +1,79 @@
+// The results of a run as tables: one row per computed pass, stage and group;
+// one row of drawn inputs per pass; the summary, one row per stage, group and
+// statistic. The one place that names and orders their columns, for the CSV
+// files and for whoever collects a run in memory.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/engine.hpp"
+
+namespace selquant {
+
+// A column of numbers, or of text where `text` is set.
+struct Column {
+  std::string name;
+  std::vector<double> values;
+  std::vector<std::string> text;
+  bool is_text = false;
+};
+
+// Columns of equal length.
+struct Table {
+  std::vector<Column> columns;
+  std::size_t rows() const;
+  const Column& operator[](std::string_view name) const;  // throws std::out_of_range
+};
+
+// The results columns, and the rows of one computed pass: sample, stage,
+// group, cutoff, passing, quality, cum_ai, stage_ai, quality_all.
+inline constexpr std::array<std::string_view, 9> kResultColumns = {
+    "sample", "stage", "group", "cutoff", "passing", "quality", "cum_ai", "stage_ai", "quality_all",
+};
+using ResultRow = std::array<double, kResultColumns.size()>;
+std::vector<ResultRow> result_rows(int k, const Model& m);
+
+// The inputs columns of a problem's shape: sample, valid, then every drawn
+// element named by its indices (prop_2, dc_1_3, dp_4_10, rcc_1_2, rpp_2_7,
+// val_3_10; correlations by their upper triangle); and the row of one pass.
+std::vector<std::string> input_columns(const Model& m);
+std::vector<double> input_row(int k, bool valid, const Model& m);
+
+// The summary columns: stage, group (0 for the quality of all selected),
+// statistic (mean, p1, ..., p99), quality (of all selected; not a number in a
+// group's row), cum_ai (a group's; not a number in the row of all selected).
+inline constexpr std::array<std::string_view, 5> kSummaryColumns = {"stage", "group", "statistic",
+                                                                    "quality", "cum_ai"};
+// The statistics beside the mean: the report's percentile points.
+inline constexpr std::array<std::string_view, kPercentiles.size()> kPercentileNames = {
+    "p1", "p5", "p10", "p25", "p50", "p75", "p90", "p95", "p99"};
+struct SummaryRow {
+  int stage;
+  int group;  // 0: all selected
+  std::string_view statistic;
+  double quality;
+  double cum_ai;
+};
+// Per stage the rows of all selected, then those of every group, each for the
+// mean and, where the summary has them, the percentiles.
+std::vector<SummaryRow> summary_rows(const Model& m, const Summary& summary);
+
+// A consumer that keeps every pass: the results and inputs tables.
+class Collector : public Sink {
+ public:
+  explicit Collector(const Model& deck);
+  bool pass(const PassResult& r) override;
+  const Table& results() const { return results_; }
+  const Table& inputs() const { return inputs_; }
+  // The summary table of a finished run.
+  static Table summary(const Model& m, const Summary& summary);
+
+ private:
+  Table results_;
+  Table inputs_;
+};
+
+}  // namespace selquant
