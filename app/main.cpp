@@ -15,6 +15,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -22,6 +23,8 @@
 
 #include "app/options.hpp"
 #include "app/run.hpp"
+#include "formats/deck.hpp"
+#include "formats/design_file.hpp"
 #include "textio/outfile.hpp"
 
 namespace {
@@ -139,23 +142,53 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // Every file is opened before anything is written.
-  std::ifstream deck_file;
+  // Every file is opened before anything is written. A named file is a deck
+  // or a design file, by its content; standard input is a deck.
   const bool from_file = !options.deck.empty() && options.deck != "-";
-  int deck_fd = STDIN_FILENO;
+  std::string text;
   if (from_file) {
-    deck_file.open(options.deck);
-    if (!deck_file)
-      return usage_error("cannot open the deck '" + options.deck + "': " + system_error());
+    std::ifstream file(options.deck, std::ios::binary);
+    if (!file) return usage_error("cannot open the deck '" + options.deck + "': " + system_error());
     struct stat st {};
     if (::stat(options.deck.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
       return usage_error("cannot read the deck '" + options.deck + "': Is a directory");
+    std::ostringstream all;
+    all << file.rdbuf();
+    if (file.bad()) return usage_error("cannot read the deck '" + options.deck + "'");
+    text = std::move(all).str();
+  } else if (options.to_deck) {
+    std::ostringstream all;
+    all << std::cin.rdbuf();
+    text = std::move(all).str();
   }
-  std::istream& deck = from_file ? static_cast<std::istream&>(deck_file) : std::cin;
+  std::optional<selquant::Design> design;
+  if (from_file || options.to_deck) {
+    if (selquant::is_design_text(text)) {
+      design.emplace();
+      const std::string name = from_file ? options.deck : "standard input";
+      if (const std::string bad = selquant::read_design(text, name, *design); !bad.empty())
+        return usage_error(bad);
+    } else if (options.to_deck) {
+      return usage_error("--to-deck needs a design file; this is a deck");
+    }
+  }
+  std::istringstream named(text);
+  std::istream& deck = from_file ? static_cast<std::istream&>(named) : std::cin;
   // A deck typed at a terminal ends where its reads end.
   const bool terminal = !from_file && ::isatty(STDIN_FILENO) == 1;
   options.run.read_to_end = !terminal;
-  if (options.check) return selquant::check(deck, options.run.read_to_end);
+  if (options.to_deck) {
+    std::fputs(selquant::write_deck(*design).c_str(), stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : selquant::kOutputLost;
+  }
+  if (options.to_design) {
+    if (design) return usage_error("--to-design needs a deck; this is a design file");
+    return selquant::convert_to_design(deck, options.run.read_to_end, std::cout);
+  }
+  if (options.check)
+    return design ? selquant::check_design(*design)
+                  : selquant::check(deck, options.run.read_to_end);
+  const int deck_fd = STDIN_FILENO;
 
   std::vector<NamedPath> outputs;
   for (auto [name, option] :
@@ -188,5 +221,6 @@ int main(int argc, char** argv) {
 
   install_handlers();
   std::ios::sync_with_stdio(false);
+  if (design) return selquant::run_design(*design, std::cout, options.run);
   return selquant::run(deck, std::cout, options.run);
 }

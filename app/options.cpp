@@ -18,8 +18,8 @@ constexpr int kMaxThreads = 1024;
 
 constexpr std::string_view kUsage = R"(Usage: selquant [OPTIONS] [DECK]
 Computes the selection quality and adverse impact of a multi-stage selection
-for the problem deck DECK (standard input when DECK is absent or -) and writes
-the report on standard output.
+for the problem deck or design file DECK (standard input, a deck, when DECK is
+absent or -) and writes the report on standard output.
 
 Options:
   --threads N        compute the samples on N threads (default: the number of
@@ -45,6 +45,10 @@ Options:
   --check            read the deck and report what is doubtful in it on
                      standard error, computing nothing; exit status 0: nothing
                      to report, 1: findings, 2: the deck is refused
+  --to-design        write the design file (TOML) of the deck on standard
+                     output, computing nothing
+  --to-deck          write the deck of the design file on standard output,
+                     computing nothing
   -h, --help         show this help and exit
   --version          show the version and exit
 
@@ -143,6 +147,9 @@ std::string parse_options(int argc, const char* const* argv, Options& options) {
     } else if (name == "--check") {
       if (std::string e = no_value(); !e.empty()) return e;
       options.check = true;
+    } else if (name == "--to-design" || name == "--to-deck") {
+      if (std::string e = no_value(); !e.empty()) return e;
+      (name == "--to-design" ? options.to_design : options.to_deck) = true;
     } else if (name == "-h" || name == "--help") {
       if (std::string e = no_value(); !e.empty()) return e;
       options.help = true;

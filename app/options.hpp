@@ -19,7 +19,9 @@ struct Options {
   std::string plot;          // SVG figure file, if any
   std::string summary_csv;   // summary CSV file, if any
   ProgressChoice progress = ProgressChoice::automatic;
-  bool check = false;  // --check: findings only
+  bool check = false;      // --check: findings only
+  bool to_design = false;  // --to-design: the design file of a deck
+  bool to_deck = false;    // --to-deck: the deck of a design file
   bool help = false;
   bool version = false;
 };

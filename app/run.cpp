@@ -10,6 +10,7 @@
 #include "engine/schedule.hpp"
 #include "formats/csv.hpp"
 #include "formats/deck.hpp"
+#include "formats/design_file.hpp"
 #include "formats/figure.hpp"
 #include "formats/findings.hpp"
 #include "formats/report.hpp"
@@ -191,6 +192,46 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
   }
   write_findings(findings);
   return run_problem(p, *model, t, tstart, out, options);
+}
+
+int check_design(const Design& d) {
+  auto problem = std::make_unique<Problem>();
+  auto model = std::make_unique<Model>();
+  problem_of(d, *problem, *model);
+  const std::vector<std::string> findings = deck_findings(*problem, *model);
+  write_findings(findings);
+  return findings.empty() ? 0 : 1;
+}
+
+int run_design(const Design& d, std::ostream& out, const RunOptions& options) {
+  const float tstart = numeric::second();
+  const std::int64_t t = options.epoch ? *options.epoch : d.epoch ? *d.epoch : numeric::time();
+  textio::Writer w(out, true);
+  write_start_line(w, numeric::local_date_time(t));
+  auto problem = std::make_unique<Problem>();
+  auto model = std::make_unique<Model>();
+  problem_of(d, *problem, *model);
+  write_findings(deck_findings(*problem, *model));
+  return run_problem(*problem, *model, t, tstart, out, options);
+}
+
+int convert_to_design(std::istream& in, bool read_to_end, std::ostream& out) {
+  auto problem = std::make_unique<Problem>();
+  auto model = std::make_unique<Model>();
+  std::vector<std::string> findings;
+  std::string bad;
+  try {
+    bad = read_and_check(in, *problem, *model, read_to_end, findings);
+  } catch (const textio::InputError& e) {
+    bad = e.located().empty() ? e.what() : e.located();
+  }
+  if (!bad.empty()) {
+    std::fprintf(stderr, "selquant: %s\n", bad.c_str());
+    return 2;
+  }
+  out << write_design(design_of(*problem, *model));
+  out.flush();
+  return out ? 0 : kOutputLost;
 }
 
 }  // namespace selquant

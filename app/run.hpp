@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/progress.hpp"
+#include "engine/design.hpp"
 #include "engine/engine.hpp"
 #include "textio/outfile.hpp"
 
@@ -53,5 +54,14 @@ int check(std::istream& in, bool read_to_end = true);
 
 // The whole program on a deck; returns the exit status.
 int run(std::istream& in, std::ostream& out, const RunOptions& options = {});
+
+// The same for a design: its findings, status 0 or 1 (check), or the run.
+// The clock reading: options.epoch, else the design's, else the clock.
+int check_design(const Design& d);
+int run_design(const Design& d, std::ostream& out, const RunOptions& options = {});
+
+// Writes the design file of a deck on out: status 0, or 2 with the message
+// of a refused or malformed deck.
+int convert_to_design(std::istream& in, bool read_to_end, std::ostream& out);
 
 }  // namespace selquant

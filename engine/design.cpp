@@ -12,11 +12,12 @@ std::vector<std::string> numbered(const char* base, int n) {
 
 template <class M>
 UncertainMatrix matrix_of(const M& first, const M& second, int n) {
-  UncertainMatrix r(static_cast<std::size_t>(n), std::vector<Uncertain>(static_cast<std::size_t>(n)));
+  UncertainMatrix r(static_cast<std::size_t>(n),
+                    std::vector<Uncertain>(static_cast<std::size_t>(n)));
   for (int i = 1; i <= n; ++i)
     for (int j = 1; j <= n; ++j)
       r[static_cast<std::size_t>(i - 1)][static_cast<std::size_t>(j - 1)] = {first(i, j),
-                                                                              second(i, j)};
+                                                                             second(i, j)};
   return r;
 }
 

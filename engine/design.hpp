@@ -36,23 +36,23 @@ struct Design {
   std::vector<double> criterion_weights;  // one per criterion
 
   struct Stage {
-    double retention = 0;          // cumulative share of the pool still in
-    std::vector<double> weights;   // one per predictor
+    double retention = 0;         // cumulative share of the pool still in
+    std::vector<double> weights;  // one per predictor
     bool operator==(const Stage&) const = default;
   };
   std::vector<Stage> stages;
 
   struct Group {
     std::string name;
-    double proportion = 0;                // the last group's is shown, the rest used
-    std::vector<Uncertain> criterion_d;   // one per criterion
-    std::vector<Uncertain> predictor_d;   // one per predictor
+    double proportion = 0;               // the last group's is shown, the rest used
+    std::vector<Uncertain> criterion_d;  // one per criterion
+    std::vector<Uncertain> predictor_d;  // one per predictor
     bool operator==(const Group&) const = default;
   };
   std::vector<Group> groups;  // the last is the base group
 
-  UncertainMatrix criterion_r;  // criteria x criteria
-  UncertainMatrix predictor_r;  // predictors x predictors
+  UncertainMatrix criterion_r;                     // criteria x criteria
+  UncertainMatrix predictor_r;                     // predictors x predictors
   std::vector<std::vector<Uncertain>> validities;  // criteria x predictors
 
   bool operator==(const Design&) const = default;

@@ -1,8 +1,10 @@
 #include "formats/deck.hpp"
 
 #include <array>
+#include <sstream>
 
 #include "formats/findings.hpp"
+#include "textio/shortest.hpp"
 
 namespace selquant {
 namespace {
@@ -211,6 +213,70 @@ std::string read_and_check(std::istream& in, Problem& p, Model& m, bool read_to_
   for (std::string& f : deck_findings(p, m))
     findings.push_back(std::move(f));
   return {};
+}
+
+}  // namespace selquant
+
+namespace selquant {
+
+std::string write_deck(const Design& d) {
+  using textio::shortest;
+  std::ostringstream o;
+  const bool exact = d.sampling == kExact;
+  // One read: its values, then a remark from column 40 on.
+  auto line = [&o](const std::string& values, const std::string& remark) {
+    constexpr std::size_t kRemarkColumn = 40;
+    o << values;
+    if (!remark.empty())
+      o << std::string(values.size() < kRemarkColumn ? kRemarkColumn - values.size() : 2, ' ')
+        << remark;
+    o << '\n';
+  };
+  auto join = [](const auto& v, auto&& text) {
+    std::string s;
+    for (const auto& x : v)
+      s += (s.empty() ? "" : " ") + text(x);
+    return s;
+  };
+  auto dbl = [](double v) { return shortest(v); };
+  std::string first = std::to_string(d.sampling) + " " + std::to_string(d.samples) + " " +
+                      std::to_string(d.criteria.size()) + " " + std::to_string(d.stages.size()) +
+                      " " + std::to_string(d.predictors.size()) + " " +
+                      std::to_string(d.groups.size());
+  for (const Design::Group& g : d.groups)
+    first += " " + shortest(g.proportion);
+  line(first, "read 1: mode, samples, criteria, stages, predictors, groups; proportions");
+  line(join(d.stages, [](const Design::Stage& s) { return shortest(s.retention); }),
+       "read 2: retention rates");
+  for (std::size_t s = 0; s < d.stages.size(); ++s)
+    line(join(d.stages[s].weights, dbl), "read 3: weights of stage " + std::to_string(s + 1));
+  for (int row = 0; row < (exact ? 1 : 2); ++row) {
+    auto value = [row](const Uncertain& u) { return shortest(row == 0 ? u.first : u.second); };
+    for (const Design::Group& g : d.groups)
+      line(join(g.criterion_d, value) + " " + join(g.predictor_d, value),
+           "read " + std::to_string(4 + row) + ": effect sizes of " + g.name);
+  }
+  line(join(d.criterion_weights, dbl), "read 6: criterion weights");
+  // The upper triangles, row by row, of the first and then the second matrix.
+  auto triangle = [&](const UncertainMatrix& r, int record, const std::vector<std::string>& names) {
+    for (int row = 0; row < (exact ? 1 : 2); ++row)
+      for (std::size_t i = 0; i + 1 < r.size(); ++i) {
+        std::string values;
+        for (std::size_t j = i + 1; j < r.size(); ++j)
+          values +=
+              (values.empty() ? "" : " ") + shortest(row == 0 ? r[i][j].first : r[i][j].second);
+        line(values, "read " + std::to_string(record + row) + ": correlations of " + names[i]);
+      }
+  };
+  triangle(d.criterion_r, 7, d.criteria);
+  triangle(d.predictor_r, 9, d.predictors);
+  for (int row = 0; row < (exact ? 1 : 2); ++row) {
+    auto value = [row](const Uncertain& u) { return shortest(row == 0 ? u.first : u.second); };
+    for (std::size_t c = 0; c < d.validities.size(); ++c)
+      line(join(d.validities[c], value),
+           "read " + std::to_string(11 + row) + ": validities for " + d.criteria[c]);
+  }
+  return o.str();
 }
 
 }  // namespace selquant

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/blocks.hpp"
+#include "engine/design.hpp"
 #include "engine/problem.hpp"
 #include "textio/listin.hpp"
 
@@ -25,6 +26,10 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m);
 // is read to its end. A malformed deck throws textio::InputError.
 std::string read_and_check(std::istream& in, Problem& p, Model& m, bool read_to_end,
                            std::vector<std::string>& findings);
+
+// The deck of a design: one line per read, values in their shortest decimal
+// that reads back to the same number, each line with a remark naming its read.
+std::string write_deck(const Design& d);
 
 // What read `record` (1 to 12) holds.
 const char* record_name(int record);

@@ -1,0 +1,565 @@
+#include "formats/design_file.hpp"
+
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <sstream>
+
+#include "textio/shortest.hpp"
+
+namespace selquant {
+namespace {
+
+// The keys of each table of a design file: the one place that maps them.
+constexpr std::array<std::string_view, 9> kTopKeys = {"sampling",   "samples",  "epoch",
+                                                      "predictors", "criteria", "criterion_weights",
+                                                      "stage",      "group",    "correlations"};
+constexpr std::array<std::string_view, 2> kStageKeys = {"retention", "weights"};
+constexpr std::array<std::string_view, 4> kGroupKeys = {"name", "proportion", "criterion_d",
+                                                        "predictor_d"};
+constexpr std::array<std::string_view, 3> kCorrelationKeys = {"predictors", "criteria",
+                                                              "validities"};
+constexpr std::array<std::string_view, 4> kUncertainKeys = {"low", "high", "mean", "sd"};
+// The sampling modes by name, in the order of their numbers.
+constexpr std::array<std::string_view, 3> kSamplingNames = {"exact", "normal", "rectangular"};
+
+// An error at a place of the file; caught once, at the top.
+struct Fail {
+  std::string message;
+};
+
+// Edit distance, for the nearest known key.
+std::size_t distance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j)
+    row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+// The nearest of the names within a few edits, or an empty string.
+template <class Names>
+std::string nearest(std::string_view key, const Names& names) {
+  std::string best;
+  std::size_t most = std::max<std::size_t>(2, key.size() / 3);
+  for (const auto& n : names) {
+    const std::size_t d = distance(key, n);
+    if (d <= most && (best.empty() || d < distance(key, best))) best = std::string(n);
+  }
+  return best;
+}
+
+// The forms of an uncertain value.
+enum class Form { plain, range, normal };
+
+// An uncertain value as written, converted once the sampling mode is known.
+struct Pending {
+  Uncertain* into;
+  Form form;
+  double a;
+  double b;
+  bool correlation;  // bounded by -1 and 1
+  std::string path;
+  const toml::node* at;
+};
+
+class Reader {
+ public:
+  Reader(const toml::table& root, std::string file) : root_(root), file_(std::move(file)) {}
+
+  void read(Design& d) {
+    known(root_, "", kTopKeys);
+    read_header(d);
+    d.predictors = names("predictors", kMaxPred, "predictor");
+    d.criteria = names("criteria", kMaxCrit, "criterion");
+    d.criterion_weights = numbers(root_, "criterion_weights", "", d.criteria, "criterion");
+    read_stages(d);
+    read_groups(d);
+    read_correlations(d);
+    settle(d);
+  }
+
+ private:
+  // "FILE, line L, column C: PATH: what".
+  [[noreturn]] void fail(const toml::node* at, const std::string& path,
+                         const std::string& what) const {
+    std::string m = file_;
+    if (at != nullptr && at->source().begin.line > 0)
+      m += ", line " + std::to_string(at->source().begin.line) + ", column " +
+           std::to_string(at->source().begin.column);
+    m += ": ";
+    if (!path.empty()) m += path + ": ";
+    throw Fail{m + what};
+  }
+
+  template <class Keys>
+  void known(const toml::table& t, const std::string& path, const Keys& keys) const {
+    for (const auto& [key, node] : t) {
+      const std::string_view k = key.str();
+      if (std::find(keys.begin(), keys.end(), k) != keys.end()) continue;
+      const std::string near = nearest(k, keys);
+      fail(&node, join(path, std::string(k)),
+           "unknown key" + (near.empty() ? std::string() : "; did you mean '" + near + "'?"));
+    }
+  }
+
+  static std::string join(const std::string& path, const std::string& key) {
+    return path.empty() ? key : path + "." + key;
+  }
+  static std::string index(const std::string& path, std::size_t i) {
+    return path + "[" + std::to_string(i + 1) + "]";
+  }
+
+  const toml::node& need(const toml::table& t, std::string_view key, const std::string& path,
+                         const toml::node* where) const {
+    const toml::node* n = t.get(key);
+    if (n == nullptr) fail(where, path, "the key '" + std::string(key) + "' is missing");
+    return *n;
+  }
+
+  double number(const toml::node& n, const std::string& path) const {
+    if (const auto v = n.value_exact<double>()) return *v;
+    if (const auto v = n.value_exact<std::int64_t>()) return static_cast<double>(*v);
+    fail(&n, path, "must be a number");
+  }
+
+  std::int64_t whole(const toml::node& n, const std::string& path, std::int64_t lo,
+                     std::int64_t hi) const {
+    const auto v = n.value_exact<std::int64_t>();
+    if (!v) fail(&n, path, "must be a whole number");
+    if (*v < lo || *v > hi)
+      fail(&n, path,
+           std::to_string(*v) + " is out of range: " + std::to_string(lo) + " to " +
+               std::to_string(hi));
+    return *v;
+  }
+
+  const toml::array& array(const toml::node& n, const std::string& path) const {
+    if (const toml::array* a = n.as_array()) return *a;
+    fail(&n, path, "must be an array");
+  }
+
+  void read_header(Design& d) {
+    if (const toml::node* s = root_.get("sampling")) {
+      const auto name = s->value_exact<std::string>();
+      const auto it = name ? std::find(kSamplingNames.begin(), kSamplingNames.end(), *name)
+                           : kSamplingNames.end();
+      if (it == kSamplingNames.end())
+        fail(s, "sampling", "must be \"exact\", \"normal\" or \"rectangular\"");
+      sampling_ = static_cast<int>(it - kSamplingNames.begin());
+    }
+    if (const toml::node* s = root_.get("samples"))
+      d.samples = static_cast<int>(whole(*s, "samples", 1, kMaxSamples));
+    // Any instant the calendar conversion takes (years up to 9999).
+    if (const toml::node* e = root_.get("epoch"))
+      d.epoch = whole(*e, "epoch", -62135596800, 253402300799);
+  }
+
+  std::vector<std::string> names(std::string_view key, std::size_t most, const char* what) const {
+    const std::string path(key);
+    const toml::array& a = array(need(root_, key, "", &root_), path);
+    if (a.empty() || a.size() > most)
+      fail(&a, path, "1 to " + std::to_string(most) + " names, not " + std::to_string(a.size()));
+    std::vector<std::string> v;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      const auto name = a[i].value_exact<std::string>();
+      if (!name || name->empty()) fail(&a[i], index(path, i), std::string("a ") + what + " name");
+      if (std::find(v.begin(), v.end(), *name) != v.end())
+        fail(&a[i], index(path, i), "'" + *name + "' is named twice");
+      v.push_back(*name);
+    }
+    return v;
+  }
+
+  // One value per name: an array of exactly that many, or a table by name
+  // (unnamed ones keep their default). Calls f(i, node, path) for each given.
+  template <class F>
+  void for_names(const toml::node* n, const std::string& path,
+                 const std::vector<std::string>& names, const char* what, F&& f) const {
+    if (const toml::array* a = n->as_array()) {
+      if (a->size() != names.size())
+        fail(n, path,
+             std::to_string(a->size()) + (a->size() == 1 ? " value" : " values") + " for " +
+                 std::to_string(names.size()) + " " + what + (names.size() == 1 ? "" : "s"));
+      for (std::size_t i = 0; i < a->size(); ++i)
+        f(i, (*a)[i], index(path, i));
+      return;
+    }
+    if (const toml::table* t = n->as_table()) {
+      for (const auto& [key, node] : *t) {
+        const std::string k(key.str());
+        const auto it = std::find(names.begin(), names.end(), k);
+        if (it == names.end()) {
+          const std::string near = nearest(k, names);
+          fail(&node, join(path, k),
+               std::string("no ") + what + " '" + k + "'" +
+                   (near.empty() ? "" : "; did you mean '" + near + "'?"));
+        }
+        f(static_cast<std::size_t>(it - names.begin()), node, join(path, k));
+      }
+      return;
+    }
+    fail(n, path, std::string("one value per ") + what + ": an array or a table by name");
+  }
+
+  // Numbers, one per name (0 for those a table leaves out); the key is required.
+  std::vector<double> numbers(const toml::table& t, std::string_view key, const std::string& path,
+                              const std::vector<std::string>& names, const char* what) const {
+    std::vector<double> v(names.size(), 0.0);
+    for_names(
+        &need(t, key, path, &t), join(path, std::string(key)), names, what,
+        [&](std::size_t i, const toml::node& n, const std::string& p) { v[i] = number(n, p); });
+    return v;
+  }
+
+  // Uncertain values, one per name (0 for those left out).
+  void uncertains(const toml::node* n, const std::string& path,
+                  const std::vector<std::string>& names, const char* what, bool correlation,
+                  std::vector<Uncertain>& into) {
+    if (n == nullptr) return;
+    for_names(n, path, names, what, [&](std::size_t i, const toml::node& v, const std::string& p) {
+      uncertain(v, p, correlation, &into[i]);
+    });
+  }
+
+  // An uncertain value, kept until the sampling mode is known.
+  void uncertain(const toml::node& n, const std::string& path, bool correlation, Uncertain* into) {
+    Pending p{into, Form::plain, 0, 0, correlation, path, &n};
+    if (const toml::table* t = n.as_table()) {
+      known(*t, path, kUncertainKeys);
+      const bool range = t->contains("low") || t->contains("high");
+      const bool normal = t->contains("mean") || t->contains("sd");
+      if (range == normal)
+        fail(&n, path, "an uncertain value is { low = , high = } or { mean = , sd = }");
+      const char* a = range ? "low" : "mean";
+      const char* b = range ? "high" : "sd";
+      p.form = range ? Form::range : Form::normal;
+      p.a = number(need(*t, a, path, &n), join(path, a));
+      p.b = number(need(*t, b, path, &n), join(path, b));
+    } else {
+      p.a = p.b = number(n, path);
+    }
+    pending_.push_back(p);
+  }
+
+  void read_stages(Design& d) {
+    const toml::node* n = root_.get("stage");
+    if (n == nullptr) fail(&root_, "", "no [[stage]]: 1 to 4 stages");
+    const toml::array& a = array(*n, "stage");
+    if (a.empty() || a.size() > kMaxStages)
+      fail(n, "stage", "1 to 4 stages, not " + std::to_string(a.size()));
+    for (std::size_t s = 0; s < a.size(); ++s) {
+      const std::string path = index("stage", s);
+      const toml::table* t = a[s].as_table();
+      if (t == nullptr) fail(&a[s], path, "must be a table");
+      known(*t, path, kStageKeys);
+      Design::Stage st;
+      const toml::node& r = need(*t, "retention", path, t);
+      st.retention = number(r, join(path, "retention"));
+      if (!(st.retention > 0 && st.retention <= 1))
+        fail(&r, join(path, "retention"), "must be above 0 and at most 1");
+      st.weights = numbers(*t, "weights", path, d.predictors, "predictor");
+      d.stages.push_back(std::move(st));
+    }
+  }
+
+  void read_groups(Design& d) {
+    const toml::node* n = root_.get("group");
+    if (n == nullptr) fail(&root_, "", "no [[group]]: 1 to 5 groups, the last the base group");
+    const toml::array& a = array(*n, "group");
+    if (a.empty() || a.size() > kMaxGroups)
+      fail(n, "group", "1 to 5 groups, not " + std::to_string(a.size()));
+    d.groups.resize(a.size());
+    std::vector<std::string> seen;
+    for (std::size_t g = 0; g < a.size(); ++g) {
+      const std::string path = index("group", g);
+      const toml::table* t = a[g].as_table();
+      if (t == nullptr) fail(&a[g], path, "must be a table");
+      known(*t, path, kGroupKeys);
+      Design::Group& gr = d.groups[g];
+      gr.name = "group_" + std::to_string(g + 1);
+      if (const toml::node* name = t->get("name")) {
+        const auto v = name->value_exact<std::string>();
+        if (!v || v->empty()) fail(name, join(path, "name"), "a group name");
+        if (std::find(seen.begin(), seen.end(), *v) != seen.end())
+          fail(name, join(path, "name"), "'" + *v + "' is named twice");
+        gr.name = *v;
+      }
+      seen.push_back(gr.name);
+      const bool base = g + 1 == a.size();
+      if (const toml::node* p = t->get("proportion")) {
+        gr.proportion = number(*p, join(path, "proportion"));
+        if (!(gr.proportion >= 0 && gr.proportion <= 1))
+          fail(p, join(path, "proportion"), "must be from 0 to 1");
+      } else if (!base) {
+        fail(t, path, "the key 'proportion' is missing");
+      } else {
+        proportion_missing_ = true;
+      }
+      gr.criterion_d.resize(d.criteria.size());
+      gr.predictor_d.resize(d.predictors.size());
+      // Effect sizes: 0 unless given.
+      uncertains(t->get("criterion_d"), join(path, "criterion_d"), d.criteria, "criterion", false,
+                 gr.criterion_d);
+      uncertains(t->get("predictor_d"), join(path, "predictor_d"), d.predictors, "predictor", false,
+                 gr.predictor_d);
+    }
+    if (proportion_missing_) {
+      // The base group's share: what the others leave.
+      double rest = 1;
+      for (std::size_t g = 0; g + 1 < d.groups.size(); ++g)
+        rest -= d.groups[g].proportion;
+      d.groups.back().proportion = std::max(0.0, rest);
+    }
+  }
+
+  // A correlation matrix: the strict lower triangle row by row, or the full
+  // symmetric matrix with a unit diagonal.
+  void matrix(const toml::table& t, std::string_view key, const std::vector<std::string>& names,
+              UncertainMatrix& into) {
+    const std::size_t n = names.size();
+    into.assign(n, std::vector<Uncertain>(n));
+    const std::string path = "correlations." + std::string(key);
+    const toml::node* node = t.get(key);
+    if (node == nullptr) {
+      if (n > 1) fail(&t, "correlations", "the key '" + std::string(key) + "' is missing");
+      return;
+    }
+    const toml::array& rows = array(*node, path);
+    const bool full = rows.size() == n && n > 0;
+    if (!full && rows.size() + 1 != n)
+      fail(node, path,
+           std::to_string(rows.size()) + " rows: the strict lower triangle of " +
+               std::to_string(n) + " has " + std::to_string(n - 1) + ", the full matrix " +
+               std::to_string(n));
+    std::vector<std::vector<Uncertain*>> slot(n, std::vector<Uncertain*>(n, nullptr));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const std::string rp = index(path, i);
+      const toml::array& row = array(rows[i], rp);
+      const std::size_t want = full ? n : i + 1;
+      if (row.size() != want)
+        fail(&rows[i], rp,
+             std::to_string(row.size()) + (row.size() == 1 ? " value" : " values") + "; row " +
+                 std::to_string(i + 1) + " of " + (full ? "the full matrix" : "the triangle") +
+                 " has " + std::to_string(want));
+      for (std::size_t j = 0; j < want; ++j) {
+        const std::size_t r = full ? i : i + 1;  // the row of the matrix
+        const std::string ep = index(rp, j);
+        if (r == j) {
+          const auto one = row[j].value_exact<double>();
+          const auto one_int = row[j].value_exact<std::int64_t>();
+          if (!((one && *one == 1) || (one_int && *one_int == 1)))
+            fail(&row[j], ep, "the diagonal must be 1");
+          continue;
+        }
+        uncertain(row[j], ep, true, &into[r][j]);
+        mirrors_.push_back({&into[r][j], &into[j][r], full, ep, &row[j]});
+      }
+    }
+  }
+
+  void read_correlations(Design& d) {
+    const toml::node* n = root_.get("correlations");
+    const toml::table empty;
+    const toml::table* t = n ? n->as_table() : &empty;
+    if (t == nullptr) fail(n, "correlations", "must be a table");
+    if (n) known(*t, "correlations", kCorrelationKeys);
+    matrix(*t, "predictors", d.predictors, d.predictor_r);
+    matrix(*t, "criteria", d.criteria, d.criterion_r);
+    const toml::node* v = t->get("validities");
+    if (v == nullptr) fail(n ? n : &root_, "correlations", "the key 'validities' is missing");
+    d.validities.assign(d.criteria.size(), std::vector<Uncertain>(d.predictors.size()));
+    std::vector<bool> given(d.criteria.size(), false);
+    for_names(v, "correlations.validities", d.criteria, "criterion",
+              [&](std::size_t c, const toml::node& row, const std::string& p) {
+                const std::size_t before = pending_.size();
+                uncertains(&row, p, d.predictors, "predictor", true, d.validities[c]);
+                given[c] = pending_.size() > before;
+              });
+    for (std::size_t c = 0; c < given.size(); ++c)
+      if (!given[c])
+        fail(v, "correlations.validities",
+             "the validities of criterion '" + d.criteria[c] + "' are missing");
+  }
+
+  // The sampling mode (given, or from the forms), then every value in it.
+  void settle(Design& d) {
+    int mode = sampling_;
+    const Pending* decided = nullptr;
+    for (const Pending& p : pending_) {
+      if (p.form == Form::plain) continue;
+      const int wants = p.form == Form::range ? kRectangular : kNormal;
+      if (mode < 0) {
+        mode = wants;
+        decided = &p;
+      } else if (mode != wants) {
+        const std::string shown = p.form == Form::range ? "{ low, high }" : "{ mean, sd }";
+        fail(p.at, p.path,
+             decided ? shown + " beside " + (wants == kNormal ? "{ low, high }" : "{ mean, sd }") +
+                           " at " + decided->path + ": a design mixes forms only with plain numbers"
+                     : shown + " in a design whose sampling is \"" +
+                           std::string(kSamplingNames[static_cast<std::size_t>(mode)]) + "\"");
+      }
+    }
+    d.sampling = mode < 0 ? kExact : mode;
+    for (const Pending& p : pending_) {
+      Uncertain u{static_cast<float>(p.a), static_cast<float>(p.b)};
+      if (p.form == Form::plain && d.sampling == kNormal) u.second = 0;
+      if (p.form == Form::range && p.a > p.b)
+        fail(p.at, p.path,
+             "low " + textio::shortest(p.a) + " is above high " + textio::shortest(p.b));
+      if (p.form == Form::normal && p.b < 0)
+        fail(p.at, p.path, "sd " + textio::shortest(p.b) + " is negative");
+      if (p.correlation) {
+        const bool inside = std::fabs(p.a) <= 1 && (p.form != Form::range || std::fabs(p.b) <= 1);
+        if (!inside) fail(p.at, p.path, "a correlation must lie in [-1, 1]");
+      }
+      *p.into = u;
+    }
+    // Full matrices are symmetric: each element equals its mirror. Triangles
+    // are mirrored.
+    for (const Mirror& m : mirrors_) {
+      if (!m.full) {
+        *m.other = *m.element;
+      } else if (!(*m.element == *m.other)) {
+        fail(m.at, m.path, "the matrix is not symmetric: this element differs from its mirror");
+      }
+    }
+  }
+
+  struct Mirror {
+    Uncertain* element;
+    Uncertain* other;
+    bool full;
+    std::string path;
+    const toml::node* at;
+  };
+
+  const toml::table& root_;
+  std::string file_;
+  int sampling_ = -1;
+  bool proportion_missing_ = false;
+  std::vector<Pending> pending_;
+  std::vector<Mirror> mirrors_;
+};
+
+// Writing: one value as the design file has it.
+std::string value_text(const Uncertain& u, int sampling) {
+  using textio::shortest;
+  if (sampling == kExact || (sampling == kRectangular && u.first == u.second) ||
+      (sampling == kNormal && u.second == 0))
+    return shortest(u.first);
+  if (sampling == kRectangular)
+    return "{ low = " + shortest(u.first) + ", high = " + shortest(u.second) + " }";
+  return "{ mean = " + shortest(u.first) + ", sd = " + shortest(u.second) + " }";
+}
+
+std::string quoted(const std::string& s) {
+  std::string q = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') q += '\\';
+    q += c;
+  }
+  return q + "\"";
+}
+
+template <class V, class F>
+std::string list(const V& v, F&& f) {
+  std::string s = "[";
+  for (std::size_t i = 0; i < v.size(); ++i)
+    s += (i > 0 ? ", " : "") + f(v[i]);
+  return s + "]";
+}
+
+// A matrix as its strict lower triangle, row by row.
+std::string triangle(const UncertainMatrix& r, int sampling) {
+  std::string s = "[";
+  for (std::size_t i = 1; i < r.size(); ++i) {
+    s += i > 1 ? ",\n  [" : "\n  [";
+    for (std::size_t j = 0; j < i; ++j)
+      s += (j > 0 ? ", " : "") + value_text(r[i][j], sampling);
+    s += "]";
+  }
+  return s + (r.size() > 1 ? "\n]" : "]");
+}
+
+}  // namespace
+
+bool is_design_text(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      ++i;
+    } else if (c == '#') {
+      const std::size_t end = text.find('\n', i);
+      i = end == std::string_view::npos ? text.size() : end;
+    } else {
+      return std::string_view("0123456789+-.,/*").find(c) == std::string_view::npos;
+    }
+  }
+  return false;
+}
+
+std::string read_design(std::string_view text, const std::string& file, Design& d) {
+  d = Design{};
+  try {
+    const toml::table root = toml::parse(text, file);
+    Reader(root, file).read(d);
+  } catch (const toml::parse_error& e) {
+    return file + ", line " + std::to_string(e.source().begin.line) + ", column " +
+           std::to_string(e.source().begin.column) +
+           ": not valid TOML: " + std::string(e.description());
+  } catch (const Fail& f) {
+    return f.message;
+  }
+  return {};
+}
+
+std::string write_design(const Design& d) {
+  using textio::shortest;
+  auto names = [](const std::vector<std::string>& v) { return list(v, quoted); };
+  std::ostringstream o;
+  o << "sampling = " << quoted(std::string(kSamplingNames[static_cast<std::size_t>(d.sampling)]))
+    << "\n";
+  o << "samples = " << d.samples << "\n";
+  if (d.epoch) o << "epoch = " << *d.epoch << "\n";
+  o << "\npredictors = " << names(d.predictors) << "\n";
+  o << "criteria = " << names(d.criteria) << "\n";
+  o << "criterion_weights = " << list(d.criterion_weights, [](double v) { return shortest(v); })
+    << "\n";
+  for (const Design::Stage& s : d.stages) {
+    o << "\n[[stage]]\nretention = " << shortest(s.retention) << "\n";
+    o << "weights = " << list(s.weights, [](double v) { return shortest(v); }) << "\n";
+  }
+  auto values = [&](const std::vector<Uncertain>& v) {
+    return list(v, [&](const Uncertain& u) { return value_text(u, d.sampling); });
+  };
+  for (const Design::Group& g : d.groups) {
+    o << "\n[[group]]\nname = " << quoted(g.name) << "\n";
+    o << "proportion = " << shortest(g.proportion) << "\n";
+    o << "criterion_d = " << values(g.criterion_d) << "\n";
+    o << "predictor_d = " << values(g.predictor_d) << "\n";
+  }
+  o << "\n[correlations]\n";
+  o << "predictors = " << triangle(d.predictor_r, d.sampling) << "\n";
+  o << "criteria = " << triangle(d.criterion_r, d.sampling) << "\n";
+  o << "validities = [";
+  for (std::size_t c = 0; c < d.validities.size(); ++c)
+    o << (c > 0 ? ",\n  " : "\n  ") << values(d.validities[c]);
+  o << "\n]\n";
+  return o.str();
+}
+
+}  // namespace selquant

@@ -1,0 +1,44 @@
+// Design files: a design in TOML, with named predictors, criteria, groups and
+// stages, every uncertain input a number, { low = , high = } or
+// { mean = , sd = }. The keys, by example:
+//
+//   sampling = "rectangular"   # "exact", "normal" or "rectangular"; else the value forms decide
+//   samples = 500              # 1 to 100000 (default 1)
+//   epoch = 1772874303         # optional: the clock reading for the seed and start line
+//   predictors = ["cognitive", "interview"]
+//   criteria = ["task"]
+//   criterion_weights = [1.0]  # or a table by name
+//   [[stage]]
+//   retention = 0.5
+//   weights = { cognitive = 1 }  # by name (unnamed: 0) or an array
+//   [[group]]
+//   name = "minority"
+//   proportion = 0.3
+//   criterion_d = [{ low = -0.5, high = -0.3 }]
+//   predictor_d = { cognitive = { low = -0.8, high = -0.6 } }
+//   [correlations]
+//   predictors = [[{ low = 0.2, high = 0.4 }]]  # strict lower triangle or full matrix
+//   criteria = []
+//   validities = [[0.4, 0.3]]                   # one row per criterion
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/design.hpp"
+
+namespace selquant {
+
+// Whether a text is a design file rather than a deck: its first line that is
+// neither blank nor a comment does not start like a number.
+bool is_design_text(std::string_view text);
+
+// Reads a design file's text (`file` names it in messages). Returns an empty
+// string, or the first error: "FILE, line L, column C: KEY.PATH: what".
+std::string read_design(std::string_view text, const std::string& file, Design& d);
+
+// The design file of a design: every value in its shortest decimal that
+// reads back to the same number.
+std::string write_design(const Design& d);
+
+}  // namespace selquant
