@@ -330,6 +330,8 @@ class Reader {
               UncertainMatrix& into) {
     const std::size_t n = names.size();
     into.assign(n, std::vector<Uncertain>(n));
+    for (std::size_t i = 0; i < n; ++i)
+      into[i][i] = {1, 1};
     const std::string path = "correlations." + std::string(key);
     const toml::node* node = t.get(key);
     if (node == nullptr) {

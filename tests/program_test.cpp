@@ -1055,4 +1055,57 @@ TEST(ProgramTest, SummaryWithoutTheSamples) {
   EXPECT_EQ(checked, 2 * 3 * 9u);
 }
 
+// Every bundled deck through its design file and back: the same report and
+// the same messages, byte for byte but for the CPU seconds.
+class Conversion : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Conversion, KeepsTheReport) {
+  const std::string deck = kData + "/" + GetParam() + ".deck";
+  const std::string dir = testing::TempDir();
+  const Outcome plain = run(deck);
+  const Outcome design = run(deck, {"--to-design"});
+  ASSERT_EQ(WEXITSTATUS(design.status), 0) << design.err;
+  const std::string toml = dir + "/converted.toml";
+  std::ofstream(toml) << design.out;
+  const Outcome from_design = run("/dev/null", {toml});
+  EXPECT_EQ(from_design.status, plain.status);
+  EXPECT_EQ(from_design.err, plain.err);
+  EXPECT_EQ(without_cpu_time(from_design.out), without_cpu_time(plain.out));
+  const Outcome back = run("/dev/null", {"--to-deck", toml});
+  ASSERT_EQ(WEXITSTATUS(back.status), 0) << back.err;
+  const std::string again = dir + "/converted.deck";
+  std::ofstream(again) << back.out;
+  const Outcome from_deck = run(again);
+  EXPECT_EQ(from_deck.err, plain.err);
+  EXPECT_EQ(without_cpu_time(from_deck.out), without_cpu_time(plain.out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Decks, Conversion,
+    ::testing::Values("../../examples/two_stage_rectangular", "../../examples/exact_two_stage",
+                      "../../examples/normal_three_stage", "../../examples/four_stage_five_group",
+                      "e2e/rectangular_150", "e2e/normal_100", "e2e/invalid_samples",
+                      "e2e/dfzero_error", "e2e/perfect_correlation", "reference/w22_composite",
+                      "reference/w24c_symmetric", "reference/w25b_two_stage"),
+    deck_test_name);
+
+TEST(ProgramTest, DesignFilesRunAndRefuseWhatIsWrong) {
+  const std::string design = kData + "/../../examples/two_stage_design.toml";
+  const Outcome named = run("/dev/null", {design, "--threads", "2"});
+  const Outcome deck = run(kData + "/../../examples/two_stage_rectangular.deck");
+  ASSERT_EQ(WEXITSTATUS(named.status), 0) << named.err;
+  EXPECT_EQ(without_cpu_time(named.out), without_cpu_time(deck.out));
+  EXPECT_EQ(WEXITSTATUS(run("/dev/null", {"--check", design}).status), 0);
+  const std::string bad = testing::TempDir() + "/bad.toml";
+  std::ofstream(bad) << "samples = 5\npredictors = [\"a\"]\ncriteria = [\"c\"]\n"
+                        "criterion_weights = [1]\n[[stage]]\nretention = 1.5\n";
+  const Outcome refused = run("/dev/null", {bad});
+  ASSERT_TRUE(WIFEXITED(refused.status));
+  EXPECT_EQ(WEXITSTATUS(refused.status), 2);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "selquant: " + bad +
+                             ", line 6, column 13: stage[1].retention: must be above 0 and at "
+                             "most 1\n");
+}
+
 }  // namespace
