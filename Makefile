@@ -5,17 +5,28 @@ BUILD ?= build
 DECK ?= examples/two_stage_rectangular.deck
 JOBS ?= $(shell nproc)
 
-.PHONY: all build run test bench sanitize tsan fuzz format clean
+.PHONY: all deps build run test bench sanitize tsan fuzz format clean
 
 all: build
 
-build:
+# Debian's packages the build needs, installed where missing.
+PACKAGES = cmake g++ libgtest-dev libbenchmark-dev libtomlplusplus-dev
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | \
+	  grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "installing $$missing" >&2; \
+	  { apt-get update && apt-get install -y $$missing; } >/dev/null 2>&1 || \
+	  { echo "could not install $$missing (apt-get as root)" >&2; exit 1; }; \
+	fi
+
+build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Only the program, quietly: its standard output is the report alone (the
 # build's output is shown when the build fails).
-run:
+run: deps
 	@mkdir -p $(BUILD)
 	@{ cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release && \
 	   cmake --build $(BUILD) -j $(JOBS) --target selquant; } > $(BUILD)/run-build.log 2>&1 || \
@@ -28,13 +39,13 @@ test: build
 bench: build
 	./$(BUILD)/selquant_bench
 
-sanitize:
+sanitize: deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSELQUANT_SANITIZE=ON -DSELQUANT_BENCH=OFF >/dev/null
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
 # The end-to-end runs with several threads under the thread sanitizer.
-tsan:
+tsan: deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSELQUANT_TSAN=ON -DSELQUANT_BENCH=OFF >/dev/null
 	cmake --build build-tsan -j $(JOBS) --target selquant program_test
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R 'ThreadCount|Interrupt'
@@ -43,7 +54,7 @@ tsan:
 # installed from Debian's packages where missing). New inputs go to
 # build-fuzz/corpus; the seeds in tests/fuzz/corpus are read, not written.
 FUZZ_SECONDS ?= 60
-fuzz:
+fuzz: deps
 	@command -v clang++ >/dev/null && test -n "$$(ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null)" || \
 	  { apt-get update >/dev/null && apt-get install -y clang libclang-rt-dev >/dev/null; }
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSELQUANT_FUZZ=ON -DBUILD_TESTING=OFF -DSELQUANT_BENCH=OFF >/dev/null

@@ -195,10 +195,7 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
 }
 
 int check_design(const Design& d) {
-  auto problem = std::make_unique<Problem>();
-  auto model = std::make_unique<Model>();
-  problem_of(d, *problem, *model);
-  const std::vector<std::string> findings = deck_findings(*problem, *model);
+  const std::vector<std::string> findings = design_findings(d);
   write_findings(findings);
   return findings.empty() ? 0 : 1;
 }
@@ -211,7 +208,7 @@ int run_design(const Design& d, std::ostream& out, const RunOptions& options) {
   auto problem = std::make_unique<Problem>();
   auto model = std::make_unique<Model>();
   problem_of(d, *problem, *model);
-  write_findings(deck_findings(*problem, *model));
+  write_findings(design_findings(d));
   return run_problem(*problem, *model, t, tstart, out, options);
 }
 

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <functional>
+#include <optional>
 #include <sstream>
 
 #include "textio/shortest.hpp"
@@ -129,9 +131,11 @@ class Reader {
   }
 
   double number(const toml::node& n, const std::string& path) const {
-    if (const auto v = n.value_exact<double>()) return *v;
-    if (const auto v = n.value_exact<std::int64_t>()) return static_cast<double>(*v);
-    fail(&n, path, "must be a number");
+    std::optional<double> v = n.value_exact<double>();
+    if (const auto i = n.value_exact<std::int64_t>()) v = static_cast<double>(*i);
+    if (!v) fail(&n, path, "must be a number");
+    if (!std::isfinite(*v)) fail(&n, path, "must be a finite number");
+    return *v;
   }
 
   std::int64_t whole(const toml::node& n, const std::string& path, std::int64_t lo,
@@ -416,6 +420,10 @@ class Reader {
     }
     d.sampling = mode < 0 ? kExact : mode;
     for (const Pending& p : pending_) {
+      // Uncertain values are held in single precision.
+      for (double v : {p.a, p.b})
+        if (!std::isfinite(static_cast<float>(v)))
+          fail(p.at, p.path, textio::shortest(v) + " is beyond the range of single precision");
       Uncertain u{static_cast<float>(p.a), static_cast<float>(p.b)};
       if (p.form == Form::plain && d.sampling == kNormal) u.second = 0;
       if (p.form == Form::range && p.a > p.b)
@@ -467,11 +475,21 @@ std::string value_text(const Uncertain& u, int sampling) {
   return "{ mean = " + shortest(u.first) + ", sd = " + shortest(u.second) + " }";
 }
 
+// A TOML basic string: quotes, backslashes and control characters escaped.
 std::string quoted(const std::string& s) {
   std::string q = "\"";
   for (char c : s) {
-    if (c == '"' || c == '\\') q += '\\';
-    q += c;
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      q += '\\';
+      q += c;
+    } else if (u < 0x20 || u == 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", u);
+      q += buf;
+    } else {
+      q += c;
+    }
   }
   return q + "\"";
 }

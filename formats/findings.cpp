@@ -1,7 +1,9 @@
 #include "formats/findings.hpp"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 #include "engine/model.hpp"
 
@@ -14,17 +16,27 @@ std::string num(double v) {
   return buf;
 }
 
-std::string in_record(int record) {
-  return "read " + std::to_string(record) + " (" + record_name(record) + "): ";
-}
-
-std::string element(const char* name, int i, int j) {
-  return std::string(name) + "(" + std::to_string(i) + "," + std::to_string(j) + ")";
-}
+// The keys of a design file that hold what each read of a deck holds.
+constexpr std::array<const char*, 12> kDesignKeys = {
+    "group proportion",
+    "stage retention",
+    "stage weights",
+    "effect sizes",
+    "effect sizes",
+    "criterion_weights",
+    "correlations.criteria",
+    "correlations.criteria",
+    "correlations.predictors",
+    "correlations.predictors",
+    "correlations.validities",
+    "correlations.validities",
+};
 
 class Findings {
  public:
-  Findings(const Problem& p, const Model& m) : p_(p), m_(m), a_(m.wdca) {}
+  // With a design, the findings name its keys and names instead of the reads.
+  Findings(const Problem& p, const Model& m, const Design* names)
+      : p_(p), m_(m), a_(m.wdca), names_(names) {}
 
   std::vector<std::string> all() {
     retention();
@@ -38,6 +50,32 @@ class Findings {
 
  private:
   void add(std::string s) { out_.push_back(std::move(s)); }
+
+  // Where a value is: the read of a deck, the key of a design.
+  std::string in_record(int record) const {
+    if (names_) return std::string(kDesignKeys[static_cast<std::size_t>(record - 1)]) + ": ";
+    return "read " + std::to_string(record) + " (" + record_name(record) + "): ";
+  }
+  std::string group(int g) const {
+    if (names_) return "group \"" + names_->groups[static_cast<std::size_t>(g - 1)].name + "\"";
+    return "group " + std::to_string(g);
+  }
+  // An element: dp(1,2) in a deck; group "minority" predictor_d.cognitive, or
+  // correlations.predictors (cognitive, interview), in a design.
+  std::string element(const char* name, int i, int j) const {
+    if (!names_) return std::string(name) + "(" + std::to_string(i) + "," + std::to_string(j) + ")";
+    auto at = [](const std::vector<std::string>& v, int k) {
+      return v[static_cast<std::size_t>(k - 1)];
+    };
+    const std::string n = name;
+    if (n == "dc") return group(i) + " criterion_d." + at(names_->criteria, j);
+    if (n == "dp") return group(i) + " predictor_d." + at(names_->predictors, j);
+    const auto& rows = n == "rcc"   ? names_->criteria
+                       : n == "val" ? names_->criteria
+                                    : names_->predictors;
+    const auto& cols = n == "rcc" ? names_->criteria : names_->predictors;
+    return "(" + at(rows, i) + ", " + at(cols, j) + ")";
+  }
 
   void retention() {
     for (int s = 1; s <= a_.nstage; ++s) {
@@ -82,20 +120,24 @@ class Findings {
     for (int g = 1; g < base; ++g) {
       const double v = p_.prop1(g);
       if (v < 0) {
-        add(in_record(1) + "the proportion of group " + std::to_string(g) + " is " + num(v) +
-            "; it counts as 0");
+        add(in_record(1) + "the proportion of " + group(g) + " is " + num(v) + "; it counts as 0");
       } else {
         sum += v;
       }
     }
     if (base > 1 && sum > 1) {
-      add(in_record(1) + "the proportions of groups 1 to " + std::to_string(base - 1) + " sum to " +
-          num(sum) + ", above 1: they are scaled to sum to 1 and the base group " +
-          std::to_string(base) + " gets none");
+      add(in_record(1) + "the proportions of " + others() + " sum to " + num(sum) +
+          ", above 1: they are scaled to sum to 1 and the base " + group(base) + " gets none");
     } else if (base > 1 && sum == 1) {
-      add(in_record(1) + "the proportions of groups 1 to " + std::to_string(base - 1) +
-          " sum to 1: the base group " + std::to_string(base) + " gets none");
+      add(in_record(1) + "the proportions of " + others() + " sum to 1: the base " + group(base) +
+          " gets none");
     }
+  }
+
+  // The groups other than the base group.
+  std::string others() const {
+    if (names_) return "the groups before \"" + names_->groups.back().name + "\"";
+    return "groups 1 to " + std::to_string(a_.ngroup - 1);
   }
 
   // One uncertain element: its two rows (records `first` and first + 1).
@@ -152,7 +194,7 @@ class Findings {
       for (int j = 1; j <= a_.npred; ++j)
         look("dp", j, first ? p_.dp1(base, j) : p_.dp2(base, j));
       if (nonzero == 0) continue;
-      add(in_record(record) + "the base group " + std::to_string(base) + " has " +
+      add(in_record(record) + "the base " + group(base) + " has " +
           (nonzero == 1 ? "a nonzero effect size, "
                         : std::to_string(nonzero) + " nonzero effect sizes, the first ") +
           which + "; effect sizes are measured from the base group, whose own are 0");
@@ -183,9 +225,14 @@ class Findings {
     if (a.ncrit > 1) reads = "7";
     if (a.npred > 1) reads += reads.empty() ? "9" : ", 9";
     reads = reads.empty() ? "read 11" : "reads " + reads + " and 11";
+    if (names_)
+      reads = std::string("correlations") + (p_.smode == kExact    ? ""
+                                             : p_.smode == kNormal ? " (means)"
+                                                                   : " (lower bounds)");
     add(reads +
-        " (first-row correlations and validities): they do not form a "
-        "positive definite matrix, so " +
+        (names_ ? ": the correlations and validities"
+                : " (first-row correlations and validities)") +
+        ": they do not form a positive definite matrix, so " +
         std::string(p_.smode == kExact ? "every pass will be skipped"
                                        : "passes drawn near them will be skipped"));
   }
@@ -193,13 +240,21 @@ class Findings {
   const Problem& p_;
   const Model& m_;
   const Wdca& a_;
+  const Design* names_;
   std::vector<std::string> out_;
 };
 
 }  // namespace
 
 std::vector<std::string> deck_findings(const Problem& p, const Model& m) {
-  return Findings(p, m).all();
+  return Findings(p, m, nullptr).all();
+}
+
+std::vector<std::string> design_findings(const Design& d) {
+  auto p = std::make_unique<Problem>();
+  auto m = std::make_unique<Model>();
+  problem_of(d, *p, *m);
+  return Findings(*p, *m, &d).all();
 }
 
 }  // namespace selquant

@@ -8,11 +8,15 @@
 #include <vector>
 
 #include "engine/blocks.hpp"
+#include "engine/design.hpp"
 #include "formats/deck.hpp"
 
 namespace selquant {
 
 // One line per finding, naming the read and the element; none for a sound deck.
 std::vector<std::string> deck_findings(const Problem& p, const Model& m);
+// The same checks of a design, naming its keys and names: 'group "minority"
+// predictor_d.cognitive', 'stage weights: stage 2 has no nonzero weight'.
+std::vector<std::string> design_findings(const Design& d);
 
 }  // namespace selquant

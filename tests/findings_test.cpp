@@ -117,4 +117,25 @@ TEST(FindingsTest, WhatTheReaderDropped) {
   EXPECT_EQ(findings(rectangular(2, "1 0 1st stage")), Lines{});
 }
 
+TEST(FindingsTest, DesignsAreNamedByTheirKeysAndNames) {
+  std::istringstream in(rectangular(1, "0.5 0.6"));
+  textio::ListReader reader(in);
+  selquant::Problem p;
+  selquant::Model m;
+  ASSERT_EQ(selquant::read_deck(reader, p, m), "");
+  selquant::Design d = selquant::design_of(p, m);
+  d.groups[0].name = "minority";
+  d.groups[1].name = "majority";
+  d.predictors = {"cognitive", "interview"};
+  d.groups[1].predictor_d[1] = {0.1f, 0.1f};
+  d.stages[0].weights = {0, 0};
+  EXPECT_EQ(selquant::design_findings(d),
+            (Lines{"stage retention: the retention rate of stage 2 (0.6) is not below that of "
+                   "stage 1 (0.5): no cutoff can meet it",
+                   "stage weights: stage 1 has no nonzero weight",
+                   "effect sizes: the base group \"majority\" has a nonzero effect size, group "
+                   "\"majority\" predictor_d.interview = 0.1; effect sizes are measured from the "
+                   "base group, whose own are 0"}));
+}
+
 }  // namespace
