@@ -216,4 +216,13 @@ Evaluation evaluate(const Problem& p, const Model& deck, const EngineOptions& op
   return ev;
 }
 
+Evaluation evaluate(const Design& d, const EngineOptions& options, std::span<Sink* const> sinks) {
+  auto p = std::make_unique<Problem>();
+  auto deck = std::make_unique<Model>();
+  problem_of(d, *p, *deck);
+  EngineOptions o = options;
+  if (d.epoch) o.epoch = *d.epoch;
+  return evaluate(*p, *deck, o, sinks);
+}
+
 }  // namespace selquant

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "engine/blocks.hpp"
+#include "engine/design.hpp"
 #include "engine/problem.hpp"
 #include "engine/summary.hpp"
 #include "numeric/random.hpp"
@@ -74,5 +75,7 @@ struct Evaluation {
 // parameters in the model blocks) and hands each to the sinks in pass order.
 Evaluation evaluate(const Problem& p, const Model& deck, const EngineOptions& options,
                     std::span<Sink* const> sinks);
+// The same for a design (its epoch, if it has one, seeds the run).
+Evaluation evaluate(const Design& d, const EngineOptions& options, std::span<Sink* const> sinks);
 
 }  // namespace selquant

@@ -110,8 +110,20 @@ std::vector<SummaryRow> summary_rows(const Model& m, const Summary& summary) {
 }
 
 Collector::Collector(const Model& deck)
-    : results_(table_of({kResultColumns.begin(), kResultColumns.end()})),
+    : shape_(deck),
+      results_(table_of({kResultColumns.begin(), kResultColumns.end()})),
       inputs_(table_of(input_columns(deck))) {}
+
+namespace {
+Model shape_of(const Design& d) {
+  Problem p;
+  Model m;
+  problem_of(d, p, m);
+  return m;
+}
+}  // namespace
+
+Collector::Collector(const Design& d) : Collector(shape_of(d)) {}
 
 bool Collector::pass(const PassResult& r) {
   append(inputs_, input_row(r.k, !r.skipped, *r.model));
@@ -121,7 +133,7 @@ bool Collector::pass(const PassResult& r) {
   return true;
 }
 
-Table Collector::summary(const Model& m, const Summary& summary) {
+Table Collector::summary_table(const Model& m, const Summary& summary) {
   Table t = table_of({kSummaryColumns.begin(), kSummaryColumns.end()});
   Column& statistic = t.columns[2];
   statistic.is_text = true;

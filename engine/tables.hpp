@@ -65,13 +65,16 @@ std::vector<SummaryRow> summary_rows(const Model& m, const Summary& summary);
 class Collector : public Sink {
  public:
   explicit Collector(const Model& deck);
+  explicit Collector(const Design& d);
   bool pass(const PassResult& r) override;
   const Table& results() const { return results_; }
   const Table& inputs() const { return inputs_; }
-  // The summary table of a finished run.
-  static Table summary(const Model& m, const Summary& summary);
+  // The summary table of a finished run of this shape.
+  Table summary(const Summary& summary) const { return summary_table(shape_, summary); }
+  static Table summary_table(const Model& m, const Summary& summary);
 
  private:
+  Model shape_;  // the counts
   Table results_;
   Table inputs_;
 };
