@@ -185,6 +185,15 @@ int main(int argc, char** argv) {
     if (design) return usage_error("--to-design needs a deck; this is a design file");
     return selquant::convert_to_design(deck, options.run.read_to_end, std::cout);
   }
+  selquant::ParetoSpec spec;
+  if (options.pareto) {
+    if (!design) return usage_error("--pareto needs a design file with a [pareto] table");
+    if (const std::string bad = selquant::read_pareto(text, options.deck, *design, spec);
+        !bad.empty())
+      return usage_error(bad);
+    if (!options.inputs_csv.empty() || !options.summary_csv.empty() || options.run.summary_only)
+      return usage_error("--pareto writes the front: --csv and --plot carry it");
+  }
   if (options.check)
     return design ? selquant::check_design(*design)
                   : selquant::check(deck, options.run.read_to_end);
@@ -221,6 +230,7 @@ int main(int argc, char** argv) {
 
   install_handlers();
   std::ios::sync_with_stdio(false);
+  if (options.pareto) return selquant::run_pareto(*design, spec, std::cout, options.run);
   if (design) return selquant::run_design(*design, std::cout, options.run);
   return selquant::run(deck, std::cout, options.run);
 }

@@ -45,6 +45,9 @@ Options:
   --check            read the deck and report what is doubtful in it on
                      standard error, computing nothing; exit status 0: nothing
                      to report, 1: findings, 2: the deck is refused
+  --pareto           search the stage weights of the design file DECK for the
+                     best trade-offs of its [pareto] objectives and write the
+                     front on standard output (--csv and --plot: the front)
   --to-design        write the design file (TOML) of the deck on standard
                      output, computing nothing
   --to-deck          write the deck of the design file on standard output,
@@ -147,6 +150,9 @@ std::string parse_options(int argc, const char* const* argv, Options& options) {
     } else if (name == "--check") {
       if (std::string e = no_value(); !e.empty()) return e;
       options.check = true;
+    } else if (name == "--pareto") {
+      if (std::string e = no_value(); !e.empty()) return e;
+      options.pareto = true;
     } else if (name == "--to-design" || name == "--to-deck") {
       if (std::string e = no_value(); !e.empty()) return e;
       (name == "--to-design" ? options.to_design : options.to_deck) = true;

@@ -22,6 +22,7 @@ struct Options {
   bool check = false;      // --check: findings only
   bool to_design = false;  // --to-design: the design file of a deck
   bool to_deck = false;    // --to-deck: the deck of a design file
+  bool pareto = false;     // --pareto: the front of a design file
   bool help = false;
   bool version = false;
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "formats/design_file.hpp"
 #include "formats/figure.hpp"
 #include "formats/findings.hpp"
+#include "formats/front.hpp"
 #include "formats/report.hpp"
 #include "numeric/clock.hpp"
 
@@ -210,6 +212,37 @@ int run_design(const Design& d, std::ostream& out, const RunOptions& options) {
   problem_of(d, *problem, *model);
   write_findings(design_findings(d));
   return run_problem(*problem, *model, t, tstart, out, options);
+}
+
+int run_pareto(const Design& d, const ParetoSpec& spec, std::ostream& out,
+               const RunOptions& options) {
+  write_findings(design_findings(d));
+  SearchOptions search;
+  search.threads = options.threads;
+  search.kernel = options.kernel;
+  search.epoch = options.epoch ? *options.epoch : d.epoch ? *d.epoch : numeric::time();
+  Front front;
+  try {
+    front = pareto(d, spec, search);
+  } catch (const std::invalid_argument& e) {
+    std::fprintf(stderr, "selquant: the front cannot be searched: %s\n", e.what());
+    return 2;
+  }
+  const Table table = front_table(d, spec, front);
+  write_front(out, table);
+  out.flush();
+  if (options.csv) {
+    std::ostringstream text;
+    write_front_csv(text, table);
+    options.csv.file->write(text.view());
+  }
+  if (options.plot) options.plot.file->write(front_figure(d, spec, front));
+  int status = out ? 0 : report_lost();
+  for (const Output* f : {&options.csv, &options.plot}) {
+    if (!*f) continue;
+    if (!f->file->commit() && status == 0) status = file_lost(*f);
+  }
+  return status;
 }
 
 int convert_to_design(std::istream& in, bool read_to_end, std::ostream& out) {

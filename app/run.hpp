@@ -12,6 +12,7 @@
 #include "app/progress.hpp"
 #include "engine/design.hpp"
 #include "engine/engine.hpp"
+#include "engine/pareto.hpp"
 #include "textio/outfile.hpp"
 
 namespace selquant {
@@ -59,6 +60,12 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options = {});
 // The clock reading: options.epoch, else the design's, else the clock.
 int check_design(const Design& d);
 int run_design(const Design& d, std::ostream& out, const RunOptions& options = {});
+
+// Searches the front of a design and writes it (table on out, CSV and figure
+// files as options give them); returns the exit status. A design that cannot
+// be searched is a usage error (2).
+int run_pareto(const Design& d, const ParetoSpec& spec, std::ostream& out,
+               const RunOptions& options);
 
 // Writes the design file of a deck on out: status 0, or 2 with the message
 // of a refused or malformed deck.

@@ -208,7 +208,7 @@ double eh(Model& m, double x) {
   return achieved - a.rr(k);
 }
 
-void ef(Model& m, const Vec<double, kMaxStages>& cutoffs) {
+void ef(Model& m, const Vec<double, kMaxStages>& cutoffs, bool means) {
   const Wdca& a = m.wdca;
   const int ng = a.ngroup;
   const Composites c(m, a.nstage);
@@ -246,6 +246,7 @@ void ef(Model& m, const Vec<double, kMaxStages>& cutoffs) {
       const bool empty = !(pk > 0);
       auto mean_of = [&](const Corr6& corr) { return integ(a, k + 1, lim, corr, 2) / pk; };
       m.wdcf.qgrp(g, k) = empty ? kNaN : (mean_of(rx) + a.dcrit(g) - mbar) / stot;
+      if (!means) continue;
       for (int j = 1; j <= a.npred; ++j) {
         if (empty) {
           m.wdcf.dpsel(k, g, j) = kNaN;

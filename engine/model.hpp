@@ -30,7 +30,9 @@ double eh(Model& m, double x);
 // Results of one sample for the cutoffs cutoffs(1..nstage): qgrp, aicum,
 // aistg, qall, dpsel, dnext (and dcomp, np). A group with no applicant passing
 // a stage has undefined (NaN) means there, Cum. AI 0; a ratio over 0 is NaN.
-void ef(Model& m, const Vec<double, kMaxStages>& cutoffs);
+// With means false the predictor and next-composite means (dpsel, dnext) are
+// left out: what a search of weights needs, with the same bits of the rest.
+void ef(Model& m, const Vec<double, kMaxStages>& cutoffs, bool means = true);
 
 // True when the sample is a valid model: the joint correlation matrix of the
 // criterion dimensions and the predictors is positive definite and the

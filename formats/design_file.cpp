@@ -16,9 +16,11 @@ namespace selquant {
 namespace {
 
 // The keys of each table of a design file: the one place that maps them.
-constexpr std::array<std::string_view, 9> kTopKeys = {"sampling",   "samples",  "epoch",
-                                                      "predictors", "criteria", "criterion_weights",
-                                                      "stage",      "group",    "correlations"};
+constexpr std::array<std::string_view, 10> kTopKeys = {
+    "sampling",          "samples", "epoch", "predictors",   "criteria",
+    "criterion_weights", "stage",   "group", "correlations", "pareto"};
+constexpr std::array<std::string_view, 6> kParetoKeys = {"objectives", "points",      "free",
+                                                         "signs",      "uncertainty", "samples"};
 constexpr std::array<std::string_view, 2> kStageKeys = {"retention", "weights"};
 constexpr std::array<std::string_view, 4> kGroupKeys = {"name", "proportion", "criterion_d",
                                                         "predictor_d"};
@@ -54,7 +56,8 @@ std::size_t distance(std::string_view a, std::string_view b) {
 template <class Names>
 std::string nearest(std::string_view key, const Names& names) {
   std::string best;
-  std::size_t most = std::max<std::size_t>(2, key.size() / 3);
+  // Two edits (a transposition) in a longer name, one in a short one.
+  const std::size_t most = key.size() >= 6 ? 2 : 1;
   for (const auto& n : names) {
     const std::size_t d = distance(key, n);
     if (d <= most && (best.empty() || d < distance(key, best))) best = std::string(n);
@@ -79,6 +82,94 @@ struct Pending {
 class Reader {
  public:
   Reader(const toml::table& root, std::string file) : root_(root), file_(std::move(file)) {}
+
+  // The [pareto] table of a design already read.
+  void read_pareto(const Design& d, ParetoSpec& spec) const {
+    const toml::node* n = root_.get("pareto");
+    if (n == nullptr) fail(&root_, "", "no [pareto] table: its objectives are needed");
+    const toml::table* t = n->as_table();
+    if (t == nullptr) fail(n, "pareto", "must be a table");
+    known(*t, "pareto", kParetoKeys);
+    const toml::array& objectives = array(need(*t, "objectives", "pareto", t), "pareto.objectives");
+    std::vector<std::string> names;
+    for (const Design::Group& g : d.groups)
+      names.push_back("ai:" + g.name);
+    names.insert(names.begin(), "quality");
+    for (std::size_t i = 0; i < objectives.size(); ++i) {
+      const std::string path = index("pareto.objectives", i);
+      const auto name = objectives[i].value_exact<std::string>();
+      if (!name) fail(&objectives[i], path, "an objective: \"quality\" or \"ai:GROUP\"");
+      const auto it = std::find(names.begin(), names.end(), *name);
+      if (it == names.end()) {
+        const std::string near = nearest(*name, names);
+        fail(&objectives[i], path,
+             "no objective '" + *name + "'" +
+                 (near.empty() ? std::string("; they are \"quality\" and \"ai:GROUP\"")
+                               : "; did you mean '" + near + "'?"));
+      }
+      for (const Objective& o : spec.objectives)
+        if (o.name == *name) fail(&objectives[i], path, "'" + *name + "' is named twice");
+      Objective o;
+      o.name = *name;
+      o.quality = it == names.begin();
+      o.group = static_cast<int>(it - names.begin());
+      spec.objectives.push_back(o);
+    }
+    if (spec.objectives.size() < 2 || spec.objectives.size() > 5)
+      fail(&objectives, "pareto.objectives",
+           "2 to 5 objectives, not " + std::to_string(spec.objectives.size()));
+    if (const toml::node* p = t->get("points"))
+      spec.points = static_cast<int>(whole(*p, "pareto.points", 2, 1000));
+    if (const toml::node* p = t->get("samples"))
+      spec.samples = static_cast<int>(whole(*p, "pareto.samples", 1, kMaxSamples));
+    auto choice = [&](std::string_view key, std::string_view a, std::string_view b) {
+      const toml::node* c = t->get(key);
+      if (c == nullptr) return false;
+      const auto v = c->value_exact<std::string>();
+      const std::string path = "pareto." + std::string(key);
+      if (!v || (*v != a && *v != b))
+        fail(c, path, "must be \"" + std::string(a) + "\" or \"" + std::string(b) + "\"");
+      return *v == b;
+    };
+    spec.any_sign = choice("signs", "nonnegative", "any");
+    spec.mean = choice("uncertainty", "expected", "mean");
+    spec.free.clear();
+    if (const toml::node* f = t->get("free")) {
+      const toml::array& stages = array(*f, "pareto.free");
+      if (stages.size() != d.stages.size())
+        fail(f, "pareto.free",
+             std::to_string(stages.size()) + " stages of free predictors for " +
+                 std::to_string(d.stages.size()) + " stages");
+      for (std::size_t s = 0; s < stages.size(); ++s) {
+        const std::string path = index("pareto.free", s);
+        const toml::array& row = array(stages[s], path);
+        std::vector<int> free;
+        for (std::size_t j = 0; j < row.size(); ++j) {
+          const auto name = row[j].value_exact<std::string>();
+          const std::string ep = index(path, j);
+          if (!name) fail(&row[j], ep, "a predictor name");
+          const auto it = std::find(d.predictors.begin(), d.predictors.end(), *name);
+          if (it == d.predictors.end()) {
+            const std::string near = nearest(*name, d.predictors);
+            fail(&row[j], ep,
+                 "no predictor '" + *name + "'" +
+                     (near.empty() ? "" : "; did you mean '" + near + "'?"));
+          }
+          const int p = static_cast<int>(it - d.predictors.begin()) + 1;
+          if (std::find(free.begin(), free.end(), p) != free.end())
+            fail(&row[j], ep, "'" + *name + "' is named twice");
+          free.push_back(p);
+        }
+        spec.free.push_back(free);
+      }
+    } else {
+      spec.free = default_free(d);
+    }
+    std::size_t searched = 0;
+    for (const auto& f : spec.free)
+      searched += f.size();
+    if (searched == 0) fail(t, "pareto.free", "no free predictor: there is nothing to search");
+  }
 
   void read(Design& d) {
     known(root_, "", kTopKeys);
@@ -541,6 +632,20 @@ std::string read_design(std::string_view text, const std::string& file, Design& 
     return file + ", line " + std::to_string(e.source().begin.line) + ", column " +
            std::to_string(e.source().begin.column) +
            ": not valid TOML: " + std::string(e.description());
+  } catch (const Fail& f) {
+    return f.message;
+  }
+  return {};
+}
+
+std::string read_pareto(std::string_view text, const std::string& file, const Design& d,
+                        ParetoSpec& spec) {
+  spec = ParetoSpec{};
+  try {
+    const toml::table root = toml::parse(text, file);
+    Reader(root, file).read_pareto(d, spec);
+  } catch (const toml::parse_error& e) {
+    return file + ": not valid TOML: " + std::string(e.description());
   } catch (const Fail& f) {
     return f.message;
   }

@@ -26,6 +26,7 @@
 #include <string_view>
 
 #include "engine/design.hpp"
+#include "engine/pareto.hpp"
 
 namespace selquant {
 
@@ -36,6 +37,20 @@ bool is_design_text(std::string_view text);
 // Reads a design file's text (`file` names it in messages). Returns an empty
 // string, or the first error: "FILE, line L, column C: KEY.PATH: what".
 std::string read_design(std::string_view text, const std::string& file, Design& d);
+
+// The [pareto] table of a design file already read into d:
+//
+//   [pareto]
+//   objectives = ["quality", "ai:minority"]  # 2 to 5: "quality", "ai:GROUP"
+//   points = 21                              # along the front (more objectives: lattice divisions)
+//   free = [["cognitive"], ["cognitive", "interview"]]  # per stage; default: non-zero weights
+//   signs = "nonnegative"                    # or "any"
+//   uncertainty = "expected"                 # or "mean": over `samples` draws
+//   samples = 20
+//
+// Returns an empty string or the first error, as read_design does.
+std::string read_pareto(std::string_view text, const std::string& file, const Design& d,
+                        ParetoSpec& spec);
 
 // The design file of a design: every value in its shortest decimal that
 // reads back to the same number.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 namespace selquant {
@@ -74,6 +75,7 @@ class Svg {
         << ".meanline { stroke: #c0392b; stroke-width: 2; }\n"
         << ".quality { fill: #2e86c1; stroke: #1b4f72; stroke-width: 1; }\n"
         << ".reference { stroke: #555; stroke-width: 1.5; stroke-dasharray: 5 3; }\n"
+        << ".frontline { fill: none; stroke: #1b4f72; stroke-width: 1.5; }\n"
         << "</style>\n"
         << "<rect x=\"0\" y=\"0\" width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
         << body_.str() << "</svg>\n";
@@ -364,6 +366,159 @@ std::string exact_figure(const Problem& p, const Model& m) {
     }
     qa.draw(svg, q_top + rows, "Quality", "quality-axis-" + std::to_string(s));
     aa.draw(svg, ai_top + rows, "Cum. AI", "ai-axis-" + std::to_string(s));
+  }
+  return svg.document(title);
+}
+
+namespace {
+
+// The front figure's layout, in pixels.
+struct FrontGeometry {
+  static constexpr double kPanel = 320;  // a pair's square panel
+  static constexpr double kBars = 260;   // the width of a stage's weights
+  static constexpr double kBarHeight = 200;
+  static constexpr double kLegend = 18;  // one predictor's line of the legend
+};
+using FG = FrontGeometry;
+
+// Fills for the predictors of the weight bars (a colour-blind-safe cycle).
+constexpr std::array<const char*, 10> kPredictorFills = {"#0072b2", "#e69f00", "#009e73", "#cc79a7",
+                                                         "#56b4e9", "#d55e00", "#f0e442", "#999999",
+                                                         "#000000", "#882255"};
+
+// A vertical mapping of [lo, hi] onto pixels y0 (lo) to y1 (hi).
+double vy(const Axis& a, double v, double y0, double y1) {
+  return y0 + (v - a.lo) / (a.hi - a.lo) * (y1 - y0);
+}
+
+}  // namespace
+
+std::string front_figure(const Design& d, const ParetoSpec& spec, const Front& front) {
+  const std::size_t k = spec.objectives.size();
+  std::vector<std::pair<std::size_t, std::size_t>> pairs;  // (y objective, x objective)
+  for (std::size_t i = 0; i < k; ++i)
+    for (std::size_t j = i + 1; j < k; ++j)
+      pairs.emplace_back(i, j);
+  const double top = G::kMargin + G::kTitle + G::kHeading;
+  const double panels_width = static_cast<double>(pairs.size()) * (FG::kPanel + G::kLeft);
+  const double bars_x = G::kMargin + panels_width + G::kGap;
+  const double width = bars_x + FG::kBars + G::kLeft + G::kMargin;
+  const double bars_height =
+      static_cast<double>(d.stages.size()) * (FG::kBarHeight + G::kAxis + G::kHeading);
+  const double legend = static_cast<double>(d.predictors.size()) * FG::kLegend;
+  const double height =
+      std::max(top + FG::kPanel + G::kAxis, top + bars_height + legend) + G::kMargin;
+  Svg svg(width, height);
+  const std::string title = "SELQUANT: Pareto front of " + std::to_string(front.points.size()) +
+                            " points, " + std::to_string(d.stages.size()) +
+                            (d.stages.size() == 1 ? " stage" : " stages");
+  svg.text(width / 2, G::kMargin + 16, title, "title");
+  svg.text(width / 2, G::kMargin + 34,
+           std::string("Circles: the front; diamond: the design's own weights") +
+               (front.bands ? "; bars: 5th to 95th percentile over the draws." : "."),
+           "tick");
+  auto label = [&](std::size_t o) {
+    const Objective& ob = spec.objectives[o];
+    return ob.quality ? std::string("Quality of all selected")
+                      : "Cum. AI of " + d.groups[static_cast<std::size_t>(ob.group - 1)].name;
+  };
+  for (std::size_t pi = 0; pi < pairs.size(); ++pi) {
+    const auto [oy, ox] = pairs[pi];
+    const double x0 = G::kMargin + G::kLeft + static_cast<double>(pi) * (FG::kPanel + G::kLeft);
+    const double y0 = top + FG::kPanel;  // the bottom of the panel
+    double xlo = 1e300, xhi = -1e300, ylo = 1e300, yhi = -1e300;
+    auto extend = [&](const FrontPoint& p) {
+      for (auto [lo, hi, o] : {std::tuple{&xlo, &xhi, ox}, std::tuple{&ylo, &yhi, oy}}) {
+        *lo = std::min(*lo, p.objectives[o]);
+        *hi = std::max(*hi, p.objectives[o]);
+        if (front.bands) {
+          *lo = std::min(*lo, p.p5[o]);
+          *hi = std::max(*hi, p.p95[o]);
+        }
+      }
+    };
+    for (const FrontPoint& p : front.points)
+      extend(p);
+    extend(front.design);
+    const bool ai_x = !spec.objectives[ox].quality;
+    if (ai_x) {
+      xlo = std::min(xlo, kFourFifths);
+      xhi = std::max(xhi, kFourFifths);
+    }
+    const Axis ax = Axis::nice(xlo, xhi, x0, x0 + FG::kPanel);
+    const Axis ay = Axis::nice(ylo, yhi, 0, 1);
+    auto py = [&](double v) { return vy(ay, v, y0, top); };
+    svg.text(x0 + FG::kPanel / 2, top - 14, label(oy) + " against " + label(ox), "heading");
+    svg.line(x0, top, x0, y0, "axis");
+    const int ticks = static_cast<int>(std::lround((ay.hi - ay.lo) / ay.step));
+    for (int t = 0; t <= ticks; ++t) {
+      const double v = ay.lo + t * ay.step;
+      svg.line(x0 - 4, py(v), x0, py(v), "axis");
+      char buf[32];
+      std::snprintf(buf, sizeof buf, ay.step < 0.01 ? "%.3f" : ay.step < 0.1 ? "%.2f" : "%.1f", v);
+      svg.text(x0 - 6, py(v) + 4, buf, "tick", "end");
+    }
+    svg.element("g", "id=\"front-y-" + std::to_string(pi + 1) + "\" data-lo=\"" +
+                         Svg::value(ay.lo) + "\" data-hi=\"" + Svg::value(ay.hi) + "\" data-y0=\"" +
+                         Svg::n(y0) + "\" data-y1=\"" + Svg::n(top) + "\"");
+    if (ai_x) reference_line(svg, ax, top, y0);
+    // The front as a line through its points, in order.
+    std::string path;
+    for (const FrontPoint& p : front.points)
+      path += (path.empty() ? "M" : " L") + Svg::n(ax.px(p.objectives[ox])) + ' ' +
+              Svg::n(py(p.objectives[oy]));
+    if (!path.empty()) svg.element("path", "d=\"" + path + "\" class=\"frontline\"");
+    for (std::size_t i = 0; i < front.points.size(); ++i) {
+      const FrontPoint& p = front.points[i];
+      const double cx = ax.px(p.objectives[ox]);
+      const double cy = py(p.objectives[oy]);
+      if (front.bands) {
+        svg.line(ax.px(p.p5[ox]), cy, ax.px(p.p95[ox]), cy, "whisker");
+        svg.line(cx, py(p.p5[oy]), cx, py(p.p95[oy]), "whisker");
+      }
+      svg.element("circle", "cx=\"" + Svg::n(cx) + "\" cy=\"" + Svg::n(cy) +
+                                "\" r=\"4\" class=\"quality\" data-kind=\"front\" data-point=\"" +
+                                std::to_string(i + 1) + "\" data-x=\"" +
+                                Svg::value(p.objectives[ox]) + "\" data-y=\"" +
+                                Svg::value(p.objectives[oy]) + "\"");
+    }
+    diamond(svg, ax.px(front.design.objectives[ox]), py(front.design.objectives[oy]),
+            "data-kind=\"design\" data-x=\"" + Svg::value(front.design.objectives[ox]) +
+                "\" data-y=\"" + Svg::value(front.design.objectives[oy]) + "\"");
+    ax.draw(svg, y0, label(ox), "front-x-" + std::to_string(pi + 1));
+  }
+  // The weights of each stage along the front, one stacked bar per point.
+  const double n = static_cast<double>(std::max<std::size_t>(1, front.points.size()));
+  for (std::size_t s = 0; s < d.stages.size(); ++s) {
+    const double y = top + static_cast<double>(s) * (FG::kBarHeight + G::kAxis + G::kHeading);
+    svg.text(bars_x + FG::kBars / 2, y - 14, "Weights of stage " + std::to_string(s + 1),
+             "heading");
+    const double bar = FG::kBars / n;
+    for (std::size_t i = 0; i < front.points.size(); ++i) {
+      double at = y + FG::kBarHeight;
+      for (std::size_t j = 0; j < d.predictors.size(); ++j) {
+        const double h = std::fabs(front.points[i].weights[s][j]) * FG::kBarHeight;
+        if (h <= 0) continue;
+        at -= h;
+        svg.element("rect", "x=\"" + Svg::n(bars_x + static_cast<double>(i) * bar) + "\" y=\"" +
+                                Svg::n(at) + "\" width=\"" + Svg::n(bar * 0.9) + "\" height=\"" +
+                                Svg::n(h) + "\" fill=\"" + kPredictorFills[j % 10] +
+                                "\" data-kind=\"weight\" data-stage=\"" + std::to_string(s + 1) +
+                                "\" data-point=\"" + std::to_string(i + 1) + "\" data-value=\"" +
+                                Svg::value(front.points[i].weights[s][j]) + "\"");
+      }
+    }
+    svg.line(bars_x, y + FG::kBarHeight, bars_x + FG::kBars, y + FG::kBarHeight, "axis");
+    svg.text(bars_x + FG::kBars / 2, y + FG::kBarHeight + 15,
+             "point 1 to " + std::to_string(front.points.size()) + " along the front", "tick");
+  }
+  const double ly = top + bars_height;
+  for (std::size_t j = 0; j < d.predictors.size(); ++j) {
+    const double yy = ly + static_cast<double>(j) * FG::kLegend;
+    svg.element("rect", "x=\"" + Svg::n(bars_x) + "\" y=\"" + Svg::n(yy) +
+                            "\" width=\"12\" height=\"12\" fill=\"" + kPredictorFills[j % 10] +
+                            "\"");
+    svg.text(bars_x + 18, yy + 10, d.predictors[j], "label", "start");
   }
   return svg.document(title);
 }

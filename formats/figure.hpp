@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/blocks.hpp"
+#include "engine/pareto.hpp"
 #include "formats/deck.hpp"
 #include "formats/report.hpp"
 
@@ -17,5 +18,11 @@ namespace selquant {
 std::string sampled_figure(const Problem& p, const Model& m, const Saved& saved);
 // The figure of an exact run from its computed pass.
 std::string exact_figure(const Problem& p, const Model& m);
+// The figure of a Pareto front: for every pair of objectives a panel of the
+// front (the first against the second: quality against a Cum. AI), the design's
+// own point marked, the 0.8 line on a Cum. AI axis and, for uncertain inputs,
+// the 5th to 95th percentile bands; beside them, per stage, the weights along
+// the front as stacked bars.
+std::string front_figure(const Design& d, const ParetoSpec& spec, const Front& front);
 
 }  // namespace selquant

@@ -1,0 +1,548 @@
+#include "engine/pareto.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <nlopt.hpp>
+#include <stdexcept>
+#include <thread>
+
+#include "engine/engine.hpp"
+#include "engine/model.hpp"
+
+namespace selquant {
+namespace {
+
+// An objective that cannot be computed (no cutoff, nobody selected) counts as
+// far worse than any that can.
+constexpr double kWorst = -1e3;
+// COBYLA: the first steps span a tenth of a weight's range; the search stops
+// when the weights move by less than this relative amount.
+constexpr double kFirstStep = 0.1;
+constexpr double kWeightTolerance = 1e-5;
+// Evaluations per search, per variable: enough for COBYLA's simplex and a
+// good deal of refinement, a bound on the cost of a large design.
+constexpr int kEvaluationsPerVariable = 60;
+
+// Runs f(i) for i < n on the given threads; each i writes only its own result.
+template <class F>
+void parallel_for(int n, int threads, F&& f) {
+  if (threads <= 1 || n <= 1) {
+    for (int i = 0; i < n; ++i)
+      f(i);
+    return;
+  }
+  std::atomic<int> next{0};
+  std::vector<std::thread> pool;
+  for (int t = 0; t < std::min(threads, n); ++t)
+    pool.emplace_back([&] {
+      for (int i; (i = next++) < n;)
+        f(i);
+    });
+  for (std::thread& t : pool)
+    t.join();
+}
+
+// A design at its expected values: exact, the first rows of exact and normal
+// values, the midpoints of rectangular ones.
+Design expected_values(const Design& d) {
+  Design e = d;
+  e.sampling = kExact;
+  e.samples = 1;
+  auto mid = [&d](Uncertain& u) {
+    if (d.sampling == kRectangular)
+      u.first = static_cast<float>((static_cast<double>(u.first) + u.second) / 2);
+    u.second = u.first;
+  };
+  for (Design::Group& g : e.groups) {
+    for (Uncertain& u : g.criterion_d)
+      mid(u);
+    for (Uncertain& u : g.predictor_d)
+      mid(u);
+  }
+  for (UncertainMatrix* r : {&e.criterion_r, &e.predictor_r, &e.validities})
+    for (auto& row : *r)
+      for (Uncertain& u : row)
+        mid(u);
+  return e;
+}
+
+// The models a weight vector is judged on: the expected values, or draws.
+class Judge {
+ public:
+  Judge(const Design& d, const ParetoSpec& spec, const SearchOptions& options)
+      : spec_(spec), kernel_(options.kernel), stages_(static_cast<int>(d.stages.size())) {
+    Problem p;
+    Model deck;
+    RandomSources rs;
+    problem_of(expected_values(d), p, deck);
+    expected_ = deck;
+    draw_sample(p, expected_, rs);
+    if (!sample_is_valid(expected_))
+      throw std::invalid_argument(
+          "the design's correlations and validities do not form a positive definite matrix");
+    if (d.sampling == kExact) return;
+    problem_of(d, p, deck);
+    seed_sources(rs, clock_seed(options.epoch));
+    for (int i = 0; i < spec.samples; ++i) {
+      Model m = deck;
+      draw_sample(p, m, rs);
+      if (sample_is_valid(m)) draws_.push_back(m);
+    }
+    if (draws_.empty()) throw std::invalid_argument("no draw of the design is a valid model");
+  }
+
+  // The objectives of one model with the weights.
+  std::vector<double> on(const Model& base, const std::vector<std::vector<double>>& w) const {
+    Model m = base;
+    m.wdca.kernel = kernel_;
+    for (int s = 1; s <= stages_; ++s)
+      for (int j = 1; j <= m.wdca.npred; ++j)
+        m.wdcc.b(s, j) = w[static_cast<std::size_t>(s - 1)][static_cast<std::size_t>(j - 1)];
+    solve_cutoffs(m);
+    ef(m, m.wdcb.cut, false);
+    std::vector<double> f;
+    for (const Objective& o : spec_.objectives)
+      f.push_back(o.quality ? m.wdcf.qall(stages_) : m.wdcc.aicum(stages_, o.group));
+    evaluations_ += 1;
+    return f;
+  }
+  std::vector<double> expected(const std::vector<std::vector<double>>& w) const {
+    return on(expected_, w);
+  }
+  // What the search maximizes: at the expected values, or the mean over the draws.
+  std::vector<double> searched(const std::vector<std::vector<double>>& w) const {
+    if (!spec_.mean || draws_.empty()) return expected(w);
+    std::vector<double> sum(spec_.objectives.size(), 0.0);
+    for (const Model& m : draws_) {
+      const std::vector<double> f = on(m, w);
+      for (std::size_t i = 0; i < f.size(); ++i)
+        sum[i] += f[i];
+    }
+    for (double& v : sum)
+      v /= static_cast<double>(draws_.size());
+    return sum;
+  }
+  const std::vector<Model>& draws() const { return draws_; }
+  long evaluations() const { return evaluations_; }
+
+ private:
+  const ParetoSpec& spec_;
+  mvn::Kernel kernel_;
+  int stages_;
+  Model expected_;
+  std::vector<Model> draws_;
+  mutable std::atomic<long> evaluations_{0};
+};
+
+// The search's variables: per stage, the direction of its free weights in
+// hyperspherical angles, m - 1 of them for m free predictors, each scaled to
+// [0, 1] (non-negative weights: angles in [0, pi/2]; any signs: the last in
+// [-pi, pi], the others in [0, pi]). A direction has no scale to wander in:
+// the weights' sizes do not matter to the selection.
+class Weights {
+ public:
+  Weights(const Design& d, const ParetoSpec& spec) : d_(d), any_(spec.any_sign) {
+    for (std::size_t s = 0; s < spec.free.size(); ++s) {
+      Block b{s, n_, {}};
+      for (int j : spec.free[s])
+        b.free.push_back(static_cast<std::size_t>(j - 1));
+      if (b.free.empty()) continue;
+      n_ += b.free.size() - 1;
+      blocks_.push_back(b);
+    }
+  }
+  std::size_t size() const { return n_; }
+
+  // Every stage's weights from the variables, normalized to absolute values
+  // summing to 1.
+  std::vector<std::vector<double>> of(const std::vector<double>& x) const {
+    std::vector<std::vector<double>> w;
+    for (const Design::Stage& st : d_.stages)
+      w.push_back(st.weights);
+    for (const Block& b : blocks_) {
+      const std::size_t m = b.free.size();
+      std::vector<double>& row = w[b.stage];
+      std::fill(row.begin(), row.end(), 0.0);
+      double sines = 1;
+      for (std::size_t k = 0; k + 1 < m; ++k) {
+        const double theta = angle(x[b.first + k], k + 2 == m);
+        row[b.free[k]] = sines * std::cos(theta);
+        sines *= std::sin(theta);
+      }
+      row[b.free[m - 1]] = sines;
+    }
+    for (auto& row : w)
+      normalize(row);
+    return w;
+  }
+
+  // The variables of given weights (their free parts).
+  std::vector<double> from(const std::vector<std::vector<double>>& w) const {
+    std::vector<double> x(n_, 0.0);
+    for (const Block& b : blocks_) {
+      const std::size_t m = b.free.size();
+      std::vector<double> u;
+      for (std::size_t j : b.free)
+        u.push_back(any_ ? w[b.stage][j] : std::fabs(w[b.stage][j]));
+      for (std::size_t k = 0; k + 1 < m; ++k) {
+        double rest = 0;
+        for (std::size_t i = k + 1; i < m; ++i)
+          rest += u[i] * u[i];
+        const double theta =
+            k + 2 == m ? std::atan2(u[k + 1], u[k]) : std::atan2(std::sqrt(rest), u[k]);
+        x[b.first + k] = std::clamp(scaled(theta, k + 2 == m), 0.0, 1.0);
+      }
+    }
+    return x;
+  }
+  // The weights with predictor j stressed where it is free, and whether it is.
+  bool stressed(std::size_t j, std::vector<std::vector<double>>& w) const {
+    bool any = false;
+    for (const Block& b : blocks_)
+      for (std::size_t f : b.free) {
+        w[b.stage][f] = f == j ? 1.0 : 0.05;
+        any = any || f == j;
+      }
+    return any;
+  }
+
+  static void normalize(std::vector<double>& w) {
+    double sum = 0;
+    for (double v : w)
+      sum += std::fabs(v);
+    if (sum > 0)
+      for (double& v : w)
+        v /= sum;
+  }
+
+ private:
+  static constexpr double kPi = 3.141592653589793;
+  // A variable in [0, 1] as an angle, and back.
+  double angle(double v, bool last) const {
+    if (!any_) return v * kPi / 2;
+    return last ? 2 * kPi * v - kPi : kPi * v;
+  }
+  double scaled(double theta, bool last) const {
+    if (!any_) return theta / (kPi / 2);
+    return last ? (theta + kPi) / (2 * kPi) : theta / kPi;
+  }
+
+  struct Block {
+    std::size_t stage;
+    std::size_t first;  // its first variable
+    std::vector<std::size_t> free;
+  };
+  const Design& d_;
+  bool any_;
+  std::size_t n_ = 0;
+  std::vector<Block> blocks_;
+};
+
+double finite(double v) {
+  return std::isfinite(v) ? v : kWorst;
+}
+
+struct Found {
+  std::vector<double> x;
+  std::vector<double> f;  // searched objectives
+};
+
+// Maximizes objective i from a start.
+Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vector<double> x) {
+  const std::size_t n = weights.size();
+  auto value = [&](const std::vector<double>& v) {
+    return finite(judge.searched(weights.of(v))[i]);
+  };
+  if (n > 0) {
+    nlopt::opt opt(nlopt::LN_COBYLA, static_cast<unsigned>(n));
+    opt.set_lower_bounds(0.0);
+    opt.set_upper_bounds(1.0);
+    opt.set_xtol_rel(kWeightTolerance);
+    opt.set_maxeval(kEvaluationsPerVariable * static_cast<int>(n + 1));
+    opt.set_initial_step(kFirstStep);
+    auto f = [](const std::vector<double>& v, std::vector<double>&, void* data) {
+      return (*static_cast<decltype(value)*>(data))(v);
+    };
+    opt.set_max_objective(f, &value);
+    double best = 0;
+    try {
+      opt.optimize(x, best);
+    } catch (const std::exception&) {
+      // A search stopped by round-off keeps the best point it found.
+    }
+  }
+  return {x, judge.searched(weights.of(x))};
+}
+
+// The front point for the hull point q: maximize t with u(x) >= q + t.
+Found boundary(const Judge& judge, const Weights& weights, const std::vector<double>& q,
+               const std::vector<double>& ideal, const std::vector<double>& nadir,
+               std::vector<double> x) {
+  const std::size_t n = weights.size();
+  const std::size_t k = q.size();
+  auto scaled = [&](const std::vector<double>& f) {
+    std::vector<double> u(k);
+    for (std::size_t i = 0; i < k; ++i)
+      u[i] = (finite(f[i]) - nadir[i]) / (ideal[i] - nadir[i]);
+    return u;
+  };
+  if (n == 0) return {x, judge.searched(weights.of(x))};
+  struct Boundary {
+    const Judge& judge;
+    const Weights& weights;
+    const std::vector<double>& q;
+    decltype(scaled)& scale;
+    std::size_t n;
+  } problem{judge, weights, q, scaled, n};
+  // Variables: x, then t.
+  std::vector<double> y = x;
+  {
+    const std::vector<double> u = scaled(judge.searched(weights.of(x)));
+    double t = 1e9;
+    for (std::size_t i = 0; i < k; ++i)
+      t = std::min(t, u[i] - q[i]);
+    y.push_back(t);
+  }
+  nlopt::opt opt(nlopt::LN_COBYLA, static_cast<unsigned>(n + 1));
+  std::vector<double> lo(n + 1, 0.0), hi(n + 1, 1.0);
+  lo[n] = -2;
+  hi[n] = 2;
+  opt.set_lower_bounds(lo);
+  opt.set_upper_bounds(hi);
+  opt.set_xtol_rel(kWeightTolerance);
+  opt.set_maxeval(kEvaluationsPerVariable * static_cast<int>(n + 2));
+  opt.set_initial_step(kFirstStep);
+  opt.set_max_objective(
+      [](const std::vector<double>& v, std::vector<double>&, void*) { return v.back(); }, nullptr);
+  // c_i = q_i + t - u_i(x) <= 0, all from one evaluation.
+  opt.add_inequality_mconstraint(
+      [](unsigned m, double* c, unsigned, const double* v, double*, void* data) {
+        const auto& p = *static_cast<Boundary*>(data);
+        const std::vector<double> xs(v, v + p.n);
+        const std::vector<double> u = p.scale(p.judge.searched(p.weights.of(xs)));
+        for (unsigned i = 0; i < m; ++i)
+          c[i] = p.q[i] + v[p.n] - u[i];
+      },
+      &problem, std::vector<double>(k, 1e-9));
+  double best = 0;
+  try {
+    opt.optimize(y, best);
+  } catch (const std::exception&) {
+  }
+  y.pop_back();
+  return {y, judge.searched(weights.of(y))};
+}
+
+// The lattice of hull weights: all lambda with k parts of h divisions.
+void lattice(std::size_t k, int h, std::vector<int>& part, std::vector<std::vector<double>>& out) {
+  if (part.size() + 1 == k) {
+    int used = 0;
+    for (int p : part)
+      used += p;
+    std::vector<double> lambda;
+    for (int p : part)
+      lambda.push_back(static_cast<double>(p) / h);
+    lambda.push_back(static_cast<double>(h - used) / h);
+    out.push_back(lambda);
+    return;
+  }
+  int used = 0;
+  for (int p : part)
+    used += p;
+  for (int p = h - used; p >= 0; --p) {
+    part.push_back(p);
+    lattice(k, h, part, out);
+    part.pop_back();
+  }
+}
+
+bool dominates(const std::vector<double>& a, const std::vector<double>& b) {
+  bool better = false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] < b[i]) return false;
+    better = better || a[i] > b[i];
+  }
+  return better;
+}
+
+// Two points within a millionth in every objective: the second is a repeat.
+bool same(const std::vector<double>& a, const std::vector<double>& b) {
+  constexpr double kRepeat = 1e-6;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (!(std::fabs(a[i] - b[i]) <= kRepeat * (1 + std::fabs(a[i])))) return false;
+  return true;
+}
+
+// The report's percentile of a sorted series: the value at p n / 100.
+double percentile(const std::vector<double>& sorted, int p) {
+  const std::size_t n = sorted.size();
+  std::size_t i = static_cast<std::size_t>(p) * n / 100;
+  return sorted[std::clamp<std::size_t>(i, 1, n) - 1];
+}
+
+}  // namespace
+
+std::vector<std::vector<int>> default_free(const Design& d) {
+  std::vector<std::vector<int>> free;
+  for (const Design::Stage& s : d.stages) {
+    std::vector<int> f;
+    for (std::size_t j = 0; j < s.weights.size(); ++j)
+      if (s.weights[j] != 0) f.push_back(static_cast<int>(j + 1));
+    free.push_back(f);
+  }
+  return free;
+}
+
+std::vector<double> objectives_at(const Design& d, const ParetoSpec& spec,
+                                  const std::vector<std::vector<double>>& weights,
+                                  mvn::Kernel kernel) {
+  SearchOptions o;
+  o.kernel = kernel;
+  ParetoSpec expected_only = spec;
+  expected_only.mean = false;
+  Design exact = d;
+  exact.sampling = kExact;
+  return Judge(exact, expected_only, o).expected(weights);
+}
+
+Front pareto(const Design& d, const ParetoSpec& spec, const SearchOptions& options) {
+  const std::size_t k = spec.objectives.size();
+  if (k < 2 || k > 5) throw std::invalid_argument("2 to 5 objectives");
+  const Judge judge(d, spec, options);
+  const Weights weights(d, spec);
+  const std::size_t n = weights.size();
+
+  // The starts of the single-objective searches: the design's weights, equal
+  // weights, and each predictor stressed where it is free.
+  std::vector<std::vector<double>> own;
+  for (const Design::Stage& st : d.stages)
+    own.push_back(st.weights);
+  std::vector<std::vector<double>> starts;
+  starts.push_back(weights.from(own));
+  {
+    std::vector<std::vector<double>> equal = own;
+    for (auto& row : equal)
+      std::fill(row.begin(), row.end(), 1.0);
+    starts.push_back(weights.from(equal));
+  }
+  for (std::size_t j = 0; j < d.predictors.size() && n > 0; ++j) {
+    std::vector<std::vector<double>> w = own;
+    if (weights.stressed(j, w)) starts.push_back(weights.from(w));
+  }
+  std::vector<Found> tries(k * starts.size());
+  parallel_for(static_cast<int>(tries.size()), options.threads, [&](int t) {
+    const auto T = static_cast<std::size_t>(t);
+    tries[T] = single(judge, weights, T / starts.size(), starts[T % starts.size()]);
+  });
+  std::vector<Found> best(k);
+  for (std::size_t i = 0; i < k; ++i) {
+    best[i] = tries[i * starts.size()];
+    for (std::size_t s = 1; s < starts.size(); ++s) {
+      const Found& f = tries[i * starts.size() + s];
+      if (f.f[i] > best[i].f[i]) best[i] = f;
+    }
+  }
+  std::vector<double> ideal(k), nadir(k);
+  for (std::size_t i = 0; i < k; ++i) {
+    ideal[i] = finite(best[i].f[i]);
+    nadir[i] = ideal[i];
+    for (std::size_t j = 0; j < k; ++j)
+      nadir[i] = std::min(nadir[i], finite(best[j].f[i]));
+    if (!(ideal[i] > nadir[i])) nadir[i] = ideal[i] - 1;  // no trade-off in it
+  }
+  // The scaled optima span the hull; each lattice point gives a front point.
+  std::vector<std::vector<double>> hull(k, std::vector<double>(k));
+  for (std::size_t j = 0; j < k; ++j)
+    for (std::size_t i = 0; i < k; ++i)
+      hull[j][i] = (finite(best[j].f[i]) - nadir[i]) / (ideal[i] - nadir[i]);
+  std::vector<std::vector<double>> lambdas;
+  std::vector<int> part;
+  lattice(k, std::max(1, spec.points - (k == 2 ? 1 : 0)), part, lambdas);
+  std::vector<Found> found(lambdas.size());
+  parallel_for(static_cast<int>(lambdas.size()), options.threads, [&](int l) {
+    const std::vector<double>& lambda = lambdas[static_cast<std::size_t>(l)];
+    std::vector<double> q(k, 0.0), x(n, 0.0);
+    for (std::size_t j = 0; j < k; ++j) {
+      for (std::size_t i = 0; i < k; ++i)
+        q[i] += lambda[j] * hull[j][i];
+      for (std::size_t v = 0; v < n; ++v)
+        x[v] += lambda[j] * best[j].x[v];
+    }
+    found[static_cast<std::size_t>(l)] = boundary(judge, weights, q, ideal, nadir, x);
+  });
+  // The single-objective optima belong to the front too (for two objectives
+  // at its ends).
+  if (k == 2) {
+    found.insert(found.begin(), best[0]);
+    found.push_back(best[1]);
+  } else {
+    found.insert(found.end(), best.begin(), best.end());
+  }
+
+  Front front;
+  front.bands = d.sampling != kExact;
+  std::vector<FrontPoint> points(found.size());
+  parallel_for(static_cast<int>(found.size()), options.threads, [&](int i) {
+    FrontPoint& p = points[static_cast<std::size_t>(i)];
+    p.weights = weights.of(found[static_cast<std::size_t>(i)].x);
+    p.objectives = judge.expected(p.weights);
+  });
+  // Not dominated, not repeated; the objectives searched decide.
+  std::vector<std::vector<double>> searched(found.size());
+  for (std::size_t i = 0; i < found.size(); ++i)
+    searched[i] = spec.mean ? found[i].f : points[i].objectives;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    bool keep = true;
+    for (std::size_t j = 0; j < points.size() && keep; ++j) {
+      if (j == i) continue;
+      if (dominates(searched[j], searched[i])) keep = false;
+      if (j < i && same(searched[j], searched[i])) keep = false;
+    }
+    for (double v : points[i].objectives)
+      keep = keep && std::isfinite(v);
+    if (keep) front.points.push_back(points[i]);
+  }
+  // The design's own point.
+  {
+    std::vector<std::vector<double>> w;
+    for (const Design::Stage& s : d.stages)
+      w.push_back(s.weights);
+    for (auto& row : w)
+      Weights::normalize(row);
+    front.design.weights = w;
+    front.design.objectives = judge.expected(w);
+  }
+  // Bands over the draws.
+  if (front.bands) {
+    std::vector<FrontPoint*> all;
+    for (FrontPoint& p : front.points)
+      all.push_back(&p);
+    all.push_back(&front.design);
+    parallel_for(static_cast<int>(all.size()), options.threads, [&](int i) {
+      FrontPoint& p = *all[static_cast<std::size_t>(i)];
+      std::vector<std::vector<double>> series(k);
+      for (const Model& m : judge.draws()) {
+        const std::vector<double> f = judge.on(m, p.weights);
+        for (std::size_t o = 0; o < k; ++o)
+          series[o].push_back(f[o]);
+      }
+      for (std::size_t o = 0; o < k; ++o) {
+        std::vector<double>& s = series[o];
+        std::sort(s.begin(), s.end());
+        double sum = 0;
+        for (double v : s)
+          sum += v;
+        p.mean.push_back(sum / static_cast<double>(s.size()));
+        p.p5.push_back(percentile(s, 5));
+        p.p95.push_back(percentile(s, 95));
+      }
+    });
+  }
+  front.evaluations = judge.evaluations();
+  return front;
+}
+
+}  // namespace selquant

@@ -1,0 +1,72 @@
+// The best trade-offs between the quality of the selected and the adverse
+// impact of the groups: the stage weights whose outcomes no other weights
+// improve in every objective at once (the Pareto front), over all stages.
+//
+// Method: every objective is scaled from the worst to the best of the
+// single-objective optima (the nadir and ideal points); each front point
+// maximizes t subject to u(w) >= q + t (1, ..., 1), where q runs over a
+// lattice on the hull of the scaled single-objective optima (normal-boundary
+// intersection with inequality constraints), solved by COBYLA (NLopt) from a
+// start that mixes the optima's weights alike. Every reported point is
+// evaluated again at its normalized weights, exactly as an ordinary run does,
+// and points another point dominates are dropped.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/design.hpp"
+
+namespace selquant {
+
+// One objective, maximized: the quality of all selected after the last stage,
+// or a group's Cum. AI after the last stage.
+struct Objective {
+  bool quality = true;
+  int group = 0;     // 1-based, for a Cum. AI
+  std::string name;  // "quality" or "ai:GROUP" as written
+};
+
+struct ParetoSpec {
+  std::vector<Objective> objectives;   // 2 to 5
+  int points = 21;                     // along the front (more objectives: lattice divisions)
+  std::vector<std::vector<int>> free;  // per stage the free predictors (1-based)
+  bool any_sign = false;               // weights of any sign, else non-negative
+  bool mean = false;                   // search the mean over `samples` draws
+  int samples = 20;                    // draws for the mean and the bands
+};
+
+struct SearchOptions {
+  int threads = 1;
+  std::int64_t epoch = 0;  // seeds the draws of the uncertain inputs
+  mvn::Kernel kernel = mvn::Kernel::fast;
+};
+
+struct FrontPoint {
+  std::vector<double> objectives;            // at the searched values
+  std::vector<std::vector<double>> weights;  // per stage, per predictor; |w| sums to 1
+  // Over the draws, for a design with uncertain inputs: per objective.
+  std::vector<double> mean, p5, p95;
+};
+
+struct Front {
+  std::vector<FrontPoint> points;  // in order along the front
+  FrontPoint design;               // the design's own weights
+  bool bands = false;              // the design has uncertain inputs
+  long evaluations = 0;            // of whole designs (each draw counted)
+};
+
+// The default free predictors: per stage those with a non-zero weight.
+std::vector<std::vector<int>> default_free(const Design& d);
+
+// The front of a design; throws std::invalid_argument for a spec that does not
+// fit the design.
+Front pareto(const Design& d, const ParetoSpec& spec, const SearchOptions& options);
+
+// The objectives of a design with the given weights (per stage, per
+// predictor), at its expected values: what an ordinary exact run gives.
+std::vector<double> objectives_at(const Design& d, const ParetoSpec& spec,
+                                  const std::vector<std::vector<double>>& weights,
+                                  mvn::Kernel kernel);
+
+}  // namespace selquant

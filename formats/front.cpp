@@ -1,0 +1,81 @@
+#include "formats/front.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "formats/csv.hpp"
+
+namespace selquant {
+
+std::string objective_column(const Objective& o, const Design& d) {
+  if (o.quality) return "quality";
+  return "ai_" + d.groups[static_cast<std::size_t>(o.group - 1)].name;
+}
+
+Table front_table(const Design& d, const ParetoSpec& spec, const Front& front) {
+  Table t;
+  auto column = [&t](std::string name) -> Column& {
+    t.columns.push_back(Column{std::move(name), {}, {}, false});
+    return t.columns.back();
+  };
+  Column& point = column("point");
+  for (std::size_t i = 0; i < front.points.size(); ++i)
+    point.values.push_back(static_cast<double>(i + 1));
+  for (std::size_t o = 0; o < spec.objectives.size(); ++o) {
+    Column& c = column(objective_column(spec.objectives[o], d));
+    for (const FrontPoint& p : front.points)
+      c.values.push_back(p.objectives[o]);
+  }
+  if (front.bands) {
+    for (std::size_t o = 0; o < spec.objectives.size(); ++o) {
+      const std::string name = objective_column(spec.objectives[o], d);
+      for (auto [suffix, of] :
+           {std::pair{"_mean", &FrontPoint::mean}, std::pair{"_p5", &FrontPoint::p5},
+            std::pair{"_p95", &FrontPoint::p95}}) {
+        Column& c = column(name + suffix);
+        for (const FrontPoint& p : front.points)
+          c.values.push_back((p.*of)[o]);
+      }
+    }
+  }
+  for (std::size_t s = 0; s < d.stages.size(); ++s)
+    for (std::size_t j = 0; j < d.predictors.size(); ++j) {
+      Column& c = column("w" + std::to_string(s + 1) + "_" + d.predictors[j]);
+      for (const FrontPoint& p : front.points)
+        c.values.push_back(p.weights[s][j]);
+    }
+  return t;
+}
+
+void write_front(std::ostream& out, const Table& table) {
+  // Each column as wide as its name, at least ten characters; four decimals.
+  std::vector<std::size_t> width;
+  for (const Column& c : table.columns)
+    width.push_back(std::max<std::size_t>(10, c.name.size()));
+  for (std::size_t c = 0; c < table.columns.size(); ++c)
+    out << (c > 0 ? " " : "") << std::string(width[c] - table.columns[c].name.size(), ' ')
+        << table.columns[c].name;
+  out << '\n';
+  for (std::size_t r = 0; r < table.rows(); ++r) {
+    for (std::size_t c = 0; c < table.columns.size(); ++c) {
+      char buf[64];
+      const double v = table.columns[c].values[r];
+      std::snprintf(buf, sizeof buf, c == 0 ? "%*.0f" : "%*.4f", static_cast<int>(width[c]), v);
+      out << (c > 0 ? " " : "") << buf;
+    }
+    out << '\n';
+  }
+}
+
+void write_front_csv(std::ostream& out, const Table& table) {
+  for (std::size_t c = 0; c < table.columns.size(); ++c)
+    out << (c > 0 ? "," : "") << table.columns[c].name;
+  out << '\n';
+  for (std::size_t r = 0; r < table.rows(); ++r) {
+    for (std::size_t c = 0; c < table.columns.size(); ++c)
+      out << (c > 0 ? "," : "") << csv::number(table.columns[c].values[r]);
+    out << '\n';
+  }
+}
+
+}  // namespace selquant

@@ -1,0 +1,182 @@
+// The Pareto search against a dense grid of weights, its points against the
+// ordinary run, and a first stage that keeps everyone.
+#include "engine/pareto.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/engine.hpp"
+#include "engine/tables.hpp"
+#include "formats/design_file.hpp"
+
+namespace {
+
+using selquant::Design;
+using selquant::Front;
+using selquant::ParetoSpec;
+
+// The meta-analytic predictors of Bobko, Roth and Potosky (1999): cognitive
+// ability, structured interview, conscientiousness, biodata; one stage
+// selecting a tenth.
+const char* kBobko = R"(predictors = ["CA", "SI", "C", "B"]
+criteria = ["performance"]
+criterion_weights = [1]
+[[stage]]
+retention = 0.10
+weights = [1, 0, 1, 0]
+[[group]]
+name = "minority"
+proportion = 0.25
+predictor_d = [-1.00, -0.23, -0.09, -0.33]
+[[group]]
+name = "majority"
+proportion = 0.75
+[correlations]
+predictors = [[0.24], [0.00, 0.12], [0.19, 0.16, 0.51]]
+validities = [[0.30, 0.30, 0.18, 0.28]]
+[pareto]
+objectives = ["quality", "ai:minority"]
+)";
+
+struct Read {
+  Design d;
+  ParetoSpec spec;
+};
+
+Read read(const std::string& text) {
+  Read r;
+  EXPECT_EQ(selquant::read_design(text, "p.toml", r.d), "");
+  EXPECT_EQ(selquant::read_pareto(text, "p.toml", r.d, r.spec), "");
+  return r;
+}
+
+using Points = std::vector<std::pair<double, double>>;  // (quality, AI)
+
+// The hypervolume above the reference point of the front through the points'
+// non-dominated set: the area under the line joining them (the staircase of N
+// points would leave out about 1/N of it, the spacing rather than the front).
+double hypervolume(Points p, std::pair<double, double> ref) {
+  std::sort(p.begin(), p.end(), [](auto a, auto b) { return a.first > b.first; });
+  Points front;
+  for (const auto& pt : p)
+    if (front.empty() || pt.second > front.back().second) front.push_back(pt);
+  double volume = 0;
+  for (std::size_t i = 1; i < front.size(); ++i) {
+    const auto [q0, a0] = front[i - 1];
+    const auto [q1, a1] = front[i];
+    volume += (a1 - a0) * ((q0 + q1) / 2 - ref.first);
+  }
+  return volume;
+}
+
+Points points_of(const Front& f) {
+  Points p;
+  for (const auto& x : f.points)
+    p.emplace_back(x.objectives[0], x.objectives[1]);
+  return p;
+}
+
+TEST(ParetoTest, FindsTheFrontOfADenseGrid) {
+  Read r = read(kBobko);  // CA and C free
+  r.spec.points = 21;
+  selquant::SearchOptions options;
+  options.threads = 2;
+  const Front front = selquant::pareto(r.d, r.spec, options);
+  ASSERT_GE(front.points.size(), 20u);
+  // The grid: w CA + (1 - w) C for 4001 values of w.
+  Points grid;
+  for (int i = 0; i <= 4000; ++i) {
+    const double w = i / 4000.0;
+    const std::vector<double> f =
+        selquant::objectives_at(r.d, r.spec, {{w, 0, 1 - w, 0}}, selquant::SearchOptions{}.kernel);
+    grid.emplace_back(f[0], f[1]);
+  }
+  double qmax = -1, aimax = -1;
+  for (const auto& [q, ai] : grid) {
+    qmax = std::max(qmax, q);
+    aimax = std::max(aimax, ai);
+  }
+  // The ends of the front are the single-objective optima.
+  EXPECT_NEAR(front.points.front().objectives[0], qmax, 1e-6);
+  EXPECT_NEAR(front.points.back().objectives[1], aimax, 1e-6);
+  // No point dominates another.
+  const Points found = points_of(front);
+  for (const auto& a : found)
+    for (const auto& b : found)
+      EXPECT_FALSE(a.first >= b.first && a.second >= b.second && a != b &&
+                   (a.first > b.first || a.second > b.second));
+  // The reference: the worst of both ends.
+  const std::pair<double, double> ref = {found.back().first, found.front().second};
+  const double hv_grid = hypervolume(grid, ref);
+  const double hv_found = hypervolume(found, ref);
+  EXPECT_GT(hv_grid, 0);
+  EXPECT_NEAR(hv_found / hv_grid, 1.0, 1e-3) << hv_found << " " << hv_grid;
+}
+
+TEST(ParetoTest, EveryPointIsWhatTheOrdinaryRunGives) {
+  Read r = read(kBobko);
+  r.spec.free = {{1, 2, 3, 4}};
+  r.spec.points = 9;
+  const Front front = selquant::pareto(r.d, r.spec, {});
+  ASSERT_GE(front.points.size(), 5u);
+  for (const auto& p : front.points) {
+    double sum = 0;
+    for (double w : p.weights[0])
+      sum += std::fabs(w);
+    EXPECT_NEAR(sum, 1.0, 1e-15);
+    Design d = r.d;
+    d.stages[0].weights = p.weights[0];
+    selquant::Collector collector(d);
+    selquant::Sink* const sinks[] = {&collector};
+    selquant::EngineOptions o;
+    o.kernel = selquant::SearchOptions{}.kernel;
+    selquant::evaluate(d, o, sinks);
+    const selquant::Table& t = collector.results();
+    EXPECT_NEAR(t["quality_all"].values[0], p.objectives[0], 1e-12);
+    EXPECT_NEAR(t["cum_ai"].values[0], p.objectives[1], 1e-12);  // group 1's row
+  }
+}
+
+TEST(ParetoTest, AFirstStageThatKeepsEveryoneLeavesTheSecondStagesFront) {
+  Read one = read(kBobko);
+  one.spec.points = 41;
+  std::string two_text = kBobko;
+  two_text.replace(two_text.find("[[stage]]"), 0,
+                   "[[stage]]\nretention = 1\nweights = [0, 1, 0, 0]\n");
+  Read two = read(two_text);
+  two.spec.free = {{}, {1, 3}};
+  two.spec.points = 41;
+  const Front a = selquant::pareto(one.d, one.spec, {});
+  const Front b = selquant::pareto(two.d, two.spec, {});
+  const Points pa = points_of(a), pb = points_of(b);
+  const std::pair<double, double> ref = {std::min(pa.back().first, pb.back().first),
+                                         std::min(pa.front().second, pb.front().second)};
+  EXPECT_NEAR(hypervolume(pb, ref) / hypervolume(pa, ref), 1.0, 1e-4);
+  EXPECT_NEAR(pb.front().first, pa.front().first, 1e-7);
+  EXPECT_NEAR(pb.back().second, pa.back().second, 1e-7);
+}
+
+TEST(ParetoTest, BadTablesNameTheKey) {
+  Design d;
+  const std::string base = std::string(kBobko).substr(0, std::string(kBobko).find("[pareto]"));
+  ASSERT_EQ(selquant::read_design(base, "p.toml", d), "");
+  for (auto [table, message] : std::vector<std::pair<std::string, std::string>>{
+           {"[pareto]\nobjectives = [\"quality\", \"ai:minorty\"]\n",
+            "p.toml, line 18, column 26: pareto.objectives[2]: no objective 'ai:minorty'; did "
+            "you mean 'ai:minority'?"},
+           {"[pareto]\nobjectives = [\"quality\"]\n",
+            "p.toml, line 18, column 14: pareto.objectives: 2 to 5 objectives, not 1"},
+           {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\npoints = 1\n",
+            "p.toml, line 19, column 10: pareto.points: 1 is out of range: 2 to 1000"},
+           {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nfree = [[\"CA\", \"GMA\"]]\n",
+            "p.toml, line 19, column 16: pareto.free[1][2]: no predictor 'GMA'"},
+           {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nsign = \"any\"\n",
+            "p.toml, line 19, column 8: pareto.sign: unknown key; did you mean 'signs'?"}}) {
+    ParetoSpec spec;
+    EXPECT_EQ(selquant::read_pareto(base + table, "p.toml", d, spec), message);
+  }
+}
+
+}  // namespace
