@@ -230,7 +230,11 @@ int main(int argc, char** argv) {
 
   install_handlers();
   std::ios::sync_with_stdio(false);
-  if (options.pareto) return selquant::run_pareto(*design, spec, std::cout, options.run);
+  if (options.pareto) {
+    // A search evaluates designs thousands of times: the fast kernel unless asked.
+    if (!options.kernel_given) options.run.kernel = mvn::Kernel::fast;
+    return selquant::run_pareto(*design, spec, std::cout, options.run);
+  }
   if (design) return selquant::run_design(*design, std::cout, options.run);
   return selquant::run(deck, std::cout, options.run);
 }

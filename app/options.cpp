@@ -27,9 +27,10 @@ Options:
   --epoch T          use T seconds since 1970 as the clock reading for the seed
                      and the start line (as SOURCE_DATE_EPOCH=T does)
   --kernel K         the method of the 3- and 4-variate normal probabilities:
-                     'specified' (the default) or 'fast', a one-dimensional
-                     integration that is more accurate and many times faster;
-                     its report may differ in a last printed decimal, rarely
+                     'specified' (the default) or 'fast' (the default of
+                     --pareto), a one-dimensional integration that is more
+                     accurate and many times faster; its report may differ
+                     in a last printed decimal, rarely
   --csv FILE         write the results to FILE as CSV, one row per computed
                      sample, stage and group
   --inputs-csv FILE  write the drawn inputs to FILE as CSV, one row per sample
@@ -126,6 +127,7 @@ std::string parse_options(int argc, const char* const* argv, Options& options) {
       options.run.epoch = t;
     } else if (name == "--kernel") {
       if (!take_value()) return missing;
+      options.kernel_given = true;
       if (value == "specified") {
         options.run.kernel = mvn::Kernel::specified;
       } else if (value == "fast") {

@@ -19,10 +19,11 @@ struct Options {
   std::string plot;          // SVG figure file, if any
   std::string summary_csv;   // summary CSV file, if any
   ProgressChoice progress = ProgressChoice::automatic;
-  bool check = false;      // --check: findings only
-  bool to_design = false;  // --to-design: the design file of a deck
-  bool to_deck = false;    // --to-deck: the deck of a design file
-  bool pareto = false;     // --pareto: the front of a design file
+  bool check = false;         // --check: findings only
+  bool to_design = false;     // --to-design: the design file of a deck
+  bool to_deck = false;       // --to-deck: the deck of a design file
+  bool pareto = false;        // --pareto: the front of a design file
+  bool kernel_given = false;  // --kernel was given (a search defaults to the fast one)
   bool help = false;
   bool version = false;
 };

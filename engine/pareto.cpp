@@ -24,7 +24,7 @@ constexpr double kFirstStep = 0.1;
 constexpr double kWeightTolerance = 1e-5;
 // Evaluations per search, per variable: enough for COBYLA's simplex and a
 // good deal of refinement, a bound on the cost of a large design.
-constexpr int kEvaluationsPerVariable = 60;
+constexpr int kEvaluationsPerVariable = 30;
 
 // Runs f(i) for i < n on the given threads; each i writes only its own result.
 template <class F>
