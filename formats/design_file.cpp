@@ -188,7 +188,8 @@ class Reader {
   [[noreturn]] void fail(const toml::node* at, const std::string& path,
                          const std::string& what) const {
     std::string m = file_;
-    if (at != nullptr && at->source().begin.line > 0)
+    // The whole file has no place worth naming.
+    if (at != nullptr && at != &root_ && at->source().begin.line > 0)
       m += ", line " + std::to_string(at->source().begin.line) + ", column " +
            std::to_string(at->source().begin.column);
     m += ": ";

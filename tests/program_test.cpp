@@ -1113,4 +1113,45 @@ TEST(ProgramTest, DesignFilesRunAndRefuseWhatIsWrong) {
                              "most 1\n");
 }
 
+TEST(ProgramTest, ParetoWritesTheFrontAndRefusesWhatIsWrong) {
+  const std::string design = kData + "/../../examples/bobko_two_stage.toml";
+  const std::string dir = testing::TempDir();
+  const Outcome r = run("/dev/null", {"--pareto", design, "--csv", dir + "/front.csv", "--plot",
+                                      dir + "/front.svg", "--threads", "2"});
+  ASSERT_EQ(WEXITSTATUS(r.status), 0) << r.err;
+  const auto rows = csv_rows(slurp(dir + "/front.csv"));
+  ASSERT_EQ(rows[0], (std::vector<std::string>{"point", "quality", "ai_minority", "w1_CA", "w1_SI",
+                                               "w1_C", "w1_B", "w2_CA", "w2_SI", "w2_C", "w2_B"}));
+  ASSERT_EQ(lines(r.out).size(), rows.size());  // a heading and a line per point
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    // Not free in the first stage: SI and C; quality falls, Cum. AI rises.
+    EXPECT_EQ(rows[i][4], "0");
+    EXPECT_EQ(rows[i][5], "0");
+    if (i > 1) {
+      EXPECT_LT(std::stod(rows[i][1]), std::stod(rows[i - 1][1]));
+      EXPECT_GT(std::stod(rows[i][2]), std::stod(rows[i - 1][2]));
+    }
+  }
+  const std::string svg = slurp(dir + "/front.svg");
+  EXPECT_EQ(xml_fault(svg), "");
+  EXPECT_NE(svg.find("data-kind=\"design\""), std::string::npos);
+  // The same front with one thread.
+  const Outcome one = run("/dev/null", {"--pareto", design, "--threads", "1"});
+  EXPECT_EQ(one.out, r.out);
+  for (auto [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--pareto", kData + "/../../examples/two_stage_design.toml"},
+            "selquant: " + kData +
+                "/../../examples/two_stage_design.toml: no [pareto] table: its objectives are "
+                "needed\n"},
+           {{"--pareto", kData + "/e2e/normal_100.deck"},
+            "selquant: --pareto needs a design file with a [pareto] table\n"},
+           {{"--pareto", design, "--inputs-csv", dir + "/x.csv"},
+            "selquant: --pareto writes the front: --csv and --plot carry it\n"}}) {
+    const Outcome bad = run("/dev/null", args);
+    EXPECT_EQ(WEXITSTATUS(bad.status), 2);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err, message);
+  }
+}
+
 }  // namespace
