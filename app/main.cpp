@@ -185,10 +185,10 @@ int main(int argc, char** argv) {
     if (design) return usage_error("--to-design needs a deck; this is a design file");
     return selquant::convert_to_design(deck, options.run.read_to_end, std::cout);
   }
-  selquant::ParetoSpec spec;
+  selquant::ParetoPlan plan;
   if (options.pareto) {
     if (!design) return usage_error("--pareto needs a design file with a [pareto] table");
-    if (const std::string bad = selquant::read_pareto(text, options.deck, *design, spec);
+    if (const std::string bad = selquant::read_pareto(text, options.deck, *design, plan);
         !bad.empty())
       return usage_error(bad);
     if (!options.inputs_csv.empty() || !options.summary_csv.empty() || options.run.summary_only)
@@ -233,7 +233,7 @@ int main(int argc, char** argv) {
   if (options.pareto) {
     // A search evaluates designs thousands of times: the fast kernel unless asked.
     if (!options.kernel_given) options.run.kernel = mvn::Kernel::fast;
-    return selquant::run_pareto(*design, spec, std::cout, options.run);
+    return selquant::run_pareto(*design, plan, std::cout, options.run);
   }
   if (design) return selquant::run_design(*design, std::cout, options.run);
   return selquant::run(deck, std::cout, options.run);

@@ -214,7 +214,7 @@ int run_design(const Design& d, std::ostream& out, const RunOptions& options) {
   return run_problem(*problem, *model, t, tstart, out, options);
 }
 
-int run_pareto(const Design& d, const ParetoSpec& spec, std::ostream& out,
+int run_pareto(const Design& d, const ParetoPlan& plan, std::ostream& out,
                const RunOptions& options) {
   write_findings(design_findings(d));
   SearchOptions search;
@@ -223,12 +223,12 @@ int run_pareto(const Design& d, const ParetoSpec& spec, std::ostream& out,
   search.epoch = options.epoch ? *options.epoch : d.epoch ? *d.epoch : numeric::time();
   Front front;
   try {
-    front = pareto(d, spec, search);
+    front = pareto(d, plan, search);
   } catch (const std::invalid_argument& e) {
     std::fprintf(stderr, "selquant: the front cannot be searched: %s\n", e.what());
     return 2;
   }
-  const Table table = front_table(d, spec, front);
+  const Table table = front_table(d, plan, front);
   write_front(out, table);
   out.flush();
   if (options.csv) {
@@ -236,7 +236,7 @@ int run_pareto(const Design& d, const ParetoSpec& spec, std::ostream& out,
     write_front_csv(text, table);
     options.csv.file->write(text.view());
   }
-  if (options.plot) options.plot.file->write(front_figure(d, spec, front));
+  if (options.plot) options.plot.file->write(front_figure(d, plan, front));
   int status = out ? 0 : report_lost();
   for (const Output* f : {&options.csv, &options.plot}) {
     if (!*f) continue;

@@ -64,7 +64,7 @@ int run_design(const Design& d, std::ostream& out, const RunOptions& options = {
 // Searches the front of a design and writes it (table on out, CSV and figure
 // files as options give them); returns the exit status. A design that cannot
 // be searched is a usage error (2).
-int run_pareto(const Design& d, const ParetoSpec& spec, std::ostream& out,
+int run_pareto(const Design& d, const ParetoPlan& plan, std::ostream& out,
                const RunOptions& options);
 
 // Writes the design file of a deck on out: status 0, or 2 with the message

@@ -72,8 +72,8 @@ Design expected_values(const Design& d) {
 // The models a weight vector is judged on: the expected values, or draws.
 class Judge {
  public:
-  Judge(const Design& d, const ParetoSpec& spec, const SearchOptions& options)
-      : spec_(spec), kernel_(options.kernel), stages_(static_cast<int>(d.stages.size())) {
+  Judge(const Design& d, const ParetoPlan& plan, const SearchOptions& options)
+      : plan_(plan), kernel_(options.kernel), stages_(static_cast<int>(d.stages.size())) {
     Problem p;
     Model deck;
     RandomSources rs;
@@ -86,7 +86,7 @@ class Judge {
     if (d.sampling == kExact) return;
     problem_of(d, p, deck);
     seed_sources(rs, clock_seed(options.epoch));
-    for (int i = 0; i < spec.samples; ++i) {
+    for (int i = 0; i < plan.samples; ++i) {
       Model m = deck;
       draw_sample(p, m, rs);
       if (sample_is_valid(m)) draws_.push_back(m);
@@ -104,7 +104,7 @@ class Judge {
     solve_cutoffs(m);
     ef(m, m.wdcb.cut, false);
     std::vector<double> f;
-    for (const Objective& o : spec_.objectives)
+    for (const Objective& o : plan_.objectives)
       f.push_back(o.quality ? m.wdcf.qall(stages_) : m.wdcc.aicum(stages_, o.group));
     evaluations_ += 1;
     return f;
@@ -114,8 +114,8 @@ class Judge {
   }
   // What the search maximizes: at the expected values, or the mean over the draws.
   std::vector<double> searched(const std::vector<std::vector<double>>& w) const {
-    if (!spec_.mean || draws_.empty()) return expected(w);
-    std::vector<double> sum(spec_.objectives.size(), 0.0);
+    if (!plan_.mean || draws_.empty()) return expected(w);
+    std::vector<double> sum(plan_.objectives.size(), 0.0);
     for (const Model& m : draws_) {
       const std::vector<double> f = on(m, w);
       for (std::size_t i = 0; i < f.size(); ++i)
@@ -129,7 +129,7 @@ class Judge {
   long evaluations() const { return evaluations_; }
 
  private:
-  const ParetoSpec& spec_;
+  const ParetoPlan& plan_;
   mvn::Kernel kernel_;
   int stages_;
   Model expected_;
@@ -144,10 +144,10 @@ class Judge {
 // the weights' sizes do not matter to the selection.
 class Weights {
  public:
-  Weights(const Design& d, const ParetoSpec& spec) : d_(d), any_(spec.any_sign) {
-    for (std::size_t s = 0; s < spec.free.size(); ++s) {
+  Weights(const Design& d, const ParetoPlan& plan) : d_(d), any_(plan.any_sign) {
+    for (std::size_t s = 0; s < plan.free.size(); ++s) {
       Block b{s, n_, {}};
-      for (int j : spec.free[s])
+      for (int j : plan.free[s])
         b.free.push_back(static_cast<std::size_t>(j - 1));
       if (b.free.empty()) continue;
       n_ += b.free.size() - 1;
@@ -396,23 +396,23 @@ std::vector<std::vector<int>> default_free(const Design& d) {
   return free;
 }
 
-std::vector<double> objectives_at(const Design& d, const ParetoSpec& spec,
+std::vector<double> objectives_at(const Design& d, const ParetoPlan& plan,
                                   const std::vector<std::vector<double>>& weights,
                                   mvn::Kernel kernel) {
   SearchOptions o;
   o.kernel = kernel;
-  ParetoSpec expected_only = spec;
+  ParetoPlan expected_only = plan;
   expected_only.mean = false;
   Design exact = d;
   exact.sampling = kExact;
   return Judge(exact, expected_only, o).expected(weights);
 }
 
-Front pareto(const Design& d, const ParetoSpec& spec, const SearchOptions& options) {
-  const std::size_t k = spec.objectives.size();
+Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& options) {
+  const std::size_t k = plan.objectives.size();
   if (k < 2 || k > 5) throw std::invalid_argument("2 to 5 objectives");
-  const Judge judge(d, spec, options);
-  const Weights weights(d, spec);
+  const Judge judge(d, plan, options);
+  const Weights weights(d, plan);
   const std::size_t n = weights.size();
 
   // The starts of the single-objective searches: the design's weights, equal
@@ -460,7 +460,7 @@ Front pareto(const Design& d, const ParetoSpec& spec, const SearchOptions& optio
       hull[j][i] = (finite(best[j].f[i]) - nadir[i]) / (ideal[i] - nadir[i]);
   std::vector<std::vector<double>> lambdas;
   std::vector<int> part;
-  lattice(k, std::max(1, spec.points - (k == 2 ? 1 : 0)), part, lambdas);
+  lattice(k, std::max(1, plan.points - (k == 2 ? 1 : 0)), part, lambdas);
   std::vector<Found> found(lambdas.size());
   parallel_for(static_cast<int>(lambdas.size()), options.threads, [&](int l) {
     const std::vector<double>& lambda = lambdas[static_cast<std::size_t>(l)];
@@ -493,7 +493,7 @@ Front pareto(const Design& d, const ParetoSpec& spec, const SearchOptions& optio
   // Not dominated, not repeated; the objectives searched decide.
   std::vector<std::vector<double>> searched(found.size());
   for (std::size_t i = 0; i < found.size(); ++i)
-    searched[i] = spec.mean ? found[i].f : points[i].objectives;
+    searched[i] = plan.mean ? found[i].f : points[i].objectives;
   for (std::size_t i = 0; i < points.size(); ++i) {
     bool keep = true;
     for (std::size_t j = 0; j < points.size() && keep; ++j) {

@@ -27,7 +27,7 @@ struct Objective {
   std::string name;  // "quality" or "ai:GROUP" as written
 };
 
-struct ParetoSpec {
+struct ParetoPlan {
   std::vector<Objective> objectives;   // 2 to 5
   int points = 21;                     // along the front (more objectives: lattice divisions)
   std::vector<std::vector<int>> free;  // per stage the free predictors (1-based)
@@ -59,13 +59,13 @@ struct Front {
 // The default free predictors: per stage those with a non-zero weight.
 std::vector<std::vector<int>> default_free(const Design& d);
 
-// The front of a design; throws std::invalid_argument for a spec that does not
+// The front of a design; throws std::invalid_argument for a plan that does not
 // fit the design.
-Front pareto(const Design& d, const ParetoSpec& spec, const SearchOptions& options);
+Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& options);
 
 // The objectives of a design with the given weights (per stage, per
 // predictor), at its expected values: what an ordinary exact run gives.
-std::vector<double> objectives_at(const Design& d, const ParetoSpec& spec,
+std::vector<double> objectives_at(const Design& d, const ParetoPlan& plan,
                                   const std::vector<std::vector<double>>& weights,
                                   mvn::Kernel kernel);
 

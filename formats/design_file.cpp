@@ -84,7 +84,7 @@ class Reader {
   Reader(const toml::table& root, std::string file) : root_(root), file_(std::move(file)) {}
 
   // The [pareto] table of a design already read.
-  void read_pareto(const Design& d, ParetoSpec& spec) const {
+  void read_pareto(const Design& d, ParetoPlan& plan) const {
     const toml::node* n = root_.get("pareto");
     if (n == nullptr) fail(&root_, "", "no [pareto] table: its objectives are needed");
     const toml::table* t = n->as_table();
@@ -107,21 +107,21 @@ class Reader {
                  (near.empty() ? std::string("; they are \"quality\" and \"ai:GROUP\"")
                                : "; did you mean '" + near + "'?"));
       }
-      for (const Objective& o : spec.objectives)
+      for (const Objective& o : plan.objectives)
         if (o.name == *name) fail(&objectives[i], path, "'" + *name + "' is named twice");
       Objective o;
       o.name = *name;
       o.quality = it == names.begin();
       o.group = static_cast<int>(it - names.begin());
-      spec.objectives.push_back(o);
+      plan.objectives.push_back(o);
     }
-    if (spec.objectives.size() < 2 || spec.objectives.size() > 5)
+    if (plan.objectives.size() < 2 || plan.objectives.size() > 5)
       fail(&objectives, "pareto.objectives",
-           "2 to 5 objectives, not " + std::to_string(spec.objectives.size()));
+           "2 to 5 objectives, not " + std::to_string(plan.objectives.size()));
     if (const toml::node* p = t->get("points"))
-      spec.points = static_cast<int>(whole(*p, "pareto.points", 2, 1000));
+      plan.points = static_cast<int>(whole(*p, "pareto.points", 2, 1000));
     if (const toml::node* p = t->get("samples"))
-      spec.samples = static_cast<int>(whole(*p, "pareto.samples", 1, kMaxSamples));
+      plan.samples = static_cast<int>(whole(*p, "pareto.samples", 1, kMaxSamples));
     auto choice = [&](std::string_view key, std::string_view a, std::string_view b) {
       const toml::node* c = t->get(key);
       if (c == nullptr) return false;
@@ -131,9 +131,9 @@ class Reader {
         fail(c, path, "must be \"" + std::string(a) + "\" or \"" + std::string(b) + "\"");
       return *v == b;
     };
-    spec.any_sign = choice("signs", "nonnegative", "any");
-    spec.mean = choice("uncertainty", "expected", "mean");
-    spec.free.clear();
+    plan.any_sign = choice("signs", "nonnegative", "any");
+    plan.mean = choice("uncertainty", "expected", "mean");
+    plan.free.clear();
     if (const toml::node* f = t->get("free")) {
       const toml::array& stages = array(*f, "pareto.free");
       if (stages.size() != d.stages.size())
@@ -160,13 +160,13 @@ class Reader {
             fail(&row[j], ep, "'" + *name + "' is named twice");
           free.push_back(p);
         }
-        spec.free.push_back(free);
+        plan.free.push_back(free);
       }
     } else {
-      spec.free = default_free(d);
+      plan.free = default_free(d);
     }
     std::size_t searched = 0;
-    for (const auto& f : spec.free)
+    for (const auto& f : plan.free)
       searched += f.size();
     if (searched == 0) fail(t, "pareto.free", "no free predictor: there is nothing to search");
   }
@@ -640,11 +640,11 @@ std::string read_design(std::string_view text, const std::string& file, Design& 
 }
 
 std::string read_pareto(std::string_view text, const std::string& file, const Design& d,
-                        ParetoSpec& spec) {
-  spec = ParetoSpec{};
+                        ParetoPlan& plan) {
+  plan = ParetoPlan{};
   try {
     const toml::table root = toml::parse(text, file);
-    Reader(root, file).read_pareto(d, spec);
+    Reader(root, file).read_pareto(d, plan);
   } catch (const toml::parse_error& e) {
     return file + ": not valid TOML: " + std::string(e.description());
   } catch (const Fail& f) {

@@ -50,7 +50,7 @@ std::string read_design(std::string_view text, const std::string& file, Design& 
 //
 // Returns an empty string or the first error, as read_design does.
 std::string read_pareto(std::string_view text, const std::string& file, const Design& d,
-                        ParetoSpec& spec);
+                        ParetoPlan& plan);
 
 // The design file of a design: every value in its shortest decimal that
 // reads back to the same number.

@@ -393,8 +393,8 @@ double vy(const Axis& a, double v, double y0, double y1) {
 
 }  // namespace
 
-std::string front_figure(const Design& d, const ParetoSpec& spec, const Front& front) {
-  const std::size_t k = spec.objectives.size();
+std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& front) {
+  const std::size_t k = plan.objectives.size();
   std::vector<std::pair<std::size_t, std::size_t>> pairs;  // (y objective, x objective)
   for (std::size_t i = 0; i < k; ++i)
     for (std::size_t j = i + 1; j < k; ++j)
@@ -418,7 +418,7 @@ std::string front_figure(const Design& d, const ParetoSpec& spec, const Front& f
                (front.bands ? "; bars: 5th to 95th percentile over the draws." : "."),
            "tick");
   auto label = [&](std::size_t o) {
-    const Objective& ob = spec.objectives[o];
+    const Objective& ob = plan.objectives[o];
     return ob.quality ? std::string("Quality of all selected")
                       : "Cum. AI of " + d.groups[static_cast<std::size_t>(ob.group - 1)].name;
   };
@@ -440,7 +440,7 @@ std::string front_figure(const Design& d, const ParetoSpec& spec, const Front& f
     for (const FrontPoint& p : front.points)
       extend(p);
     extend(front.design);
-    const bool ai_x = !spec.objectives[ox].quality;
+    const bool ai_x = !plan.objectives[ox].quality;
     if (ai_x) {
       xlo = std::min(xlo, kFourFifths);
       xhi = std::max(xhi, kFourFifths);

@@ -23,6 +23,6 @@ std::string exact_figure(const Problem& p, const Model& m);
 // own point marked, the 0.8 line on a Cum. AI axis and, for uncertain inputs,
 // the 5th to 95th percentile bands; beside them, per stage, the weights along
 // the front as stacked bars.
-std::string front_figure(const Design& d, const ParetoSpec& spec, const Front& front);
+std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& front);
 
 }  // namespace selquant

@@ -12,7 +12,7 @@ std::string objective_column(const Objective& o, const Design& d) {
   return "ai_" + d.groups[static_cast<std::size_t>(o.group - 1)].name;
 }
 
-Table front_table(const Design& d, const ParetoSpec& spec, const Front& front) {
+Table front_table(const Design& d, const ParetoPlan& plan, const Front& front) {
   Table t;
   auto column = [&t](std::string name) -> Column& {
     t.columns.push_back(Column{std::move(name), {}, {}, false});
@@ -21,14 +21,14 @@ Table front_table(const Design& d, const ParetoSpec& spec, const Front& front) {
   Column& point = column("point");
   for (std::size_t i = 0; i < front.points.size(); ++i)
     point.values.push_back(static_cast<double>(i + 1));
-  for (std::size_t o = 0; o < spec.objectives.size(); ++o) {
-    Column& c = column(objective_column(spec.objectives[o], d));
+  for (std::size_t o = 0; o < plan.objectives.size(); ++o) {
+    Column& c = column(objective_column(plan.objectives[o], d));
     for (const FrontPoint& p : front.points)
       c.values.push_back(p.objectives[o]);
   }
   if (front.bands) {
-    for (std::size_t o = 0; o < spec.objectives.size(); ++o) {
-      const std::string name = objective_column(spec.objectives[o], d);
+    for (std::size_t o = 0; o < plan.objectives.size(); ++o) {
+      const std::string name = objective_column(plan.objectives[o], d);
       for (auto [suffix, of] :
            {std::pair{"_mean", &FrontPoint::mean}, std::pair{"_p5", &FrontPoint::p5},
             std::pair{"_p95", &FrontPoint::p95}}) {

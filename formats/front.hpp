@@ -14,7 +14,7 @@ namespace selquant {
 // point, the objectives (quality, ai_GROUP), for a design with uncertain
 // inputs their bands (quality_mean, quality_p5, quality_p95, ...), then the
 // weight of every stage S and predictor P (wS_P, 0 where not free).
-Table front_table(const Design& d, const ParetoSpec& spec, const Front& front);
+Table front_table(const Design& d, const ParetoPlan& plan, const Front& front);
 // A column's name for an objective: quality, ai_GROUP.
 std::string objective_column(const Objective& o, const Design& d);
 

@@ -15,7 +15,7 @@ namespace {
 
 using selquant::Design;
 using selquant::Front;
-using selquant::ParetoSpec;
+using selquant::ParetoPlan;
 
 // The meta-analytic predictors of Bobko, Roth and Potosky (1999): cognitive
 // ability, structured interview, conscientiousness, biodata; one stage
@@ -42,13 +42,13 @@ objectives = ["quality", "ai:minority"]
 
 struct Read {
   Design d;
-  ParetoSpec spec;
+  ParetoPlan plan;
 };
 
 Read read(const std::string& text) {
   Read r;
   EXPECT_EQ(selquant::read_design(text, "p.toml", r.d), "");
-  EXPECT_EQ(selquant::read_pareto(text, "p.toml", r.d, r.spec), "");
+  EXPECT_EQ(selquant::read_pareto(text, "p.toml", r.d, r.plan), "");
   return r;
 }
 
@@ -80,17 +80,17 @@ Points points_of(const Front& f) {
 
 TEST(ParetoTest, FindsTheFrontOfADenseGrid) {
   Read r = read(kBobko);  // CA and C free
-  r.spec.points = 21;
+  r.plan.points = 21;
   selquant::SearchOptions options;
   options.threads = 2;
-  const Front front = selquant::pareto(r.d, r.spec, options);
+  const Front front = selquant::pareto(r.d, r.plan, options);
   ASSERT_GE(front.points.size(), 20u);
   // The grid: w CA + (1 - w) C for 4001 values of w.
   Points grid;
   for (int i = 0; i <= 4000; ++i) {
     const double w = i / 4000.0;
     const std::vector<double> f =
-        selquant::objectives_at(r.d, r.spec, {{w, 0, 1 - w, 0}}, selquant::SearchOptions{}.kernel);
+        selquant::objectives_at(r.d, r.plan, {{w, 0, 1 - w, 0}}, selquant::SearchOptions{}.kernel);
     grid.emplace_back(f[0], f[1]);
   }
   double qmax = -1, aimax = -1;
@@ -117,9 +117,9 @@ TEST(ParetoTest, FindsTheFrontOfADenseGrid) {
 
 TEST(ParetoTest, EveryPointIsWhatTheOrdinaryRunGives) {
   Read r = read(kBobko);
-  r.spec.free = {{1, 2, 3, 4}};
-  r.spec.points = 9;
-  const Front front = selquant::pareto(r.d, r.spec, {});
+  r.plan.free = {{1, 2, 3, 4}};
+  r.plan.points = 9;
+  const Front front = selquant::pareto(r.d, r.plan, {});
   ASSERT_GE(front.points.size(), 5u);
   for (const auto& p : front.points) {
     double sum = 0;
@@ -141,15 +141,15 @@ TEST(ParetoTest, EveryPointIsWhatTheOrdinaryRunGives) {
 
 TEST(ParetoTest, AFirstStageThatKeepsEveryoneLeavesTheSecondStagesFront) {
   Read one = read(kBobko);
-  one.spec.points = 41;
+  one.plan.points = 41;
   std::string two_text = kBobko;
   two_text.replace(two_text.find("[[stage]]"), 0,
                    "[[stage]]\nretention = 1\nweights = [0, 1, 0, 0]\n");
   Read two = read(two_text);
-  two.spec.free = {{}, {1, 3}};
-  two.spec.points = 41;
-  const Front a = selquant::pareto(one.d, one.spec, {});
-  const Front b = selquant::pareto(two.d, two.spec, {});
+  two.plan.free = {{}, {1, 3}};
+  two.plan.points = 41;
+  const Front a = selquant::pareto(one.d, one.plan, {});
+  const Front b = selquant::pareto(two.d, two.plan, {});
   const Points pa = points_of(a), pb = points_of(b);
   const std::pair<double, double> ref = {std::min(pa.back().first, pb.back().first),
                                          std::min(pa.front().second, pb.front().second)};
@@ -174,8 +174,8 @@ TEST(ParetoTest, BadTablesNameTheKey) {
             "p.toml, line 19, column 16: pareto.free[1][2]: no predictor 'GMA'"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nsign = \"any\"\n",
             "p.toml, line 19, column 8: pareto.sign: unknown key; did you mean 'signs'?"}}) {
-    ParetoSpec spec;
-    EXPECT_EQ(selquant::read_pareto(base + table, "p.toml", d, spec), message);
+    ParetoPlan plan;
+    EXPECT_EQ(selquant::read_pareto(base + table, "p.toml", d, plan), message);
   }
 }
 
