@@ -494,16 +494,23 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
   std::vector<std::vector<double>> searched(found.size());
   for (std::size_t i = 0; i < found.size(); ++i)
     searched[i] = plan.mean ? found[i].f : points[i].objectives;
+  // A point whose objectives are not all numbers (no cutoff, nobody selected)
+  // is no point of the front, and no judge of the others.
+  std::vector<bool> finite_point(points.size(), true);
+  for (std::size_t i = 0; i < points.size(); ++i)
+    for (std::size_t o = 0; o < k; ++o)
+      finite_point[i] = finite_point[i] && std::isfinite(points[i].objectives[o]) &&
+                        std::isfinite(searched[i][o]);
+  std::vector<std::size_t> kept;
   for (std::size_t i = 0; i < points.size(); ++i) {
-    bool keep = true;
-    for (std::size_t j = 0; j < points.size() && keep; ++j) {
-      if (j == i) continue;
-      if (dominates(searched[j], searched[i])) keep = false;
-      if (j < i && same(searched[j], searched[i])) keep = false;
-    }
-    for (double v : points[i].objectives)
-      keep = keep && std::isfinite(v);
-    if (keep) front.points.push_back(points[i]);
+    bool keep = finite_point[i];
+    for (std::size_t j = 0; j < points.size() && keep; ++j)
+      if (j != i && finite_point[j] && dominates(searched[j], searched[i])) keep = false;
+    for (std::size_t j : kept)
+      if (keep && same(searched[j], searched[i])) keep = false;  // a repeat of a kept one
+    if (!keep) continue;
+    kept.push_back(i);
+    front.points.push_back(points[i]);
   }
   // The design's own point.
   {

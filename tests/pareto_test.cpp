@@ -115,6 +115,30 @@ TEST(ParetoTest, FindsTheFrontOfADenseGrid) {
   EXPECT_NEAR(hv_found / hv_grid, 1.0, 1e-3) << hv_found << " " << hv_grid;
 }
 
+TEST(ParetoTest, FindsTheFrontOfATwoStageGrid) {
+  // A screen on CA and B, then CA and C searched: the ends of such a front
+  // came out nearly equal, and one dominated the other.
+  std::string text = kBobko;
+  text.replace(text.find("[[stage]]"), 0, "[[stage]]\nretention = 0.5\nweights = [1, 0, 0, 1]\n");
+  Read r = read(text);
+  r.plan.free = {{}, {1, 3}};
+  const Front front = selquant::pareto(r.d, r.plan, {});
+  Points grid;
+  for (int i = 0; i <= 1000; ++i) {
+    const double w = i / 1000.0;
+    const std::vector<double> f = selquant::objectives_at(
+        r.d, r.plan, {{0.5, 0, 0, 0.5}, {w, 0, 1 - w, 0}}, selquant::SearchOptions{}.kernel);
+    grid.emplace_back(f[0], f[1]);
+  }
+  const Points found = points_of(front);
+  double qmax = -1;
+  for (const auto& g : grid)
+    qmax = std::max(qmax, g.first);
+  EXPECT_NEAR(found.front().first, qmax, 1e-6);
+  const std::pair<double, double> ref = {found.back().first, found.front().second};
+  EXPECT_NEAR(hypervolume(found, ref) / hypervolume(grid, ref), 1.0, 1e-3);
+}
+
 TEST(ParetoTest, EveryPointIsWhatTheOrdinaryRunGives) {
   Read r = read(kBobko);
   r.plan.free = {{1, 2, 3, 4}};
