@@ -423,7 +423,8 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
                       : "Cum. AI of " + d.groups[static_cast<std::size_t>(ob.group - 1)].name;
   };
   for (std::size_t pi = 0; pi < pairs.size(); ++pi) {
-    const auto [oy, ox] = pairs[pi];
+    const std::size_t oy = pairs[pi].first;
+    const std::size_t ox = pairs[pi].second;
     const double x0 = G::kMargin + G::kLeft + static_cast<double>(pi) * (FG::kPanel + G::kLeft);
     const double y0 = top + FG::kPanel;  // the bottom of the panel
     double xlo = 1e300, xhi = -1e300, ylo = 1e300, yhi = -1e300;
