@@ -150,22 +150,28 @@ int run_problem(const Problem& p, const Model& deck, std::int64_t t, float tstar
   return 0;
 }
 
+// Reads and checks a deck outside a run: false, with the message of a
+// refused or malformed deck on standard error, when it cannot be used.
+bool read_or_refuse(std::istream& in, bool read_to_end, Problem& p, Model& m,
+                    std::vector<std::string>& findings) {
+  std::string bad;
+  try {
+    bad = read_and_check(in, p, m, read_to_end, findings);
+  } catch (const textio::InputError& e) {
+    bad = e.located().empty() ? e.what() : e.located();
+  }
+  if (bad.empty()) return true;
+  std::fprintf(stderr, "selquant: %s\n", bad.c_str());
+  return false;
+}
+
 }  // namespace
 
 int check(std::istream& in, bool read_to_end) {
   auto problem = std::make_unique<Problem>();
   auto model = std::make_unique<Model>();
   std::vector<std::string> findings;
-  std::string bad;
-  try {
-    bad = read_and_check(in, *problem, *model, read_to_end, findings);
-  } catch (const textio::InputError& e) {
-    bad = e.located().empty() ? e.what() : e.located();
-  }
-  if (!bad.empty()) {
-    std::fprintf(stderr, "selquant: %s\n", bad.c_str());
-    return 2;
-  }
+  if (!read_or_refuse(in, read_to_end, *problem, *model, findings)) return 2;
   write_findings(findings);
   return findings.empty() ? 0 : 1;
 }
@@ -249,16 +255,7 @@ int convert_to_design(std::istream& in, bool read_to_end, std::ostream& out) {
   auto problem = std::make_unique<Problem>();
   auto model = std::make_unique<Model>();
   std::vector<std::string> findings;
-  std::string bad;
-  try {
-    bad = read_and_check(in, *problem, *model, read_to_end, findings);
-  } catch (const textio::InputError& e) {
-    bad = e.located().empty() ? e.what() : e.located();
-  }
-  if (!bad.empty()) {
-    std::fprintf(stderr, "selquant: %s\n", bad.c_str());
-    return 2;
-  }
+  if (!read_or_refuse(in, read_to_end, *problem, *model, findings)) return 2;
   out << write_design(design_of(*problem, *model));
   out.flush();
   return out ? 0 : kOutputLost;
