@@ -349,16 +349,30 @@ class Reader {
     pending_.push_back(p);
   }
 
+  // An array of tables ([[stage]], [[group]]) of 1 to `most` tables.
+  std::vector<const toml::table*> tables(std::string_view key, int most, const char* what,
+                                         const char* more) const {
+    const std::string k(key);
+    const std::string range = "1 to " + std::to_string(most) + " " + what;
+    const toml::node* n = root_.get(key);
+    if (n == nullptr) fail(&root_, "", "no [[" + k + "]]: " + range + more);
+    const toml::array& a = array(*n, k);
+    if (a.empty() || a.size() > static_cast<std::size_t>(most))
+      fail(n, k, range + ", not " + std::to_string(a.size()));
+    std::vector<const toml::table*> v;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      const toml::table* t = a[i].as_table();
+      if (t == nullptr) fail(&a[i], index(k, i), "must be a table");
+      v.push_back(t);
+    }
+    return v;
+  }
+
   void read_stages(Design& d) {
-    const toml::node* n = root_.get("stage");
-    if (n == nullptr) fail(&root_, "", "no [[stage]]: 1 to 4 stages");
-    const toml::array& a = array(*n, "stage");
-    if (a.empty() || a.size() > kMaxStages)
-      fail(n, "stage", "1 to 4 stages, not " + std::to_string(a.size()));
+    const std::vector<const toml::table*> a = tables("stage", kMaxStages, "stages", "");
     for (std::size_t s = 0; s < a.size(); ++s) {
       const std::string path = index("stage", s);
-      const toml::table* t = a[s].as_table();
-      if (t == nullptr) fail(&a[s], path, "must be a table");
+      const toml::table* t = a[s];
       known(*t, path, kStageKeys);
       Design::Stage st;
       const toml::node& r = need(*t, "retention", path, t);
@@ -371,17 +385,13 @@ class Reader {
   }
 
   void read_groups(Design& d) {
-    const toml::node* n = root_.get("group");
-    if (n == nullptr) fail(&root_, "", "no [[group]]: 1 to 5 groups, the last the base group");
-    const toml::array& a = array(*n, "group");
-    if (a.empty() || a.size() > kMaxGroups)
-      fail(n, "group", "1 to 5 groups, not " + std::to_string(a.size()));
+    const std::vector<const toml::table*> a =
+        tables("group", kMaxGroups, "groups", ", the last the base group");
     d.groups.resize(a.size());
     std::vector<std::string> seen;
     for (std::size_t g = 0; g < a.size(); ++g) {
       const std::string path = index("group", g);
-      const toml::table* t = a[g].as_table();
-      if (t == nullptr) fail(&a[g], path, "must be a table");
+      const toml::table* t = a[g];
       known(*t, path, kGroupKeys);
       Design::Group& gr = d.groups[g];
       gr.name = "group_" + std::to_string(g + 1);
