@@ -184,15 +184,19 @@ class Reader {
   }
 
  private:
-  // "FILE, line L, column C: PATH: what".
+  // "FILE, line L, column C: PATH: what"; "PATH: what" for a text without a
+  // file, whose lines mean nothing to the user.
   [[noreturn]] void fail(const toml::node* at, const std::string& path,
                          const std::string& what) const {
-    std::string m = file_;
-    // The whole file has no place worth naming.
-    if (at != nullptr && at != &root_ && at->source().begin.line > 0)
-      m += ", line " + std::to_string(at->source().begin.line) + ", column " +
-           std::to_string(at->source().begin.column);
-    m += ": ";
+    std::string m;
+    if (!file_.empty()) {
+      m = file_;
+      // The whole file has no place worth naming.
+      if (at != nullptr && at != &root_ && at->source().begin.line > 0)
+        m += ", line " + std::to_string(at->source().begin.line) + ", column " +
+             std::to_string(at->source().begin.column);
+      m += ": ";
+    }
     if (!path.empty()) m += path + ": ";
     throw Fail{m + what};
   }

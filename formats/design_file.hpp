@@ -35,7 +35,9 @@ namespace selquant {
 bool is_design_text(std::string_view text);
 
 // Reads a design file's text (`file` names it in messages). Returns an empty
-// string, or the first error: "FILE, line L, column C: KEY.PATH: what".
+// string, or the first error: "FILE, line L, column C: KEY.PATH: what". A
+// text a program wrote from the user's values (file empty) gets
+// "KEY.PATH: what".
 std::string read_design(std::string_view text, const std::string& file, Design& d);
 
 // The [pareto] table of a design file already read into d:

@@ -4,15 +4,12 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ios>
-#include <iostream>
+#include <istream>
 #include <string>
-
-#include "textio/outfile.hpp"
 
 namespace textio {
 namespace {
@@ -147,21 +144,6 @@ void ListReader::fail_end(std::string_view place, std::string_view text, bool at
             (what_.empty() ? "" : " (" + what_ + ")");
   }
   throw InputError(place, text, where);
-}
-
-void abort_on(const InputError& error) {
-  if (!error.located().empty()) std::fprintf(stderr, "selquant: %s\n", error.located().c_str());
-  discard_outputs();
-  std::fprintf(stderr, "%s\n", error.what());
-  std::fputs("apparent state: unit 5 (unnamed)\n", stderr);
-  std::fputs("last format: list io\n", stderr);
-  std::fputs("lately reading sequential formatted external IO\n", stderr);
-  std::fflush(stderr);
-  std::cout.flush();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  std::signal(SIGABRT, SIG_DFL);
-  std::abort();
 }
 
 int ListReader::getc() {

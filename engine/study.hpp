@@ -1,0 +1,42 @@
+// A design evaluated into tables, for programs that embed the engine (the R
+// and Python packages): the results, inputs and summary tables of a run, with
+// a watcher between passes that shows progress and can stop the run.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "engine/design.hpp"
+#include "engine/engine.hpp"
+#include "engine/tables.hpp"
+
+namespace selquant {
+
+struct StudyOptions {
+  int threads = 1;
+  std::int64_t epoch = 0;  // the clock reading the sources are seeded from
+  mvn::Kernel kernel = mvn::Kernel::fast;
+};
+
+// Called on the calling thread with the passes handed on so far and their
+// number, at most every `kWatchInterval` and once at the end; false stops the
+// run.
+using Watch = std::function<bool(int done, int total)>;
+// Often enough that an interrupt is felt at once, seldom enough to cost
+// nothing beside a pass.
+inline constexpr double kWatchInterval = 0.1;  // seconds
+
+struct Study {
+  bool complete = false;  // every pass was computed (the watcher did not stop it)
+  Table results;          // one row per computed pass, stage and group
+  Table inputs;           // one row per pass
+  Table summary;          // one row per stage, group and statistic (when complete)
+  int counted = 0;        // passes in the summary
+  int searched = 0;       // passes whose cutoffs were searched
+  std::array<int, kMaxStages + 1> not_found{};  // per stage: passes whose cutoff failed
+};
+
+// Evaluates the design with the given clock reading (not the design's own).
+Study study(const Design& d, const StudyOptions& options, const Watch& watch = {});
+
+}  // namespace selquant
