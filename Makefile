@@ -5,7 +5,7 @@ BUILD ?= build
 DECK ?= examples/two_stage_rectangular.deck
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test bench sanitize tsan fuzz format clean
+.PHONY: all deps build run test bench sanitize tsan fuzz format clean r-deps r r-check
 
 all: build
 
@@ -62,8 +62,32 @@ fuzz: deps
 	mkdir -p build-fuzz/corpus
 	./build-fuzz/deck_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build-fuzz/ build-fuzz/corpus tests/fuzz/corpus
 
+# The R package (r/): installed into the user's library, or built and checked
+# as CRAN would, offline. The engine's sources are copied into it first
+# (tools/r_package.sh); R and the packages it needs come from Debian.
+R_PACKAGES = r-base-dev r-cran-cpp11 r-cran-testthat r-cran-knitr r-cran-markdown r-cran-cli qpdf
+r-deps: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="$(R_PACKAGES)"
+
+r: r-deps
+	tools/r_package.sh
+	MAKEFLAGS=-j$(JOBS) R CMD INSTALL r
+
+# R CMD check's dependency checks look at an empty local repository, and no
+# check goes to the network.
+R_CHECK_ENV = _R_CHECK_CRAN_INCOMING_=false _R_CHECK_CRAN_INCOMING_REMOTE_=false \
+  _R_CHECK_FORCE_SUGGESTS_=false _R_CHECK_FUTURE_FILE_TIMESTAMPS_=false _R_SHLIB_STRIP_UNNEEDED_=true \
+  R_PROFILE_USER=$(CURDIR)/build-r/profile.R MAKEFLAGS=-j$(JOBS)
+r-check: r-deps build
+	tools/r_package.sh $(BUILD)/selquant
+	rm -rf build-r && mkdir -p build-r/repo/src/contrib && touch build-r/repo/src/contrib/PACKAGES
+	echo 'options(repos = c(CRAN = "file://$(CURDIR)/build-r/repo"))' > build-r/profile.R
+	cd build-r && $(R_CHECK_ENV) R CMD build ../r
+	cd build-r && $(R_CHECK_ENV) R CMD check --as-cran --no-manual selquant_*.tar.gz
+	@! grep -E '^Status: .*(ERROR|WARNING)' build-r/selquant.Rcheck/00check.log
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-r

@@ -1,0 +1,205 @@
+#' A selection design
+#'
+#' Builds a design from named arguments that mirror the keys of a design
+#' file: the predictors and criteria, the stages with their retention rates
+#' and predictor weights, the applicant groups with their effect sizes, and
+#' the correlations. Every effect size, correlation and validity is a number,
+#' or an [uncertain()] value drawn anew for every sample.
+#'
+#' Values given per predictor, criterion or group are named vectors (by name;
+#' names not given keep their default of 0) or unnamed vectors of the full
+#' length in the design's order. Matrices with dimnames are taken by their
+#' names; without, in the design's order.
+#'
+#' @param predictors Names of the predictors (1 to 10).
+#' @param criteria Names of the criteria (1 to 3).
+#' @param criterion_weights The weight of every criterion in the composite.
+#' @param stages The stages in order: a data frame with a column `retention`
+#'   (the share of the pool still in after the stage, cumulative) and one
+#'   column of weights per predictor (missing ones weigh 0); or a list of
+#'   lists with `retention` and `weights`.
+#' @param groups The applicant groups, the base group last: a list of lists
+#'   with `name` (or the list's names), `proportion`, `criterion_d` and
+#'   `predictor_d` (effect sizes: base group minus this group, in
+#'   within-group standard deviations; 0 where not given).
+#' @param correlations A list of `predictors` (predictor intercorrelations),
+#'   `criteria` (criterion intercorrelations) and `validities` (criteria by
+#'   predictors): full symmetric matrices, or uncertain ones.
+#' @param sampling `"exact"`, `"normal"` or `"rectangular"`; by default the
+#'   forms of the uncertain values decide.
+#' @param samples Monte Carlo samples (1 to 100000).
+#' @param epoch Optional clock reading (seconds since 1970) that seeds the
+#'   sampling.
+#' @return An object of class `selquant_design`.
+#' @examples
+#' d <- design(
+#'   predictors = c("cognitive", "interview"),
+#'   criteria = "performance",
+#'   stages = data.frame(retention = c(0.5, 0.2), cognitive = 1, interview = c(0, 1)),
+#'   groups = list(
+#'     minority = list(proportion = 0.3, predictor_d = c(cognitive = -0.8, interview = -0.3)),
+#'     majority = list(proportion = 0.7)
+#'   ),
+#'   correlations = list(predictors = matrix(c(1, 0.3, 0.3, 1), 2),
+#'                       validities = c(cognitive = 0.5, interview = 0.4))
+#' )
+#' d
+#' @export
+design <- function(predictors, criteria = "criterion", criterion_weights = 1, stages, groups,
+                   correlations = list(), sampling = NULL, samples = 1, epoch = NULL) {
+  as_design(list(sampling = sampling, samples = samples, epoch = epoch,
+                 predictors = predictors, criteria = criteria,
+                 criterion_weights = criterion_weights, stages = stages, groups = groups,
+                 correlations = correlations), "design()")
+}
+
+#' Read a design file or a deck
+#'
+#' @param path A design file (TOML) or a deck, told apart by their content.
+#' @return A `selquant_design`; its findings (the checks a careful user
+#'   wants to know of before many samples are spent) are kept with it and
+#'   shown by `print`.
+#' @examples
+#' d <- read_design(system.file("extdata", "two_stage_design.toml", package = "selquant"))
+#' d
+#' @export
+read_design <- function(path) {
+  if (!is.character(path) || length(path) != 1L || is.na(path)) {
+    stop("read_design(): path must be one file name", call. = FALSE)
+  }
+  r <- tryCatch(design_from_file_(path.expand(path)),
+                error = function(e) stop(conditionMessage(e), call. = FALSE))
+  dress(r$design)
+}
+
+#' Write a design file
+#'
+#' Writes the design as a design file: whole or not at all (a temporary file
+#' beside it is renamed into place).
+#'
+#' @param design A `selquant_design`.
+#' @param path The file to write.
+#' @param format `"toml"` for a design file, `"deck"` for the program's deck.
+#' @return `path`, invisibly.
+#' @examples
+#' d <- read_design(system.file("extdata", "two_stage_design.toml", package = "selquant"))
+#' f <- tempfile(fileext = ".toml")
+#' write_design(d, f)
+#' identical(read_design(f), d)
+#' @export
+write_design <- function(design, path, format = c("toml", "deck")) {
+  format <- match.arg(format)
+  text <- design_text(design, "write_design()")
+  out <- if (format == "toml") design_file_(text) else design_deck_(text)
+  tmp <- tempfile(".selquant-", tmpdir = dirname(path))
+  on.exit(unlink(tmp))
+  con <- file(tmp, "wb")
+  ok <- tryCatch({
+    writeChar(out, con, eos = NULL, useBytes = TRUE)
+    TRUE
+  }, finally = close(con))
+  if (!ok || !file.rename(tmp, path)) {
+    stop(sprintf("write_design(): cannot write '%s'", path), call. = FALSE)
+  }
+  invisible(path)
+}
+
+#' @export
+print.selquant_design <- function(x, ...) {
+  cat(sprintf("<selquant design: %d predictor%s, %d criteri%s, %d stage%s, %d group%s; %s, %d sample%s>\n",
+              length(x$predictors), plural(x$predictors), length(x$criteria),
+              if (length(x$criteria) == 1) "on" else "a", nrow(x$stages), plural(x$stages$retention),
+              length(x$groups), plural(x$groups), x$sampling, x$samples, plural(seq_len(x$samples))))
+  cat("criterion weights: ", paste(names(x$criterion_weights), x$criterion_weights, sep = " = ",
+                                  collapse = ", "), "\n", sep = "")
+  cat("stages:\n")
+  print(x$stages, row.names = FALSE)
+  cat("groups:\n")
+  for (g in x$groups) {
+    cat(sprintf("  %s (proportion %s)\n", g$name, format(g$proportion)))
+    for (k in c("criterion_d", "predictor_d")) {
+      cat(sprintf("    %s: %s\n", k, values_text(g[[k]])))
+    }
+  }
+  for (k in names(x$correlations)) {
+    cat("correlations$", k, ":\n", sep = "")
+    print(x$correlations[[k]])
+  }
+  f <- attr(x, "findings")
+  if (length(f)) cat("findings:\n", paste0("  ", f, "\n"), sep = "")
+  invisible(x)
+}
+
+plural <- function(v) if (length(v) == 1L) "" else "s"
+
+values_text <- function(v) {
+  p <- parts(v)
+  if (!inherits(v, "selquant_uncertain")) return(paste(names(v), format(v), sep = " = ", collapse = ", "))
+  keys <- names(unclass(v))
+  paste0(names(p[[1]]), " = ", keys[1], " ", format(p[[1]]), " ", keys[2], " ", format(p[[2]]),
+         collapse = ", ")
+}
+
+# ---- from the engine's plain values to a design ------------------------------
+
+# The design of the engine's plain values, with the findings of its checks.
+dress <- function(r) {
+  sampling <- r$sampling
+  value <- function(pair, names = NULL, dimnames = NULL) {
+    a <- pair$first
+    b <- pair$second
+    if (!is.null(dimnames)) dimnames(a) <- dimnames(b) <- dimnames
+    if (!is.null(names)) names(a) <- names(b) <- names
+    switch(sampling,
+           exact = a,
+           rectangular = uncertain(low = a, high = b),
+           normal = uncertain(mean = a, sd = b))
+  }
+  stages <- data.frame(retention = r$retention, r$weights, check.names = FALSE)
+  names(stages) <- c("retention", r$predictors)
+  groups <- lapply(r$groups, function(g) {
+    list(name = g$name, proportion = g$proportion,
+         criterion_d = value(g$criterion_d, r$criteria),
+         predictor_d = value(g$predictor_d, r$predictors))
+  })
+  names(groups) <- vapply(r$groups, function(g) g$name, "")
+  d <- structure(list(
+    sampling = sampling, samples = r$samples, epoch = r$epoch,
+    predictors = r$predictors, criteria = r$criteria,
+    criterion_weights = stats::setNames(r$criterion_weights, r$criteria),
+    stages = stages, groups = groups,
+    correlations = list(
+      predictors = value(r$predictor_r, dimnames = list(r$predictors, r$predictors)),
+      criteria = value(r$criterion_r, dimnames = list(r$criteria, r$criteria)),
+      validities = value(r$validities, dimnames = list(r$criteria, r$predictors)))
+  ), class = "selquant_design")
+  text <- design_text(d, "design")
+  attr(d, "findings") <- findings_(text)
+  d
+}
+
+# A design from a list of the design's parts, checked by the engine's reader;
+# errors name the argument.
+as_design <- function(x, caller) {
+  dress(engine_call(design_from_text_(design_text(x, caller)), caller))
+}
+
+# Calls the engine with a design text, naming the argument at fault in its
+# error: "stage[2].weights.b: ..." becomes "stages[[2]]$weights$b: ...".
+engine_call <- function(expr, caller) {
+  tryCatch(expr, error = function(e) {
+    stop(caller, ": ", argument_path(conditionMessage(e)), call. = FALSE)
+  })
+}
+
+argument_path <- function(message) {
+  m <- regmatches(message, regexec("^([A-Za-z_][^ :]*): (.*)$", message))[[1]]
+  if (length(m) == 0L) return(message)
+  path <- m[2]
+  path <- sub("^stage\\[", "stages[", path)
+  path <- sub("^group\\[", "groups[", path)
+  path <- gsub("\\[([0-9]+)\\]\\[([0-9]+)\\]", "[\\1, \\2]", path)
+  path <- gsub("\\[([0-9]+)\\]", "[[\\1]]", path)
+  path <- gsub(".", "$", path, fixed = TRUE)
+  paste0(path, ": ", m[3])
+}

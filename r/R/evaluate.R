@@ -1,0 +1,170 @@
+#' Evaluate a design
+#'
+#' Computes every sample of the design: per stage the cutoff, and per group
+#' the share passing, the quality of the selected and the adverse impact; and
+#' the summary over the samples (means and, with 100 samples or more, the
+#' percentiles). The samples are computed on `threads` threads; the numbers
+#' do not depend on their count.
+#'
+#' The clock reading seeds the sampling. With `epoch = NULL` the design's own
+#' epoch is used where it has one, else a reading drawn from R's random
+#' number generator, so that `set.seed()` makes a run reproducible. A given
+#' `epoch` gives exactly the numbers of the command-line program run with
+#' `--epoch` (and the same kernel).
+#'
+#' An interrupt (Ctrl-C) stops the run within a fraction of a second with an
+#' error. Runs that take more than a few seconds show a progress bar (cli's,
+#' where installed).
+#'
+#' @param design A `selquant_design`.
+#' @param threads Threads computing the samples.
+#' @param kernel How the 3- and 4-variate normal probabilities are computed:
+#'   `"fast"`, or `"specified"`, the nested adaptive integrations of the
+#'   program's method (slower; equal to 1e-11).
+#' @param epoch The clock reading (whole seconds since 1970) that seeds the
+#'   sampling, or `NULL`.
+#' @param progress Whether to show a progress bar for a long run.
+#' @return An object of class `selquant_result`: `results` (one row per
+#'   sample, stage and group), `inputs` (one row per sample: the drawn
+#'   inputs), `summary` (one row per stage, group and statistic; `group` is
+#'   `NA` in the rows of all selected), `findings`, `epoch` and `design`.
+#' @examples
+#' d <- read_design(system.file("extdata", "two_stage_design.toml", package = "selquant"))
+#' d$samples <- 20
+#' res <- evaluate(d, threads = 1, epoch = 1772874303)
+#' res
+#' head(res$results)
+#' @export
+evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch = NULL,
+                     progress = interactive()) {
+  if (!inherits(design, "selquant_design")) stop("evaluate(): design must be a design()", call. = FALSE)
+  kernel <- match.arg(kernel)
+  threads <- whole_number(threads, "threads", 1, 1024)
+  epoch <- seed_epoch(epoch, design)
+  text <- design_text(design, "evaluate()")
+  bar <- if (isTRUE(progress)) progress_bar() else NULL
+  r <- engine_call(evaluate_(text, threads, kernel, epoch, bar$update), "evaluate()")
+  if (!is.null(bar)) bar$done()
+  groups <- names(design$groups)
+  results <- as.data.frame(r$results)
+  results$sample <- as.integer(results$sample)
+  results$stage <- as.integer(results$stage)
+  results$group <- factor(groups[results$group], levels = groups)
+  inputs <- as.data.frame(r$inputs)
+  inputs$sample <- as.integer(inputs$sample)
+  inputs$valid <- inputs$valid == 1
+  summary <- as.data.frame(r$summary)
+  summary$stage <- as.integer(summary$stage)
+  summary$group <- factor(ifelse(summary$group == 0, NA, groups[pmax(summary$group, 1)]),
+                          levels = groups)
+  summary$statistic <- factor(summary$statistic, levels = unique(summary$statistic))
+  structure(list(results = results, inputs = inputs, summary = summary,
+                 findings = attr(design, "findings"), epoch = epoch,
+                 counted = r$counted, not_found = stats::setNames(r$not_found, seq_along(r$not_found)),
+                 design = design),
+            class = "selquant_result")
+}
+
+whole_number <- function(v, arg, lo, hi) {
+  if (!is.numeric(v) || length(v) != 1L || is.na(v) || v != round(v) || v < lo || v > hi) {
+    stop(sprintf("%s must be a whole number from %s to %s", arg, format(lo), format(hi)), call. = FALSE)
+  }
+  as.integer(v)
+}
+
+# The clock reading of a run: the argument, the design's own, or one drawn
+# from R's generator (any day in the program's range of years).
+seed_epoch <- function(epoch, design) {
+  if (!is.null(epoch)) {
+    if (!is.numeric(epoch) || length(epoch) != 1L || is.na(epoch) || epoch != round(epoch) ||
+        epoch < -62135596800 || epoch > 253402300799) {
+      stop("epoch must be whole seconds since 1970 (years 1 to 9999)", call. = FALSE)
+    }
+    return(epoch)
+  }
+  if (!is.null(design$epoch)) return(design$epoch)
+  floor(stats::runif(1L, 0, 4102444800))
+}
+
+# A progress bar shown once a run has taken a few seconds: cli's where
+# installed, else a line of text.
+progress_bar <- function() {
+  start <- Sys.time()
+  id <- NULL
+  shown <- FALSE
+  use_cli <- requireNamespace("cli", quietly = TRUE)
+  update <- function(done, total) {
+    if (!shown && as.numeric(Sys.time() - start, units = "secs") < 2) return(invisible())
+    shown <<- TRUE
+    if (use_cli) {
+      if (is.null(id)) id <<- cli::cli_progress_bar("Evaluating", total = total, .envir = globalenv())
+      cli::cli_progress_update(set = done, id = id, .envir = globalenv())
+    } else {
+      cat(sprintf("\r%d of %d samples", done, total), file = stderr())
+    }
+    invisible()
+  }
+  done <- function() {
+    if (!shown) return(invisible())
+    if (use_cli && !is.null(id)) cli::cli_progress_done(id = id, .envir = globalenv())
+    if (!use_cli) cat("\n", file = stderr())
+  }
+  list(update = update, done = done)
+}
+
+#' @export
+print.selquant_result <- function(x, ...) {
+  d <- x$design
+  n <- length(unique(x$results$sample))
+  cat(sprintf("<selquant result: %s, %d of %d sample%s computed, epoch %s>\n", d$sampling,
+              x$counted, d$samples, plural(seq_len(d$samples)), format(x$epoch, scientific = FALSE)))
+  print(overview(x), row.names = FALSE, digits = 4)
+  if (length(x$findings)) cat("findings:\n", paste0("  ", x$findings, "\n"), sep = "")
+  lost <- x$not_found[x$not_found > 0]
+  for (s in names(lost)) {
+    cat(sprintf("the cutoff of stage %s was not found in %d samples\n", s, lost[[s]]))
+  }
+  invisible(x)
+}
+
+# Per stage the mean quality of all selected and every group's mean Cum. AI.
+overview <- function(x) {
+  s <- x$summary[x$summary$statistic == "mean", ]
+  if (!nrow(s)) return(data.frame())
+  stages <- sort(unique(s$stage))
+  out <- data.frame(stage = stages,
+                    quality = s$quality[is.na(s$group)][match(stages, s$stage[is.na(s$group)])])
+  for (g in levels(s$group)) {
+    rows <- s[!is.na(s$group) & s$group == g, ]
+    out[[paste0("cum_ai_", g)]] <- rows$cum_ai[match(stages, rows$stage)]
+  }
+  out
+}
+
+#' @export
+summary.selquant_result <- function(object, ...) {
+  structure(list(overview = overview(object), summary = object$summary,
+                 counted = object$counted, samples = object$design$samples),
+            class = "summary.selquant_result")
+}
+
+#' @export
+print.summary.selquant_result <- function(x, ...) {
+  cat(sprintf("%d of %d samples in the summary\n", x$counted, x$samples))
+  cat("means per stage (quality of all selected, Cum. AI of every group):\n")
+  print(x$overview, row.names = FALSE, digits = 4)
+  p <- x$summary[x$summary$statistic %in% c("p5", "p50", "p95"), ]
+  if (nrow(p)) {
+    cat("percentiles of the last stage:\n")
+    last <- p[p$stage == max(p$stage), ]
+    wide <- data.frame(group = ifelse(is.na(last$group), "(all: quality)", as.character(last$group)),
+                       statistic = last$statistic,
+                       value = ifelse(is.na(last$group), last$quality, last$cum_ai))
+    print(stats::reshape(wide, idvar = "group", timevar = "statistic", direction = "wide"),
+          row.names = FALSE, digits = 4)
+  }
+  invisible(x)
+}
+
+#' @export
+as.data.frame.selquant_result <- function(x, ...) x$results

@@ -1,0 +1,117 @@
+#' Pareto-optimal stage weights
+#'
+#' Searches the weights of every stage whose outcomes no other weights
+#' improve in every objective at once: the quality of all selected after the
+#' last stage against the groups' Cum. AI after the last stage (both
+#' maximized).
+#'
+#' @param design A `selquant_design`.
+#' @param objectives 2 to 5 of `"quality"` and `"ai:GROUP"`.
+#' @param points Points along the front (with more than two objectives, the
+#'   divisions of the lattice).
+#' @param free Per stage the predictors whose weights are searched (a list of
+#'   character vectors); by default those with a non-zero weight.
+#' @param signs `"nonnegative"` or `"any"`.
+#' @param uncertainty `"expected"` (the uncertain inputs at their expected
+#'   values) or `"mean"` (the mean over `samples` draws).
+#' @param samples Draws for the mean and the 5th to 95th percentile bands.
+#' @param threads,kernel,epoch As for [evaluate()]; the search uses the fast
+#'   kernel unless told otherwise.
+#' @return An object of class `selquant_front`: `front` (a data frame: point,
+#'   the objectives, for uncertain inputs their bands, then the weight of
+#'   every stage and predictor `wS_PREDICTOR`), `design_point` (the design's
+#'   own objectives), `evaluations` and `design`.
+#' @examples
+#' d <- read_design(system.file("extdata", "bobko_two_stage.toml", package = "selquant"))
+#' f <- pareto(d, c("quality", "ai:minority"), points = 5, threads = 1, epoch = 0)
+#' f$front
+#' @export
+pareto <- function(design, objectives, points = 21, free = NULL,
+                   signs = c("nonnegative", "any"), uncertainty = c("expected", "mean"),
+                   samples = 20, threads = 2, kernel = c("fast", "specified"), epoch = NULL) {
+  if (!inherits(design, "selquant_design")) stop("pareto(): design must be a design()", call. = FALSE)
+  signs <- match.arg(signs)
+  uncertainty <- match.arg(uncertainty)
+  kernel <- match.arg(kernel)
+  threads <- whole_number(threads, "threads", 1, 1024)
+  epoch <- seed_epoch(epoch, design)
+  fail <- function(arg, what) stop("pareto(): ", arg, ": ", what, call. = FALSE)
+  if (!is.character(objectives) || anyNA(objectives)) fail("objectives", "names of objectives")
+  plan <- c("[pareto]",
+            paste0("objectives = ", array_text(vapply(objectives, quoted, ""))),
+            paste0("points = ", number_text(points, "points", fail)),
+            paste0("signs = ", quoted(signs)),
+            paste0("uncertainty = ", quoted(uncertainty)),
+            paste0("samples = ", number_text(samples, "samples", fail)))
+  if (!is.null(free)) {
+    if (!is.list(free)) fail("free", "a list of predictor names per stage")
+    rows <- vapply(free, function(f) array_text(vapply(as.character(f), quoted, "")), "")
+    plan <- c(plan, paste0("free = ", array_text(rows)))
+  }
+  text <- paste0(design_text(design, "pareto()"), paste(plan, collapse = "\n"), "\n")
+  r <- engine_call(pareto_(text, threads, kernel, epoch), "pareto()")
+  front <- as.data.frame(r$front, check.names = FALSE)
+  front$point <- as.integer(front$point)
+  objective_columns <- names(front)[seq_along(objectives) + 1L]
+  structure(list(front = front,
+                 design_point = stats::setNames(r$design, objective_columns),
+                 evaluations = r$evaluations, objectives = objectives, design = design),
+            class = "selquant_front")
+}
+
+#' @export
+print.selquant_front <- function(x, ...) {
+  cat(sprintf("<selquant front: %d points, %s; %s evaluations of the design>\n", nrow(x$front),
+              paste(x$objectives, collapse = " against "), format(x$evaluations, big.mark = ",")))
+  print(x$front, row.names = FALSE, digits = 4)
+  cat("the design's own weights: ",
+      paste(names(x$design_point), format(x$design_point, digits = 4), sep = " = ", collapse = ", "),
+      "\n", sep = "")
+  invisible(x)
+}
+
+#' @export
+as.data.frame.selquant_front <- function(x, ...) x$front
+
+#' Plot a Pareto front
+#'
+#' The first objective against each of the others, the design's own point
+#' marked, the 0.8 line on a Cum. AI axis and, for uncertain inputs, the 5th
+#' to 95th percentile bands.
+#'
+#' @param x A `selquant_front`.
+#' @param ... Passed to [graphics::plot()].
+#' @return `x`, invisibly.
+#' @examples
+#' d <- read_design(system.file("extdata", "bobko_two_stage.toml", package = "selquant"))
+#' plot(pareto(d, c("quality", "ai:minority"), points = 5, threads = 1, epoch = 0))
+#' @export
+plot.selquant_front <- function(x, ...) {
+  f <- x$front
+  cols <- names(x$design_point)
+  others <- cols[-1]
+  old <- graphics::par(mfrow = c(1L, length(others)))
+  on.exit(graphics::par(old))
+  for (o in others) {
+    xs <- c(f[[o]], x$design_point[[o]])
+    ys <- c(f[[cols[1]]], x$design_point[[cols[1]]])
+    if (paste0(o, "_p5") %in% names(f)) xs <- c(xs, f[[paste0(o, "_p5")]], f[[paste0(o, "_p95")]])
+    if (paste0(cols[1], "_p5") %in% names(f)) {
+      ys <- c(ys, f[[paste0(cols[1], "_p5")]], f[[paste0(cols[1], "_p95")]])
+    }
+    graphics::plot(f[[o]], f[[cols[1]]], type = "b", pch = 19, xlim = range(xs, na.rm = TRUE),
+                   ylim = range(ys, na.rm = TRUE), xlab = o, ylab = cols[1],
+                   main = paste(cols[1], "against", o), ...)
+    if (paste0(o, "_p5") %in% names(f)) {
+      graphics::segments(f[[paste0(o, "_p5")]], f[[cols[1]]], f[[paste0(o, "_p95")]], f[[cols[1]]],
+                         col = "grey60")
+    }
+    if (paste0(cols[1], "_p5") %in% names(f)) {
+      graphics::segments(f[[o]], f[[paste0(cols[1], "_p5")]], f[[o]], f[[paste0(cols[1], "_p95")]],
+                         col = "grey60")
+    }
+    graphics::points(x$design_point[[o]], x$design_point[[cols[1]]], pch = 8, cex = 1.5, col = "firebrick")
+    if (startsWith(o, "ai_")) graphics::abline(v = 0.8, lty = 3, col = "firebrick")
+  }
+  invisible(x)
+}

@@ -1,0 +1,245 @@
+// The engine from R: designs in and out (a design travels as the text of its
+// design file, which the engine's own reader checks), a run into tables, and
+// the search of the front. The engine's threads never touch R: the run's
+// consumers are called on this thread, which checks for an interrupt and
+// shows progress between passes.
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/design.hpp"
+#include "engine/pareto.hpp"
+#include "engine/study.hpp"
+#include "formats/design_file.hpp"
+#include "formats/findings.hpp"
+#include "formats/front.hpp"
+#include "formats/source.hpp"
+#include "textio/shortest.hpp"
+
+// After the engine: R's headers define macros of common names.
+#include <R_ext/Utils.h>
+
+#include <cpp11.hpp>
+
+using namespace cpp11::literals;
+namespace writable = cpp11::writable;
+
+namespace {
+
+constexpr const char* kSamplingNames[] = {"exact", "normal", "rectangular"};
+
+// A single-precision input as the double of its shortest decimal, as the
+// user wrote it.
+double value_of(float v) {
+  return std::strtod(textio::shortest(v).c_str(), nullptr);
+}
+
+writable::strings strings_of(const std::vector<std::string>& v) {
+  writable::strings s(static_cast<R_xlen_t>(v.size()));
+  for (std::size_t i = 0; i < v.size(); ++i)
+    s[static_cast<R_xlen_t>(i)] = v[i];
+  return s;
+}
+
+writable::doubles doubles_of(const std::vector<double>& v) {
+  return writable::doubles(v.begin(), v.end());
+}
+
+// The two rows of uncertain values (first and second) as one list of
+// two numeric vectors.
+SEXP pair_of(const std::vector<selquant::Uncertain>& u) {
+  writable::doubles first, second;
+  for (const selquant::Uncertain& x : u) {
+    first.push_back(value_of(x.first));
+    second.push_back(value_of(x.second));
+  }
+  return writable::list({"first"_nm = first, "second"_nm = second});
+}
+
+// A matrix of uncertain values, rows by rows, as two numeric matrices
+// (column-major, as R holds them).
+SEXP matrix_pair_of(const std::vector<std::vector<selquant::Uncertain>>& m, std::size_t cols) {
+  const std::size_t rows = m.size();
+  writable::doubles_matrix<> first(static_cast<int>(rows), static_cast<int>(cols));
+  writable::doubles_matrix<> second(static_cast<int>(rows), static_cast<int>(cols));
+  for (std::size_t i = 0; i < rows; ++i)
+    for (std::size_t j = 0; j < cols; ++j) {
+      first(static_cast<int>(i), static_cast<int>(j)) = value_of(m[i][j].first);
+      second(static_cast<int>(i), static_cast<int>(j)) = value_of(m[i][j].second);
+    }
+  return writable::list({"first"_nm = first, "second"_nm = second});
+}
+
+// A design as plain R values, which the package's R code dresses.
+SEXP r_design(const selquant::Design& d) {
+  writable::doubles retention;
+  writable::doubles_matrix<> weights(static_cast<int>(d.stages.size()),
+                                     static_cast<int>(d.predictors.size()));
+  for (std::size_t s = 0; s < d.stages.size(); ++s) {
+    retention.push_back(d.stages[s].retention);
+    for (std::size_t j = 0; j < d.predictors.size(); ++j)
+      weights(static_cast<int>(s), static_cast<int>(j)) = d.stages[s].weights[j];
+  }
+  writable::list groups;
+  for (const selquant::Design::Group& g : d.groups)
+    groups.push_back(writable::list({"name"_nm = g.name, "proportion"_nm = g.proportion,
+                                     "criterion_d"_nm = pair_of(g.criterion_d),
+                                     "predictor_d"_nm = pair_of(g.predictor_d)}));
+  SEXP epoch = d.epoch ? cpp11::as_sexp(static_cast<double>(*d.epoch)) : R_NilValue;
+  return writable::list({
+      "sampling"_nm = kSamplingNames[d.sampling],
+      "samples"_nm = d.samples,
+      "epoch"_nm = epoch,
+      "predictors"_nm = strings_of(d.predictors),
+      "criteria"_nm = strings_of(d.criteria),
+      "criterion_weights"_nm = doubles_of(d.criterion_weights),
+      "retention"_nm = retention,
+      "weights"_nm = weights,
+      "groups"_nm = groups,
+      "criterion_r"_nm = matrix_pair_of(d.criterion_r, d.criteria.size()),
+      "predictor_r"_nm = matrix_pair_of(d.predictor_r, d.predictors.size()),
+      "validities"_nm = matrix_pair_of(d.validities, d.predictors.size()),
+  });
+}
+
+// The design of a design file's text made from the user's values.
+selquant::Design design_of_text(const std::string& text) {
+  selquant::Design d;
+  if (const std::string bad = selquant::read_design(text, "", d); !bad.empty())
+    cpp11::stop("%s", bad.c_str());
+  return d;
+}
+
+SEXP r_table(const selquant::Table& t) {
+  writable::list out;
+  for (const selquant::Column& c : t.columns) {
+    if (c.is_text)
+      out.push_back(cpp11::named_arg(c.name.c_str()) = strings_of(c.text));
+    else
+      out.push_back(cpp11::named_arg(c.name.c_str()) = doubles_of(c.values));
+  }
+  return out;
+}
+
+mvn::Kernel kernel_of(const std::string& name) {
+  return name == "specified" ? mvn::Kernel::specified : mvn::Kernel::fast;
+}
+
+// R_ToplevelExec runs these in a context of their own: an interrupt or an
+// error inside ends them there and comes back as FALSE, never as a jump
+// through the engine's frames.
+void check_interrupt(void*) {
+  R_CheckUserInterrupt();
+}
+
+struct Progress {
+  SEXP callback;
+  int done;
+  int total;
+};
+
+void call_progress(void* data) {
+  const auto* p = static_cast<const Progress*>(data);
+  SEXP done = PROTECT(Rf_ScalarInteger(p->done));
+  SEXP total = PROTECT(Rf_ScalarInteger(p->total));
+  SEXP call = PROTECT(Rf_lang3(p->callback, done, total));
+  Rf_eval(call, R_GlobalEnv);
+  UNPROTECT(3);
+}
+
+}  // namespace
+
+[[cpp11::register]] SEXP design_from_text_(std::string text) {
+  return r_design(design_of_text(text));
+}
+
+[[cpp11::register]] SEXP design_from_file_(std::string path) {
+  selquant::Design d;
+  std::vector<std::string> findings;
+  if (const std::string bad = selquant::design_from_file(path, d, findings); !bad.empty())
+    cpp11::stop("%s", bad.c_str());
+  return writable::list({"design"_nm = r_design(d), "findings"_nm = strings_of(findings)});
+}
+
+[[cpp11::register]] std::string design_file_(std::string text) {
+  return selquant::write_design(design_of_text(text));
+}
+
+[[cpp11::register]] std::string design_deck_(std::string text) {
+  return selquant::write_deck(design_of_text(text));
+}
+
+[[cpp11::register]] cpp11::strings findings_(std::string text) {
+  return strings_of(selquant::design_findings(design_of_text(text)));
+}
+
+[[cpp11::register]] SEXP evaluate_(std::string text, int threads, std::string kernel, double epoch,
+                                   SEXP progress) {
+  const selquant::Design d = design_of_text(text);
+  selquant::StudyOptions o;
+  o.threads = threads;
+  o.epoch = static_cast<std::int64_t>(epoch);
+  o.kernel = kernel_of(kernel);
+  bool interrupted = false;
+  const selquant::Watch watch = [&](int done, int total) {
+    if (!R_ToplevelExec(check_interrupt, nullptr)) {
+      interrupted = true;
+      return false;
+    }
+    if (progress != R_NilValue) {
+      Progress p{progress, done, total};
+      if (!R_ToplevelExec(call_progress, &p)) {
+        interrupted = true;
+        return false;
+      }
+    }
+    return true;
+  };
+  const selquant::Study s = selquant::study(d, o, watch);
+  if (interrupted)
+    cpp11::stop("the evaluation was interrupted after %d of %d samples",
+                static_cast<int>(s.inputs.rows()), d.samples);
+  writable::integers not_found;
+  for (std::size_t st = 1; st <= d.stages.size(); ++st)
+    not_found.push_back(s.not_found[st]);
+  return writable::list({"results"_nm = r_table(s.results), "inputs"_nm = r_table(s.inputs),
+                         "summary"_nm = r_table(s.summary), "counted"_nm = s.counted,
+                         "searched"_nm = s.searched, "not_found"_nm = not_found});
+}
+
+[[cpp11::register]] SEXP pareto_(std::string text, int threads, std::string kernel, double epoch) {
+  const selquant::Design d = design_of_text(text);
+  selquant::ParetoPlan plan;
+  if (const std::string bad = selquant::read_pareto(text, "", d, plan); !bad.empty())
+    cpp11::stop("%s", bad.c_str());
+  selquant::SearchOptions o;
+  o.threads = threads;
+  o.epoch = static_cast<std::int64_t>(epoch);
+  o.kernel = kernel_of(kernel);
+  selquant::Front front;
+  try {
+    front = selquant::pareto(d, plan, o);
+  } catch (const std::invalid_argument& e) {
+    cpp11::stop("the front cannot be searched: %s", e.what());
+  }
+  std::vector<double> design_weights;
+  for (const auto& stage : front.design.weights)
+    design_weights.insert(design_weights.end(), stage.begin(), stage.end());
+  return writable::list({"front"_nm = r_table(selquant::front_table(d, plan, front)),
+                         "design"_nm = doubles_of(front.design.objectives),
+                         "design_weights"_nm = doubles_of(design_weights),
+                         "evaluations"_nm = static_cast<double>(front.evaluations)});
+}
+
+// Decimal text to double by correct rounding (R's own reader is not always).
+[[cpp11::register]] cpp11::doubles parse_doubles_(cpp11::strings text) {
+  writable::doubles out(text.size());
+  for (R_xlen_t i = 0; i < text.size(); ++i) {
+    const std::string s = text[i];
+    char* end = nullptr;
+    const double v = std::strtod(s.c_str(), &end);
+    out[i] = s.empty() || *end != '\0' ? NA_REAL : v;
+  }
+  return out;
+}

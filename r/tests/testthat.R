@@ -1,0 +1,4 @@
+library(testthat)
+library(selquant)
+
+test_check("selquant")

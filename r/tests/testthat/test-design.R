@@ -1,0 +1,68 @@
+three_groups <- function(...) {
+  args <- list(
+    predictors = c("cognitive", "interview"),
+    criteria = "performance",
+    stages = data.frame(retention = c(0.5, 0.2), cognitive = 1, interview = c(0, 1)),
+    groups = list(
+      black = list(proportion = 0.15,
+                   predictor_d = uncertain(low = c(cognitive = -1.1, interview = -0.4),
+                                           high = c(-0.9, -0.2))),
+      hispanic = list(proportion = 0.15, predictor_d = c(cognitive = -0.7)),
+      white = list(proportion = 0.7)
+    ),
+    correlations = list(
+      predictors = matrix(c(1, 0.3, 0.3, 1), 2, dimnames = list(c("interview", "cognitive"),
+                                                                 c("interview", "cognitive"))),
+      validities = uncertain(low = c(cognitive = 0.4, interview = 0.3), high = c(0.6, 0.4))
+    ),
+    samples = 10
+  )
+  args[names(list(...))] <- list(...)
+  do.call(design, args)
+}
+
+test_that("design() -> write_design() -> read_design() gives the same design", {
+  d <- three_groups()
+  expect_identical(d$sampling, "rectangular")
+  expect_identical(names(d$groups), c("black", "hispanic", "white"))
+  expect_identical(d$groups$hispanic$predictor_d, uncertain(low = c(cognitive = -0.7, interview = 0),
+                                                            high = c(-0.7, 0)))
+  for (format in c("toml", "deck")) {
+    f <- tempfile()
+    write_design(d, f, format)
+    back <- read_design(f)
+    if (format == "deck") {
+      expect_identical(back$stages$retention, d$stages$retention)
+    } else {
+      expect_identical(back, d)
+    }
+  }
+  # The deck has no names: the same numbers.
+  expect_identical(as_numbers(evaluate(d, threads = 1, epoch = 1, progress = FALSE)$results),
+                   as_numbers(evaluate(back, threads = 1, epoch = 1, progress = FALSE)$results))
+})
+
+test_that("bad arguments are errors naming the argument", {
+  validities <- c(cognitive = 0.5, interview = 0.4)
+  expect_error(three_groups(correlations = list(predictors = matrix(c(1, 0.3, 0.2, 1), 2),
+                                                validities = validities)),
+               "design\\(\\): correlations\\$predictors\\[1, 2\\]: the matrix is not symmetric")
+  expect_error(three_groups(stages = list(list(retention = 0.5, weights = c(cognitiv = 1)))),
+               "design\\(\\): stages\\[\\[1\\]\\]\\$weights\\$cognitiv: no predictor 'cognitiv'; did you mean 'cognitive'\\?")
+  expect_error(three_groups(groups = list(a = list(proportion = 0.5,
+                                                   predictor_d = uncertain(low = c(cognitive = 0.5),
+                                                                           high = 0.3)),
+                                          b = list(proportion = 0.5))),
+               "design\\(\\): groups\\[\\[1\\]\\]\\$predictor_d\\$cognitive: low 0.5 is above high 0.3")
+  named <- matrix(1, 2, 2, dimnames = list(c("a", "b"), c("a", "b")))
+  expect_error(three_groups(correlations = list(predictors = named, validities = validities)),
+               "design\\(\\): correlations\\$predictors: its row names are not the design's \\(cognitive, interview\\)")
+  expect_error(three_groups(samples = "many"), "design\\(\\): samples: must be one number")
+  expect_error(uncertain(low = 1), "uncertain\\(\\): low needs high")
+})
+
+test_that("a malformed deck names the line and column", {
+  f <- tempfile(fileext = ".deck")
+  writeLines(c("2 5 1 1 1 2 0.3 0.7", "half"), f)
+  expect_error(read_design(f), "deck: line 2, column 1: 'half' is not a number")
+})

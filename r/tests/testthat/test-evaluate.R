@@ -1,0 +1,53 @@
+test_that("a run equals the program's CSV files to the last bit, on 1 and 2 threads", {
+  d <- read_design(example("two_stage_design.toml"))
+  for (threads in 1:2) {
+    res <- evaluate(d, threads = threads, epoch = cli_epoch, progress = FALSE)
+    expect_same_numbers(res$results, "two_stage_design.results.csv")
+    expect_same_numbers(res$inputs, "two_stage_design.inputs.csv")
+    expect_same_numbers(res$summary, "two_stage_design.summary.csv")
+  }
+  expect_identical(levels(res$results$group), c("minority", "majority"))
+  expect_identical(as.data.frame(res), res$results)
+})
+
+test_that("a deck read by read_design() gives the program's numbers for the deck", {
+  d <- read_design(example("normal_three_stage.deck"))
+  expect_identical(d$sampling, "normal")
+  res <- evaluate(d, threads = 2, epoch = cli_epoch, progress = FALSE)
+  expect_same_numbers(res$results, "normal_three_stage.results.csv")
+  expect_same_numbers(res$summary, "normal_three_stage.summary.csv")
+  exact <- evaluate(read_design(example("exact_two_stage.deck")), kernel = "specified",
+                    epoch = cli_epoch, progress = FALSE)
+  expect_same_numbers(exact$results, "exact_two_stage.results.csv")
+})
+
+test_that("set.seed() makes a run without an epoch reproducible", {
+  d <- read_design(example("two_stage_design.toml"))
+  d$samples <- 5
+  set.seed(7)
+  a <- evaluate(d, threads = 1, progress = FALSE)
+  set.seed(7)
+  b <- evaluate(d, threads = 1, progress = FALSE)
+  expect_identical(a$results, b$results)
+  expect_identical(a$epoch, b$epoch)
+})
+
+test_that("an interrupted run ends with an error and leaves the session working", {
+  d <- read_design(example("four_stage_five_group.deck"))
+  d$samples <- 100000
+  setTimeLimit(elapsed = 1, transient = TRUE)
+  start <- Sys.time()
+  expect_error(evaluate(d, threads = 2, kernel = "specified", progress = FALSE), "interrupted")
+  setTimeLimit(elapsed = Inf)
+  expect_lt(as.numeric(Sys.time() - start, units = "secs"), 10)
+  d$samples <- 3
+  expect_s3_class(evaluate(d, threads = 2, epoch = cli_epoch, progress = FALSE), "selquant_result")
+})
+
+test_that("the front equals the program's, and its weights are named by stage and predictor", {
+  d <- read_design(example("bobko_two_stage.toml"))
+  f <- pareto(d, c("quality", "ai:minority"), points = 11, threads = 2, epoch = cli_epoch)
+  expect_same_numbers(f$front, "bobko_two_stage.front.csv")
+  expect_true(all(c("w1_CA", "w2_B") %in% names(f$front)))
+  expect_error(pareto(d, c("quality", "ai:nobody")), "pareto\\(\\): pareto\\$objectives\\[\\[2\\]\\]")
+})

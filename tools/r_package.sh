@@ -1,0 +1,62 @@
+#!/bin/sh
+# Makes r/ a package that builds on its own: copies the engine's sources
+# (engine, formats, mvn, numeric, textio; not what only the program uses)
+# into r/src/selquant and the
+# examples into r/inst/extdata. With the path of a built program it also
+# writes the program's CSV files of the examples the package's tests compare
+# with, into r/tests/testthat/cli. None of these copies is committed.
+#
+#   tools/r_package.sh [SELQUANT]
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+pkg=$root/r
+units="engine formats mvn numeric textio"
+
+# What only the program uses: its report and figure, and its ends on a fatal
+# error or a signal, which write on standard output and error and abort.
+program_only="formats/report.cpp formats/figure.cpp textio/record.cpp textio/outfile.cpp
+  textio/abort.cpp"
+
+rm -rf "$pkg/src/selquant" "$pkg/inst/extdata"
+for u in $units; do
+  mkdir -p "$pkg/src/selquant/$u"
+  cp "$root/$u"/*.hpp "$pkg/src/selquant/$u/"
+  for f in "$root/$u"/*.cpp; do
+    case " $(echo $program_only) " in
+      *" $u/$(basename "$f") "*) ;;
+      *) cp "$f" "$pkg/src/selquant/$u/" ;;
+    esac
+  done
+done
+mkdir -p "$pkg/inst/extdata"
+cp "$root"/examples/*.toml "$root"/examples/*.deck "$pkg/inst/extdata/"
+
+# src/Makevars names every object: it must name exactly the sources copied.
+want=$(cd "$pkg/src" && ls selquant/*/*.cpp *.cpp | sed 's/\.cpp$/.o/' | sort)
+have=$(sed -n '/^OBJECTS *=/,/^$/p' "$pkg/src/Makevars" | tr ' \\' '\n\n' |
+  grep '\.o$' | sort)
+if [ "$want" != "$have" ]; then
+  echo "r/src/Makevars: OBJECTS does not list the sources; it should be:" >&2
+  echo "$want" | sed 's/^/  /' >&2
+  exit 1
+fi
+
+if [ $# -ge 1 ]; then
+  selquant=$1
+  out=$pkg/tests/testthat/cli
+  rm -rf "$out"
+  mkdir -p "$out"
+  # The clock reading and kernels the tests use with the same examples.
+  epoch=1772874303
+  run() {
+    name=$1
+    shift
+    "$selquant" --epoch $epoch --threads 1 --quiet --csv "$out/$name.results.csv" \
+      --inputs-csv "$out/$name.inputs.csv" --summary-csv "$out/$name.summary.csv" "$@" >/dev/null
+  }
+  run two_stage_design --kernel fast "$root/examples/two_stage_design.toml"
+  run normal_three_stage --kernel fast "$root/examples/normal_three_stage.deck"
+  run exact_two_stage --kernel specified "$root/examples/exact_two_stage.deck"
+  "$selquant" --pareto --epoch $epoch --threads 1 --csv "$out/bobko_two_stage.front.csv" \
+    "$root/examples/bobko_two_stage.toml" >/dev/null
+fi
