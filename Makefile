@@ -5,7 +5,7 @@ BUILD ?= build
 DECK ?= examples/two_stage_rectangular.deck
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test bench sanitize tsan fuzz format clean r-deps r r-check
+.PHONY: all deps build run test bench sanitize tsan fuzz format clean r-deps r r-check python-deps python python-test
 
 all: build
 
@@ -86,8 +86,26 @@ r-check: r-deps build
 	cd build-r && $(R_CHECK_ENV) R CMD check --as-cran --no-manual selquant_*.tar.gz
 	@! grep -E '^Status: .*(ERROR|WARNING)' build-r/selquant.Rcheck/00check.log
 
+# The Python module (python/), for Debian's Python: a wheel built offline by
+# setuptools with the project's CMake, installed, and its tests run.
+PY = /usr/bin/python3
+PY_PACKAGES = python3-dev python3-pip python3-setuptools python3-wheel pybind11-dev \
+  python3-pybind11 python3-numpy python3-pandas python3-pytest python3-matplotlib python3-distributed
+python-deps: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PY_PACKAGES)"
+
+python: python-deps
+	rm -rf build-python/wheel
+	$(PY) -m pip wheel --no-build-isolation --no-index --no-deps -w build-python/wheel python/
+	$(PY) -m pip install --no-index --no-deps --force-reinstall --break-system-packages \
+	  build-python/wheel/selquant-*.whl
+
+# No test collected (status 5) fails like any other.
+python-test: python build
+	cd python/tests && SELQUANT_CLI=$(CURDIR)/$(BUILD)/selquant $(PY) -m pytest -q -p no:cacheprovider .
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-r
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-r build-python python/build python/*.egg-info

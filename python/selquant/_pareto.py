@@ -1,0 +1,85 @@
+"""The Pareto front: the stage weights whose outcomes no other weights improve
+in every objective at once."""
+
+import pandas as pd
+
+from . import _selquant
+from ._design import Design
+from ._evaluate import _options
+from ._text import _value, design_text
+
+
+class Front:
+    """The outcome of ``pareto``: ``front`` (a DataFrame: point, the
+    objectives (quality, ai_GROUP), for uncertain inputs their bands
+    (_mean, _p5, _p95), then the weight of every stage and predictor,
+    wS_PREDICTOR), ``design_point`` (the design's own objectives) and
+    ``evaluations`` (of whole designs)."""
+
+    def __init__(self, design, objectives, raw):
+        self.design = design
+        self.objectives = list(objectives)
+        self.front = pd.DataFrame(raw["front"])
+        self.front["point"] = self.front["point"].astype(int)
+        columns = list(self.front.columns[1:1 + len(objectives)])
+        self.design_point = dict(zip(columns, raw["design"]))
+        self.evaluations = raw["evaluations"]
+
+    def __repr__(self):
+        return (f"<selquant.Front: {len(self.front)} points, "
+                f"{' against '.join(self.objectives)}; {self.evaluations} evaluations>\n"
+                + self.front.to_string(index=False, float_format=lambda v: f"{v:.4f}"))
+
+    def plot(self, path=None):
+        """The first objective against each of the others, the design's own
+        point marked, the 0.8 line on a Cum. AI axis and, for uncertain inputs,
+        the 5th to 95th percentile bands. Saved to path if given; returns the
+        figure."""
+        import matplotlib.pyplot as plt
+
+        f = self.front
+        cols = list(self.design_point)
+        others = cols[1:]
+        fig, axes = plt.subplots(1, len(others), figsize=(5 * len(others), 4.5), squeeze=False)
+        for ax, o in zip(axes[0], others):
+            ax.plot(f[o], f[cols[0]], "o-")
+            if o + "_p5" in f:
+                ax.hlines(f[cols[0]], f[o + "_p5"], f[o + "_p95"], color="0.6")
+            if cols[0] + "_p5" in f:
+                ax.vlines(f[o], f[cols[0] + "_p5"], f[cols[0] + "_p95"], color="0.6")
+            ax.plot(self.design_point[o], self.design_point[cols[0]], "*", ms=14,
+                    color="firebrick", label="the design's weights")
+            if o.startswith("ai_"):
+                ax.axvline(0.8, ls=":", color="firebrick")
+            ax.set_xlabel(o)
+            ax.set_ylabel(cols[0])
+            ax.set_title(f"{cols[0]} against {o}")
+            ax.legend()
+        fig.tight_layout()
+        if path is not None:
+            fig.savefig(path)
+        return fig
+
+
+def pareto(design, objectives, points=21, free=None, signs="nonnegative",
+           uncertainty="expected", samples=20, threads=2, kernel="fast", epoch=None, rng=None):
+    """The Pareto front of the design's stage weights; returns a ``Front``.
+
+    ``objectives``: 2 to 5 of "quality" (of all selected after the last
+    stage) and "ai:GROUP" (a group's Cum. AI after the last stage), all
+    maximized. ``points`` along the front (more objectives: the lattice's
+    divisions); ``free``: per stage the predictors searched (default: those
+    with a non-zero weight); ``signs``: "nonnegative" or "any";
+    ``uncertainty``: "expected" (the uncertain inputs at their expected
+    values) or "mean" (over ``samples`` draws). The keys and values are those
+    of a design file's [pareto] table; errors name them.
+    """
+    if not isinstance(design, Design):
+        design = Design(design)
+    threads, kernel, epoch = _options(threads, kernel, epoch, rng, design)
+    plan = {"objectives": list(objectives), "points": points, "signs": signs,
+            "uncertainty": uncertainty, "samples": samples}
+    if free is not None:
+        plan["free"] = [list(f) for f in free]
+    text = design_text(design._data) + f"pareto = {_value(plan, 'pareto')}\n"
+    return Front(design, objectives, _selquant.pareto(text, threads, kernel, epoch))

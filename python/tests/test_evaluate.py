@@ -1,0 +1,101 @@
+import os
+import pickle
+import signal
+import threading
+import time
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import selquant
+from conftest import EPOCH, EXAMPLES, as_numbers, assert_same_numbers
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+def test_a_run_equals_the_programs_csv_files_to_the_last_bit(cli, tmp_path, threads):
+    path = EXAMPLES / "two_stage_design.toml"
+    expected = cli(tmp_path, "--kernel", "fast", path)
+    result = selquant.evaluate(selquant.Design.read(path), threads=threads, epoch=EPOCH)
+    for table in ("results", "inputs", "summary"):
+        assert_same_numbers(getattr(result, table), expected[table])
+    assert list(result.results["group"].cat.categories) == ["minority", "majority"]
+    exact = cli(tmp_path, "--kernel", "specified", EXAMPLES / "exact_two_stage.deck",
+                files=("results",))
+    assert_same_numbers(selquant.evaluate(selquant.Design.read(EXAMPLES / "exact_two_stage.deck"),
+                                          kernel="specified", epoch=EPOCH).results,
+                        exact["results"])
+
+
+def test_a_dict_the_design_file_and_the_deck_give_the_same_results():
+    d = {
+        "sampling": "rectangular", "samples": 500,
+        "predictors": ["cognitive", "interview"], "criteria": ["task"],
+        "criterion_weights": [1.0],
+        "stage": pd.DataFrame({"retention": [0.5, 0.2], "cognitive": [1.0, 0.5],
+                               "interview": [0.0, 0.5]}),
+        "group": [{"name": "minority", "proportion": 0.3,
+                   "criterion_d": [{"low": -0.5, "high": -0.3}],
+                   "predictor_d": {"low": np.array([-0.8, -0.3]), "high": np.array([-0.6, -0.1])}},
+                  {"name": "majority", "proportion": 0.7}],
+        "correlations": {
+            "predictors": {"low": pd.DataFrame([[1, 0.2], [0.2, 1]], index=["interview", "cognitive"],
+                                               columns=["interview", "cognitive"]),
+                           "high": np.array([[1, 0.4], [0.4, 1]])},
+            "validities": [[{"low": 0.3, "high": 0.5}, {"low": 0.2, "high": 0.4}]],
+        },
+    }
+    from_dict = selquant.Design(d)
+    from_file = selquant.Design.read(EXAMPLES / "two_stage_design.toml")
+    from_deck = selquant.Design.read(EXAMPLES / "two_stage_rectangular.deck")
+    assert from_dict == from_file
+    runs = [selquant.evaluate(x, threads=1, epoch=EPOCH) for x in (from_dict, from_file, from_deck)]
+    assert runs[0] == runs[1]
+    assert as_numbers(runs[0].results).equals(as_numbers(runs[2].results))
+    # Pickled, a design and its results are the same.
+    assert pickle.loads(pickle.dumps(runs[0])) == runs[0]
+
+
+@pytest.mark.parametrize("change, message", [
+    ({"stage": [{"retention": 0.5, "weights": {"cognitiv": 1}}]},
+     "stage[1].weights.cognitiv: no predictor 'cognitiv'; did you mean 'cognitive'?"),
+    ({"correlations": {"predictors": [[1, 0.3], [0.2, 1]], "validities": [[0.5, 0.4]]}},
+     "correlations.predictors[1][2]: the matrix is not symmetric"),
+    ({"group": [{"name": "a", "proportion": 0.5, "predictor_d": {"cognitive": {"low": 0.5, "high": 0.3}}},
+                {"name": "b", "proportion": 0.5}]},
+     "group[1].predictor_d.cognitive: low 0.5 is above high 0.3"),
+    ({"samples": "many"}, "samples: must be a whole number"),
+    ({"stages": []}, "stages: unknown key; did you mean 'stage'?"),
+])
+def test_bad_dict_designs_raise_value_errors_naming_the_key(change, message):
+    base = selquant.Design.read(EXAMPLES / "two_stage_design.toml").data
+    base.update(change)
+    with pytest.raises(ValueError) as e:
+        selquant.Design(base)
+    assert str(e.value).startswith(message)
+
+
+def test_an_interrupted_run_raises_keyboard_interrupt_and_the_interpreter_goes_on():
+    d = selquant.Design.read(EXAMPLES / "four_stage_five_group.deck").replace(samples=100000)
+    timer = threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT))
+    start = time.monotonic()
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        selquant.evaluate(d, threads=2, kernel="specified", epoch=EPOCH)
+    assert time.monotonic() - start < 3
+    assert selquant.evaluate(d.replace(samples=2), epoch=EPOCH).counted == 2
+
+
+def test_the_front_equals_the_programs(tmp_path):
+    import subprocess
+    from conftest import ROOT
+    program = os.environ.get("SELQUANT_CLI", str(ROOT / "build" / "selquant"))
+    path = EXAMPLES / "bobko_two_stage.toml"
+    subprocess.run([program, "--pareto", "--epoch", str(EPOCH), "--threads", "1", "--csv",
+                    str(tmp_path / "front.csv"), str(path)], check=True, stdout=subprocess.DEVNULL)
+    expected = pd.read_csv(tmp_path / "front.csv", float_precision="round_trip")
+    front = selquant.pareto(selquant.Design.read(path), ["quality", "ai:minority"], points=11,
+                            epoch=EPOCH)
+    assert_same_numbers(front.front, expected)
+    with pytest.raises(ValueError, match=r"pareto.objectives\[2\]"):
+        selquant.pareto(selquant.Design.read(path), ["quality", "ai:nobody"])
