@@ -1,7 +1,8 @@
 #!/bin/sh
 # Makes r/ a package that builds on its own: copies the engine's sources
 # (engine, formats, mvn, numeric, textio; not what only the program uses)
-# into r/src/selquant and the
+# into r/src/selquant, each source with strict_fp.h first (and the kernels'
+# with vector_math.h: the flags of the program's build), and the
 # examples into r/inst/extdata. With the path of a built program it also
 # writes the program's CSV files of the examples the package's tests compare
 # with, into r/tests/testthat/cli. None of these copies is committed.
@@ -24,7 +25,11 @@ for u in $units; do
   for f in "$root/$u"/*.cpp; do
     case " $(echo $program_only) " in
       *" $u/$(basename "$f") "*) ;;
-      *) cp "$f" "$pkg/src/selquant/$u/" ;;
+      *) {
+        echo '#include "strict_fp.h"'
+        [ "$u" = mvn ] && echo '#include "vector_math.h"'
+        cat "$f"
+      } > "$pkg/src/selquant/$u/$(basename "$f")" ;;
     esac
   done
 done
@@ -56,6 +61,7 @@ if [ $# -ge 1 ]; then
   }
   run two_stage_design --kernel fast "$root/examples/two_stage_design.toml"
   run normal_three_stage --kernel fast "$root/examples/normal_three_stage.deck"
+  run four_stage_five_group --kernel fast "$root/examples/four_stage_five_group.deck"
   run exact_two_stage --kernel specified "$root/examples/exact_two_stage.deck"
   "$selquant" --pareto --epoch $epoch --threads 1 --csv "$out/bobko_two_stage.front.csv" \
     "$root/examples/bobko_two_stage.toml" >/dev/null

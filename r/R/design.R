@@ -110,35 +110,46 @@ print.selquant_design <- function(x, ...) {
               length(x$predictors), plural(x$predictors), length(x$criteria),
               if (length(x$criteria) == 1) "on" else "a", nrow(x$stages), plural(x$stages$retention),
               length(x$groups), plural(x$groups), x$sampling, x$samples, plural(seq_len(x$samples))))
-  cat("criterion weights: ", paste(names(x$criterion_weights), x$criterion_weights, sep = " = ",
-                                  collapse = ", "), "\n", sep = "")
+  if (length(x$criteria) > 1) {
+    cat("criterion weights: ", paste(names(x$criterion_weights), x$criterion_weights,
+                                    collapse = ", "), "\n", sep = "")
+  }
   cat("stages:\n")
   print(x$stages, row.names = FALSE)
-  cat("groups:\n")
+  cat("groups (effect sizes other than 0):\n")
   for (g in x$groups) {
-    cat(sprintf("  %s (proportion %s)\n", g$name, format(g$proportion)))
-    for (k in c("criterion_d", "predictor_d")) {
-      cat(sprintf("    %s: %s\n", k, values_text(g[[k]])))
-    }
+    d <- c(cells(g$criterion_d), cells(g$predictor_d))
+    d <- d[d != "0"]
+    cat(sprintf("  %s: proportion %s%s\n", g$name, format(g$proportion),
+                if (length(d)) paste0("; ", paste(names(d), d, collapse = ", ")) else ""))
   }
-  for (k in names(x$correlations)) {
+  for (k in c("predictors", "criteria", "validities")) {
+    m <- x$correlations[[k]]
+    if (length(parts(m)[[1]]) <= 1L) next
     cat("correlations$", k, ":\n", sep = "")
-    print(x$correlations[[k]])
+    print(cells(m), quote = FALSE, right = TRUE)
   }
   f <- attr(x, "findings")
   if (length(f)) cat("findings:\n", paste0("  ", f, "\n"), sep = "")
   invisible(x)
 }
 
-plural <- function(v) if (length(v) == 1L) "" else "s"
-
-values_text <- function(v) {
+# Every element as text: a number, "low..high" or "mean+-sd"; names and dims kept.
+cells <- function(v) {
   p <- parts(v)
-  if (!inherits(v, "selquant_uncertain")) return(paste(names(v), format(v), sep = " = ", collapse = ", "))
-  keys <- names(unclass(v))
-  paste0(names(p[[1]]), " = ", keys[1], " ", format(p[[1]]), " ", keys[2], " ", format(p[[2]]),
-         collapse = ", ")
+  out <- format(p[[1]], trim = TRUE, digits = 7)
+  if (inherits(v, "selquant_uncertain")) {
+    range <- names(unclass(v))[1] == "low"
+    sep <- if (range) ".." else "+-"
+    varies <- if (range) p[[1]] != p[[2]] else p[[2]] != 0
+    out[varies] <- paste0(format(p[[1]][varies], trim = TRUE, digits = 7), sep,
+                          format(p[[2]][varies], trim = TRUE, digits = 7))
+  }
+  attributes(out) <- attributes(p[[1]])
+  out
 }
+
+plural <- function(v) if (length(v) == 1L) "" else "s"
 
 # ---- from the engine's plain values to a design ------------------------------
 

@@ -16,6 +16,10 @@ test_that("a deck read by read_design() gives the program's numbers for the deck
   res <- evaluate(d, threads = 2, epoch = cli_epoch, progress = FALSE)
   expect_same_numbers(res$results, "normal_three_stage.results.csv")
   expect_same_numbers(res$summary, "normal_three_stage.summary.csv")
+  # The largest: every kernel's widest vector path.
+  largest <- evaluate(read_design(example("four_stage_five_group.deck")), epoch = cli_epoch,
+                      progress = FALSE)
+  expect_same_numbers(largest$results, "four_stage_five_group.results.csv")
   exact <- evaluate(read_design(example("exact_two_stage.deck")), kernel = "specified",
                     epoch = cli_epoch, progress = FALSE)
   expect_same_numbers(exact$results, "exact_two_stage.results.csv")
