@@ -111,8 +111,9 @@ class Design:
 
     def __repr__(self):
         d = self._data
+        criteria = "criterion" if len(d["criteria"]) == 1 else "criteria"
         lines = [f"<selquant.Design: {len(d['predictors'])} predictors, "
-                 f"{len(d['criteria'])} criteria, {len(d['stage'])} stages, "
+                 f"{len(d['criteria'])} {criteria}, {len(d['stage'])} stages, "
                  f"{len(d['group'])} groups; {d['sampling']}, {d['samples']} samples>"]
         for i, s in enumerate(d["stage"], 1):
             w = ", ".join(f"{k} {v:g}" for k, v in s["weights"].items() if v != 0)

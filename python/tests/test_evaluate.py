@@ -20,6 +20,10 @@ def test_a_run_equals_the_programs_csv_files_to_the_last_bit(cli, tmp_path, thre
     for table in ("results", "inputs", "summary"):
         assert_same_numbers(getattr(result, table), expected[table])
     assert list(result.results["group"].cat.categories) == ["minority", "majority"]
+    largest = EXAMPLES / "four_stage_five_group.deck"  # every kernel's widest vector path
+    assert_same_numbers(selquant.evaluate(selquant.Design.read(largest), threads=threads,
+                                          epoch=EPOCH).results,
+                        cli(tmp_path, "--kernel", "fast", largest, files=("results",))["results"])
     exact = cli(tmp_path, "--kernel", "specified", EXAMPLES / "exact_two_stage.deck",
                 files=("results",))
     assert_same_numbers(selquant.evaluate(selquant.Design.read(EXAMPLES / "exact_two_stage.deck"),
