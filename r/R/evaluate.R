@@ -43,8 +43,8 @@ evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch
   epoch <- seed_epoch(epoch, design)
   text <- design_text(design, "evaluate()")
   bar <- if (isTRUE(progress)) progress_bar() else NULL
+  if (!is.null(bar)) on.exit(bar$done(), add = TRUE)
   r <- engine_call(evaluate_(text, threads, kernel, epoch, bar$update), "evaluate()")
-  if (!is.null(bar)) bar$done()
   groups <- names(design$groups)
   results <- as.data.frame(r$results)
   results$sample <- as.integer(results$sample)
