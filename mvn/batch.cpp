@@ -87,8 +87,6 @@ MVN_INLINE void phid_body(const double* z, double* p) {
 // Lanes of the widest vectors: loops of a fixed multiple of it have no
 // remainder to finish one value at a time.
 constexpr int kLanes = 8;
-// Pairs of a batch, padded to whole vectors.
-constexpr int kPadded = (kMaxBatch + kLanes - 1) / kLanes * kLanes;
 
 MVN_INLINE void exp_body(const double* x, double* y, int n) {
   int i = 0;
@@ -190,12 +188,21 @@ MVN_INLINE void bvn_series(const BvnRule& R, const double* h, const double* k_in
       const double w = R.w[static_cast<std::size_t>(n)];
       const double xsq = R.sn[static_cast<std::size_t>(n)];
       const double rs = R.den[static_cast<std::size_t>(n)];
+      // Far-apart limits leave a node's term negligible in every lane (an
+      // exponent below the floor): the node is passed over, as one pair
+      // alone passes it over.
+      double asr[m];
+      int any = 0;
       for (int i = 0; i < m; ++i) {
-        const double asr = -(bs[i] / xsq + hk[i]) / 2;
+        asr[i] = -(bs[i] / xsq + hk[i]) / 2;
+        any |= asr[i] > kSeriesFloor;
+      }
+      if (!any) continue;
+      for (int i = 0; i < m; ++i) {
         const double term =
-            w * exp1(asr) *
+            w * exp1(asr[i]) *
             (exp1(-hk[i] * (1 - rs) / (2 * (1 + rs))) / rs - (1 + c[i] * xsq * (1 + d[i] * xsq)));
-        bvn[i] = asr > kSeriesFloor ? bvn[i] + term : bvn[i];
+        bvn[i] = asr[i] > kSeriesFloor ? bvn[i] + term : bvn[i];
       }
     }
     for (int i = 0; i < m; ++i)
@@ -227,19 +234,28 @@ MVN_INLINE void bvn_fixed(const BvnRule& R, const double* h, const double* k, do
   }
 }
 
-// One pair alone, or a batch padded with zero limits to whole vectors.
+// One pair alone, or a batch a vector at a time, the last vector padded with
+// copies of its last pair (limits of their own, say zeros, could need the
+// series' nodes that every real pair passes over).
 MVN_INLINE void bvn_body(const BvnRule& R, const double* h, const double* k, double* p, int m) {
   if (m == 1) {
     bvn_fixed<1>(R, h, k, p);
     return;
   }
-  double hp[kPadded] = {};
-  double kp[kPadded] = {};
-  double pp[kPadded];
-  std::memcpy(hp, h, sizeof(double) * static_cast<std::size_t>(m));
-  std::memcpy(kp, k, sizeof(double) * static_cast<std::size_t>(m));
-  bvn_fixed<kPadded>(R, hp, kp, pp);
-  std::memcpy(p, pp, sizeof(double) * static_cast<std::size_t>(m));
+  for (int at = 0; at < m; at += kLanes) {
+    const int n = std::min(kLanes, m - at);
+    if (n == kLanes) {
+      bvn_fixed<kLanes>(R, h + at, k + at, p + at);
+      continue;
+    }
+    double hp[kLanes], kp[kLanes], pp[kLanes];
+    for (int i = 0; i < kLanes; ++i) {
+      hp[i] = h[at + std::min(i, n - 1)];
+      kp[i] = k[at + std::min(i, n - 1)];
+    }
+    bvn_fixed<kLanes>(R, hp, kp, pp);
+    std::memcpy(p + at, pp, sizeof(double) * static_cast<std::size_t>(n));
+  }
 }
 
 // sin(t) for |t| <= asin(0.925) < 1.19: the Taylor series to t^21, whose
