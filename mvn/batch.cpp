@@ -104,6 +104,20 @@ MVN_INLINE void exp_body(const double* x, double* y, int n) {
     y[i + j] = yr[j];
 }
 
+// p[i] = Phi(z[i]) a vector at a time, the last padded with its last value.
+MVN_INLINE void phid_many(const double* z, double* p, int n) {
+  int i = 0;
+  for (; i + kLanes <= n; i += kLanes)
+    phid_body<kLanes>(z + i, p + i);
+  if (i == n) return;
+  double zr[kLanes], pr[kLanes];
+  for (int j = 0; j < kLanes; ++j)
+    zr[j] = z[std::min(i + j, n - 1)];
+  phid_body<kLanes>(zr, pr);
+  for (int j = 0; i + j < n; ++j)
+    p[i + j] = pr[j];
+}
+
 // ph[i] = Phi(-h[i]) and pk[i] = Phi(-k[i]).
 template <int m>
 MVN_INLINE void upper_tails(const double* h, const double* k, double* ph, double* pk) {
@@ -343,6 +357,9 @@ MVN_INLINE void bvn_lanes_body(const double* r, const double* asr, const double*
   attr void exp_##suffix(const double* x, double* y, int n) {                                    \
     exp_body(x, y, n);                                                                           \
   }                                                                                              \
+  attr void phid_##suffix(const double* z, double* p, int n) {                                   \
+    phid_many(z, p, n);                                                                          \
+  }                                                                                              \
   attr void bvn_##suffix(const BvnRule& R, const double* h, const double* k, double* p, int m) { \
     bvn_body(R, h, k, p, m);                                                                     \
   }                                                                                              \
@@ -360,9 +377,9 @@ MVN_KERNELS(avx512, [[gnu::target("avx512f")]])
 MVN_KERNELS(avx512, [[gnu::target("avx512f,prefer-vector-width=512")]])
 #endif
 
-constexpr Kernels kSse2{exp_sse2, bvn_sse2, lanes_sse2};
-constexpr Kernels kAvx2{exp_avx2, bvn_avx2, lanes_avx2};
-constexpr Kernels kAvx512{exp_avx512, bvn_avx512, lanes_avx512};
+constexpr Kernels kSse2{exp_sse2, phid_sse2, bvn_sse2, lanes_sse2};
+constexpr Kernels kAvx2{exp_avx2, phid_avx2, bvn_avx2, lanes_avx2};
+constexpr Kernels kAvx512{exp_avx512, phid_avx512, bvn_avx512, lanes_avx512};
 
 }  // namespace
 

@@ -16,6 +16,8 @@ inline constexpr int kMaxBatch = 23;
 struct Kernels {
   // y[i] = exp(x[i]), i < n (any n).
   void (*exp)(const double* x, double* y, int n);
+  // p[i] = Phi(z[i]), i < n (any n): the same bits as phid1.
+  void (*phid)(const double* z, double* p, int n);
   // p[i] = P(X > h[i], Y > k[i]) by the rule, i < m <= kMaxBatch.
   void (*bvn)(const BvnRule& rule, const double* h, const double* k, double* p, int m);
   // p[i] = P(X > h[i], Y > k[i]) for correlations r[i] with asr[i] = asin(r[i]),

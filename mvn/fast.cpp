@@ -135,10 +135,12 @@ struct Path {
     return sum;
   }
 
-  // All nodes of a Kronrod step: the conditional bivariate probabilities of
-  // the four-variate path go through the vector lanes together.
+  // All nodes of a Kronrod step: the conditional probabilities (univariate
+  // of the three-variate path, bivariate of the four-variate one) go through
+  // the vector lanes together.
   bool batch(const double* s, double* y) const {
-    if (n == 3 || simd == Simd::none) return false;
+    if (simd == Simd::none) return false;
+    if (n == 3) return batch3(s, y);
     constexpr int kMax = kKronrodNodes * 4;
     std::array<double, kMax> factor, a, b, rho, asr, prob;
     int lanes = 0;
@@ -160,19 +162,42 @@ struct Path {
       const auto L = static_cast<std::size_t>(l);
       if (!(std::fabs(rho[L]) < kModerate)) prob[L] = bvnd(a[L], b[L], rho[L]);
     }
+    sum_terms(factor.data(), prob.data(), y);
+    return true;
+  }
+
+  bool batch3(const double* s, double* y) const {
+    constexpr int kMax = kKronrodNodes * 2;
+    std::array<double, kMax> factor, lim, prob;
+    int lanes = 0;
+    for (int node = 0; node < kKronrodNodes; ++node) {
+      const Matrix rs = at(s[node]);
+      for (int p = 0; p < npairs; ++p, ++lanes) {
+        const Term t = term(rs, p);
+        factor[static_cast<std::size_t>(lanes)] = t.factor;
+        lim[static_cast<std::size_t>(lanes)] = t.lim[0];
+      }
+    }
+    batch::kernels(simd).phid(lim.data(), prob.data(), lanes);
+    sum_terms(factor.data(), prob.data(), y);
+    return true;
+  }
+
+  // y[node] = the sum of the node's terms, in the order of the pairs as the
+  // single call adds them.
+  void sum_terms(const double* factor, const double* prob, double* y) const {
     for (int node = 0, l = 0; node < kKronrodNodes; ++node) {
       double sum = 0;
       for (int p = 0; p < npairs; ++p, ++l)
-        sum += factor[static_cast<std::size_t>(l)] * prob[static_cast<std::size_t>(l)];
+        sum += factor[l] * prob[l];
       y[node] = sum;
     }
-    return true;
   }
 };
 
 }  // namespace
 
-std::optional<double> lower3(const double h[3], const double r[3]) {
+std::optional<double> lower3(const double h[3], const double r[3], Simd simd) {
   const Matrix m = full(3, r);
   if (smallest_pivot(3, m) < kMinPivot) return std::nullopt;
   // Keep the pair of the largest correlation; the third variable starts
@@ -182,7 +207,7 @@ std::optional<double> lower3(const double h[3], const double r[3]) {
     if (std::fabs(r[p]) > std::fabs(r[keep])) keep = p;
   static constexpr int kPair[3][2] = {{1, 0}, {2, 0}, {2, 1}};
   const int a = kPair[keep][0], b = kPair[keep][1], c = 3 - a - b;
-  Path f{3, h, m, {}, 0, default_simd()};
+  Path f{3, h, m, {}, 0, simd};
   for (int p = 0; p < 3; ++p) {
     if (p == keep) continue;
     f.pairs[f.npairs][0] = kPair[p][0];
@@ -193,7 +218,7 @@ std::optional<double> lower3(const double h[3], const double r[3]) {
   return start + adone(f, 0.0, 1.0, kTolerance, true);
 }
 
-std::optional<double> lower4(const double h[4], const double r[6]) {
+std::optional<double> lower4(const double h[4], const double r[6], Simd simd) {
   const Matrix m = full(4, r);
   if (smallest_pivot(4, m) < kMinPivot) return std::nullopt;
   // Of the three pairings into two pairs, keep the one whose within-pair
@@ -216,7 +241,7 @@ std::optional<double> lower4(const double h[4], const double r[6]) {
     }
   }
   const int* q = kPairing[best];
-  Path f{4, h, m, {}, 0, default_simd()};
+  Path f{4, h, m, {}, 0, simd};
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < i; ++j) {
       const bool same_pair = (i == q[1] && j == q[0]) || (i == q[0] && j == q[1]) ||

@@ -8,6 +8,8 @@
 
 #include <optional>
 
+#include "mvn/mvn.hpp"
+
 namespace mvn::fast {
 
 // Absolute tolerance of the integration in s.
@@ -15,8 +17,10 @@ inline constexpr double kTolerance = 1e-11;
 
 // P(X1 < h1, X2 < h2, X3 < h3), r = (r21, r31, r32), or nothing when the matrix
 // is too near singular for the path (the caller then uses another method).
-std::optional<double> lower3(const double h[3], const double r[3]);
+// The nodes of a step go through the lanes of simd together (none: one by
+// one); every vector width gives the same bits.
+std::optional<double> lower3(const double h[3], const double r[3], Simd simd = default_simd());
 // P(X1 < h1, ..., X4 < h4), r = (r21, r31, r32, r41, r42, r43), or nothing.
-std::optional<double> lower4(const double h[4], const double r[6]);
+std::optional<double> lower4(const double h[4], const double r[6], Simd simd = default_simd());
 
 }  // namespace mvn::fast

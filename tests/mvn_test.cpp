@@ -7,8 +7,12 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <limits>
 #include <tuple>
 #include <vector>
+
+#include "mvn/batch.hpp"
+#include "mvn/fast.hpp"
 
 namespace {
 
@@ -327,6 +331,67 @@ TEST(MvnTest, EveryVectorWidthGivesTheBitsOfTheScalarPath) {
       ASSERT_TRUE(
           same_bits(qvnd(c.h, c.r, 1e-7, nullptr, simd), qvnd(c.h, c.r, 1e-7, nullptr, Simd::none)))
           << "simd " << s;
+    // The fast kernel's paths: the three-variate one gives the bits of its
+    // nodes one by one; the four-variate one's lanes take the sine of the
+    // bivariate rule's nodes by a series of their own, the same in every
+    // width.
+    for (const TvnCase& c : kTvnCases) {
+      const auto v = mvn::fast::lower3(c.h, c.r, simd);
+      if (v) {
+        ASSERT_TRUE(same_bits(*v, *mvn::fast::lower3(c.h, c.r, Simd::none))) << "simd " << s;
+      }
+    }
+    for (const QvnCase& c : kQvnCases) {
+      const auto v = mvn::fast::lower4(c.h, c.r, simd);
+      if (v) {
+        ASSERT_TRUE(same_bits(*v, *mvn::fast::lower4(c.h, c.r, Simd::sse2))) << "simd " << s;
+      }
+    }
+    // The normal distribution function in lanes, over its forms' ends: 0, the
+    // end of the rational form, of the continued fraction, beyond, and not a
+    // number; 37 values, so that the last vector is padded.
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::vector<double> z = {0.0,
+                                   -0.0,
+                                   1e-300,
+                                   -1e-300,
+                                   7.071067811865475,
+                                   -7.071067811865475,
+                                   std::nextafter(7.071067811865475, 0.0),
+                                   -std::nextafter(7.071067811865475, 0.0),
+                                   37,
+                                   -37,
+                                   std::nextafter(37.0, 38.0),
+                                   -std::nextafter(37.0, 38.0),
+                                   38,
+                                   -38,
+                                   1e300,
+                                   -1e300,
+                                   inf,
+                                   -inf,
+                                   std::nan(""),
+                                   0.5,
+                                   -0.5,
+                                   1,
+                                   -1,
+                                   2.5,
+                                   -2.5,
+                                   5,
+                                   -5,
+                                   7,
+                                   -7,
+                                   8,
+                                   -8,
+                                   12,
+                                   -12,
+                                   30,
+                                   -30,
+                                   36.9,
+                                   -36.9};
+    std::vector<double> p(z.size());
+    mvn::batch::kernels(simd).phid(z.data(), p.data(), static_cast<int>(z.size()));
+    for (std::size_t i = 0; i < z.size(); ++i)
+      ASSERT_TRUE(same_bits(p[i], mvn::batch::phid1(z[i]))) << "simd " << s << " z " << z[i];
     // The rank-deficient cases: perfectly correlated and nearly singular.
     for (const Rank2Case& c : kRank2Cases) {
       const double h[4] = {-c.lim[0], -c.lim[1], -c.lim[2], -c.lim[3]};
