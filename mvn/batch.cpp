@@ -87,6 +87,8 @@ MVN_INLINE void phid_body(const double* z, double* p) {
 // Lanes of the widest vectors: loops of a fixed multiple of it have no
 // remainder to finish one value at a time.
 constexpr int kLanes = 8;
+// Pairs of a batch, padded to whole vectors.
+constexpr int kPadded = (kMaxBatch + kLanes - 1) / kLanes * kLanes;
 
 MVN_INLINE void exp_body(const double* x, double* y, int n) {
   int i = 0;
@@ -206,12 +208,12 @@ MVN_INLINE void bvn_series(const BvnRule& R, const double* h, const double* k_in
       // exponent below the floor): the node is passed over, as one pair
       // alone passes it over.
       double asr[m];
-      int any = 0;
+      double most = kSeriesFloor;  // a lane not a number leaves it
       for (int i = 0; i < m; ++i) {
         asr[i] = -(bs[i] / xsq + hk[i]) / 2;
-        any |= asr[i] > kSeriesFloor;
+        most = most < asr[i] ? asr[i] : most;
       }
-      if (!any) continue;
+      if (!(most > kSeriesFloor)) continue;
       for (int i = 0; i < m; ++i) {
         const double term =
             w * exp1(asr[i]) *
@@ -248,28 +250,21 @@ MVN_INLINE void bvn_fixed(const BvnRule& R, const double* h, const double* k, do
   }
 }
 
-// One pair alone, or a batch a vector at a time, the last vector padded with
-// copies of its last pair (limits of their own, say zeros, could need the
-// series' nodes that every real pair passes over).
+// One pair alone, or a batch padded to whole vectors with copies of its last
+// pair (limits of their own, say zeros, could need the series' nodes that
+// every real pair passes over).
 MVN_INLINE void bvn_body(const BvnRule& R, const double* h, const double* k, double* p, int m) {
   if (m == 1) {
     bvn_fixed<1>(R, h, k, p);
     return;
   }
-  for (int at = 0; at < m; at += kLanes) {
-    const int n = std::min(kLanes, m - at);
-    if (n == kLanes) {
-      bvn_fixed<kLanes>(R, h + at, k + at, p + at);
-      continue;
-    }
-    double hp[kLanes], kp[kLanes], pp[kLanes];
-    for (int i = 0; i < kLanes; ++i) {
-      hp[i] = h[at + std::min(i, n - 1)];
-      kp[i] = k[at + std::min(i, n - 1)];
-    }
-    bvn_fixed<kLanes>(R, hp, kp, pp);
-    std::memcpy(p + at, pp, sizeof(double) * static_cast<std::size_t>(n));
+  double hp[kPadded], kp[kPadded], pp[kPadded];
+  for (int i = 0; i < kPadded; ++i) {
+    hp[i] = h[std::min(i, m - 1)];
+    kp[i] = k[std::min(i, m - 1)];
   }
+  bvn_fixed<kPadded>(R, hp, kp, pp);
+  std::memcpy(p, pp, sizeof(double) * static_cast<std::size_t>(m));
 }
 
 // sin(t) for |t| <= asin(0.925) < 1.19: the Taylor series to t^21, whose

@@ -89,28 +89,18 @@ struct Trvfnd {
   bool batch(const double* t, double* y) const {
     if (simd == Simd::none) return false;
     if (ev) ev->trivariate += kKronrodNodes;
-    // The pairs go to the lanes in the order of t, so that a vector holds
-    // neighbouring nodes, whose pairs are alike: the strong correlations'
-    // series then passes over the nodes negligible for all of them.
     std::array<double, kKronrodNodes> g, a, b, p;
     for (int i = 0; i < kKronrodNodes; ++i) {
-      const double ti = t[kNodesInOrder[static_cast<std::size_t>(i)]];
-      g[static_cast<std::size_t>(i)] = -ti * ti / 2;
-      a[static_cast<std::size_t>(i)] = ti * rs2 - hs2;
-      b[static_cast<std::size_t>(i)] = ti * rs3 - hs3;
+      g[static_cast<std::size_t>(i)] = -t[i] * t[i] / 2;
+      a[static_cast<std::size_t>(i)] = t[i] * rs2 - hs2;
+      b[static_cast<std::size_t>(i)] = t[i] * rs3 - hs3;
     }
     batch::kernels(simd).exp(g.data(), g.data(), kKronrodNodes);
     given_t(a.data(), b.data(), p.data(), kKronrodNodes, simd);
     for (int i = 0; i < kKronrodNodes; ++i)
-      y[kNodesInOrder[static_cast<std::size_t>(i)]] =
-          g[static_cast<std::size_t>(i)] * p[static_cast<std::size_t>(i)];
+      y[i] = g[static_cast<std::size_t>(i)] * p[static_cast<std::size_t>(i)];
     return true;
   }
-
-  // A Kronrod step's nodes from the lowest to the highest: cen - t for the
-  // largest t first, ..., the centre, ..., cen + t for the largest.
-  static constexpr std::array<int, kKronrodNodes> kNodesInOrder = {
-      1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 0, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2};
 };
 
 // Trivariate reduction: the coordinate with the largest |limit| is moved to the

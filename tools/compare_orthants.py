@@ -4,15 +4,25 @@ time of every problem before and after, their ratios, the worst and the
 overall (total time before over total time after).
 
     tools/compare_orthants.py before.json after.json
+
+Run each with --benchmark_repetitions=3 (or more) and --benchmark_format=json;
+the least time of a problem's repetitions counts.
 """
 import json
 import sys
 
 
 def times(path):
+    """Per problem the least time of its repetitions (the one least disturbed)."""
     with open(path) as f:
         runs = json.load(f)["benchmarks"]
-    return {b["name"]: b["real_time"] for b in runs if b.get("run_type", "iteration") == "iteration"}
+    best = {}
+    for b in runs:
+        if b.get("run_type", "iteration") != "iteration":
+            continue
+        name = b.get("run_name", b["name"])
+        best[name] = min(best.get(name, float("inf")), b["real_time"])
+    return best
 
 
 def main(before_path, after_path):
