@@ -164,6 +164,18 @@ MVN_INLINE void bvn_moderate(const BvnRule& R, const double* h, const double* k,
   sine_form_end<m>(asr, h, k, sum, p);
 }
 
+// One node's term of the series for one pair, as the lanes compute it.
+[[gnu::noinline]] double series_term(double w, double xsq, double rs, double asr, double hk,
+                                     double c, double d) {
+  return w * exp1(asr) *
+         (exp1(-hk * (1 - rs) / (2 * (1 + rs))) / rs - (1 + c * xsq * (1 + d * xsq)));
+}
+
+// Lanes few enough to be given a node's term one by one rather than a whole
+// batch computing it: two vectors' worth of lanes' work is about what one
+// pair alone costs.
+constexpr int kFewLanes = 4;
+
 // The series for |r| >= 0.925 (and the limits r = +-1).
 template <int m>
 MVN_INLINE void bvn_series(const BvnRule& R, const double* h, const double* k_in, double* p) {
@@ -204,16 +216,21 @@ MVN_INLINE void bvn_series(const BvnRule& R, const double* h, const double* k_in
       const double w = R.w[static_cast<std::size_t>(n)];
       const double xsq = R.sn[static_cast<std::size_t>(n)];
       const double rs = R.den[static_cast<std::size_t>(n)];
-      // Far-apart limits leave a node's term negligible in every lane (an
-      // exponent below the floor): the node is passed over, as one pair
-      // alone passes it over.
+      // Far-apart limits leave a node's term negligible (an exponent below
+      // the floor), as one pair alone leaves it out: where no lane needs the
+      // node it is passed over, where a few do they get it one by one.
       double asr[m];
-      double most = kSeriesFloor;  // a lane not a number leaves it
+      int needed = 0;
       for (int i = 0; i < m; ++i) {
         asr[i] = -(bs[i] / xsq + hk[i]) / 2;
-        most = most < asr[i] ? asr[i] : most;
+        needed += asr[i] > kSeriesFloor;
       }
-      if (!(most > kSeriesFloor)) continue;
+      if (needed == 0) continue;
+      if (needed <= kFewLanes) {
+        for (int i = 0; i < m; ++i)
+          if (asr[i] > kSeriesFloor) bvn[i] += series_term(w, xsq, rs, asr[i], hk[i], c[i], d[i]);
+        continue;
+      }
       for (int i = 0; i < m; ++i) {
         const double term =
             w * exp1(asr[i]) *
