@@ -135,63 +135,110 @@ struct Path {
     return sum;
   }
 
+  // One varying pair's terms at every node of a Kronrod step, the values of
+  // term() for each node in turn, computed a pair at a time so that the nodes
+  // go into vector lanes: the factor, the conditional limits and, with two
+  // other variables (dimension 4), their correlation.
+  template <int dim>
+  void pair_terms(int p, const double* s, double* factor, double* lim0, double* lim1,
+                  double* rho) const {
+    const int i = pairs[p][0];
+    const int j = pairs[p][1];
+    // An element of R(s): s r_ab where the pair (a, b) varies, else r_ab
+    // (times 1, which changes nothing).
+    static constexpr std::array<double, kKronrodNodes> kOnes = [] {
+      std::array<double, kKronrodNodes> ones{};
+      ones.fill(1.0);
+      return ones;
+    }();
+    auto scale = [this, s](int a, int b) {
+      for (int v = 0; v < npairs; ++v)
+        if ((pairs[v][0] == a && pairs[v][1] == b) || (pairs[v][0] == b && pairs[v][1] == a))
+          return s;
+      return kOnes.data();
+    };
+    auto at = [this](int a, int b) {
+      return r[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
+    };
+    int others[2] = {0, 0};
+    int m = 0;
+    for (int k = 0; k < n; ++k)
+      if (k != i && k != j) others[m++] = k;
+    const int K = others[0], L = others[1];
+    const double hi = h[i], hj = h[j], hK = h[K], hL = h[L];
+    const double rij0 = at(i, j);
+    const double rKI0 = at(K, i), rKJ0 = at(K, j), rLI0 = at(L, i), rLJ0 = at(L, j);
+    const double rKL0 = at(K, L);
+    const double *sKI = scale(K, i), *sKJ = scale(K, j), *sLI = scale(L, i), *sLJ = scale(L, j);
+    const double* sKL = scale(K, L);
+    for (int node = 0; node < kKronrodNodes; ++node) {
+      const double rij = s[node] * rij0;
+      const double q = 1 - rij * rij;
+      factor[node] = rij0 * (exp1(-(hi * hi - 2 * rij * hi * hj + hj * hj) / (2 * q)) /
+                             (kTwoPi * std::sqrt(q)));  // r_ij phi2(h_i, h_j; r_ij(s))
+      const double rKI = sKI[node] * rKI0;
+      const double rKJ = sKJ[node] * rKJ0;
+      const double biK = (rKI - rij * rKJ) / q;
+      const double bjK = (rKJ - rij * rKI) / q;
+      const double varK = 1 - (biK * rKI + bjK * rKJ);
+      lim0[node] = (hK - (biK * hi + bjK * hj)) / std::sqrt(varK);
+      if constexpr (dim == 4) {
+        const double rLI = sLI[node] * rLI0;
+        const double rLJ = sLJ[node] * rLJ0;
+        const double biL = (rLI - rij * rLJ) / q;
+        const double bjL = (rLJ - rij * rLI) / q;
+        const double varL = 1 - (biL * rLI + bjL * rLJ);
+        lim1[node] = (hL - (biL * hi + bjL * hj)) / std::sqrt(varL);
+        const double rKL = sKL[node] * rKL0;
+        const double cov = rKL - (biK * rLI + bjK * rLJ);
+        rho[node] = std::max(-1.0, std::min(1.0, cov / std::sqrt(varK * varL)));
+      }
+    }
+  }
+
   // All nodes of a Kronrod step: the conditional probabilities (univariate
   // of the three-variate path, bivariate of the four-variate one) go through
-  // the vector lanes together.
+  // the vector lanes together. Lane p * 23 + node holds pair p at the node.
   bool batch(const double* s, double* y) const {
     if (simd == Simd::none) return false;
-    if (n == 3) return batch3(s, y);
     constexpr int kMax = kKronrodNodes * 4;
-    std::array<double, kMax> factor, a, b, rho, asr, prob;
-    int lanes = 0;
-    for (int node = 0; node < kKronrodNodes; ++node) {
-      const Matrix rs = at(s[node]);
-      for (int p = 0; p < npairs; ++p, ++lanes) {
-        const Term t = term(rs, p);
-        const auto L = static_cast<std::size_t>(lanes);
-        factor[L] = t.factor;
-        a[L] = -t.lim[0];
-        b[L] = -t.lim[1];
-        rho[L] = t.rho;
+    std::array<double, kMax> factor, lim0, lim1, rho, prob;
+    for (int p = 0; p < npairs; ++p) {
+      const auto at = static_cast<std::size_t>(p * kKronrodNodes);
+      if (n == 3)
+        pair_terms<3>(p, s, &factor[at], &lim0[at], &lim1[at], &rho[at]);
+      else
+        pair_terms<4>(p, s, &factor[at], &lim0[at], &lim1[at], &rho[at]);
+    }
+    const int lanes = npairs * kKronrodNodes;
+    const batch::Kernels& kernels = batch::kernels(simd);
+    if (n == 3) {
+      kernels.phid(lim0.data(), prob.data(), lanes);
+    } else {
+      std::array<double, kMax> a, b, asr;
+      for (int l = 0; l < lanes; ++l) {
+        const auto L = static_cast<std::size_t>(l);
+        a[L] = -lim0[L];
+        b[L] = -lim1[L];
         // Strong correlations take the series, one at a time, below.
-        asr[L] = std::fabs(t.rho) < kModerate ? std::asin(t.rho) : 0.0;
+        asr[L] = std::fabs(rho[L]) < kModerate ? std::asin(rho[L]) : 0.0;
+      }
+      kernels.bvn_lanes(rho.data(), asr.data(), a.data(), b.data(), prob.data(), lanes);
+      for (int l = 0; l < lanes; ++l) {
+        const auto L = static_cast<std::size_t>(l);
+        if (!(std::fabs(rho[L]) < kModerate)) prob[L] = bvnd(a[L], b[L], rho[L]);
       }
     }
-    batch::kernels(simd).bvn_lanes(rho.data(), asr.data(), a.data(), b.data(), prob.data(), lanes);
-    for (int l = 0; l < lanes; ++l) {
-      const auto L = static_cast<std::size_t>(l);
-      if (!(std::fabs(rho[L]) < kModerate)) prob[L] = bvnd(a[L], b[L], rho[L]);
-    }
-    sum_terms(factor.data(), prob.data(), y);
-    return true;
-  }
-
-  bool batch3(const double* s, double* y) const {
-    constexpr int kMax = kKronrodNodes * 2;
-    std::array<double, kMax> factor, lim, prob;
-    int lanes = 0;
+    // Each node's terms summed in the order of the pairs, as a single call does.
     for (int node = 0; node < kKronrodNodes; ++node) {
-      const Matrix rs = at(s[node]);
-      for (int p = 0; p < npairs; ++p, ++lanes) {
-        const Term t = term(rs, p);
-        factor[static_cast<std::size_t>(lanes)] = t.factor;
-        lim[static_cast<std::size_t>(lanes)] = t.lim[0];
-      }
-    }
-    batch::kernels(simd).phid(lim.data(), prob.data(), lanes);
-    sum_terms(factor.data(), prob.data(), y);
-    return true;
-  }
-
-  // y[node] = the sum of the node's terms, in the order of the pairs as the
-  // single call adds them.
-  void sum_terms(const double* factor, const double* prob, double* y) const {
-    for (int node = 0, l = 0; node < kKronrodNodes; ++node) {
       double sum = 0;
-      for (int p = 0; p < npairs; ++p, ++l)
+      for (int p = 0; p < npairs; ++p) {
+        const auto l = static_cast<std::size_t>(p * kKronrodNodes + node);
         sum += factor[l] * prob[l];
+      }
       y[node] = sum;
     }
+    return true;
   }
 };
 
