@@ -90,18 +90,21 @@ constexpr int kLanes = 8;
 // Pairs of a batch, padded to whole vectors.
 constexpr int kPadded = (kMaxBatch + kLanes - 1) / kLanes * kLanes;
 
+// One vector's exponentials.
+MVN_INLINE void exp_vector(const double* __restrict x, double* __restrict y) {
+  for (int j = 0; j < kLanes; ++j)
+    y[j] = exp1(x[j]);
+}
+
 MVN_INLINE void exp_body(const double* x, double* y, int n) {
   int i = 0;
   for (; i + kLanes <= n; i += kLanes)
-    for (int j = 0; j < kLanes; ++j)
-      y[i + j] = exp1(x[i + j]);
+    exp_vector(x + i, y + i);
   if (i == n) return;
-  double xr[kLanes] = {};
-  double yr[kLanes];
-  for (int j = 0; i + j < n; ++j)
-    xr[j] = x[i + j];
+  double xr[kLanes], yr[kLanes];
   for (int j = 0; j < kLanes; ++j)
-    yr[j] = exp1(xr[j]);
+    xr[j] = x[std::min(i + j, n - 1)];
+  exp_vector(xr, yr);
   for (int j = 0; i + j < n; ++j)
     y[i + j] = yr[j];
 }
