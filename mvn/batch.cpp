@@ -367,6 +367,47 @@ MVN_INLINE void bvn_lanes_body(const double* r, const double* asr, const double*
   }
 }
 
+// The path's terms at the nodes of a Kronrod step, node by node the values
+// the single evaluation computes.
+template <bool four>
+MVN_INLINE void path_terms_body(const PathPair& pp, const double* __restrict s,
+                                double* __restrict factor, double* __restrict lim0,
+                                double* __restrict lim1, double* __restrict rho) {
+  const double hi = pp.hi, hj = pp.hj, hK = pp.hK, hL = pp.hL;
+  const double rij0 = pp.rij;
+  for (int node = 0; node < kMaxBatch; ++node) {
+    const double rij = s[node] * rij0;
+    const double q = 1 - rij * rij;
+    factor[node] = rij0 * (exp1(-(hi * hi - 2 * rij * hi * hj + hj * hj) / (2 * q)) /
+                           (kTwoPi * std::sqrt(q)));  // r_ij phi2(h_i, h_j; r_ij(s))
+    const double rKI = pp.sKI[node] * pp.rKI;
+    const double rKJ = pp.sKJ[node] * pp.rKJ;
+    const double biK = (rKI - rij * rKJ) / q;
+    const double bjK = (rKJ - rij * rKI) / q;
+    const double varK = 1 - (biK * rKI + bjK * rKJ);
+    lim0[node] = (hK - (biK * hi + bjK * hj)) / std::sqrt(varK);
+    if constexpr (four) {
+      const double rLI = pp.sLI[node] * pp.rLI;
+      const double rLJ = pp.sLJ[node] * pp.rLJ;
+      const double biL = (rLI - rij * rLJ) / q;
+      const double bjL = (rLJ - rij * rLI) / q;
+      const double varL = 1 - (biL * rLI + bjL * rLJ);
+      lim1[node] = (hL - (biL * hi + bjL * hj)) / std::sqrt(varL);
+      const double rKL = pp.sKL[node] * pp.rKL;
+      const double cov = rKL - (biK * rLI + bjK * rLJ);
+      rho[node] = std::max(-1.0, std::min(1.0, cov / std::sqrt(varK * varL)));
+    }
+  }
+}
+
+MVN_INLINE void path_terms_of(const PathPair& pp, const double* s, bool four, double* factor,
+                              double* lim0, double* lim1, double* rho) {
+  if (four)
+    path_terms_body<true>(pp, s, factor, lim0, lim1, rho);
+  else
+    path_terms_body<false>(pp, s, factor, lim0, lim1, rho);
+}
+
 // One set of kernels per instruction set.
 #define MVN_KERNELS(suffix, attr)                                                                \
   attr void exp_##suffix(const double* x, double* y, int n) {                                    \
@@ -377,6 +418,10 @@ MVN_INLINE void bvn_lanes_body(const double* r, const double* asr, const double*
   }                                                                                              \
   attr void bvn_##suffix(const BvnRule& R, const double* h, const double* k, double* p, int m) { \
     bvn_body(R, h, k, p, m);                                                                     \
+  }                                                                                              \
+  attr void path_##suffix(const PathPair& pp, const double* s, bool four, double* factor,        \
+                          double* lim0, double* lim1, double* rho) {                             \
+    path_terms_of(pp, s, four, factor, lim0, lim1, rho);                                         \
   }                                                                                              \
   attr void lanes_##suffix(const double* r, const double* a, const double* h, const double* k,   \
                            double* p, int m) {                                                   \
@@ -392,9 +437,9 @@ MVN_KERNELS(avx512, [[gnu::target("avx512f")]])
 MVN_KERNELS(avx512, [[gnu::target("avx512f,prefer-vector-width=512")]])
 #endif
 
-constexpr Kernels kSse2{exp_sse2, phid_sse2, bvn_sse2, lanes_sse2};
-constexpr Kernels kAvx2{exp_avx2, phid_avx2, bvn_avx2, lanes_avx2};
-constexpr Kernels kAvx512{exp_avx512, phid_avx512, bvn_avx512, lanes_avx512};
+constexpr Kernels kSse2{exp_sse2, phid_sse2, bvn_sse2, path_sse2, lanes_sse2};
+constexpr Kernels kAvx2{exp_avx2, phid_avx2, bvn_avx2, path_avx2, lanes_avx2};
+constexpr Kernels kAvx512{exp_avx512, phid_avx512, bvn_avx512, path_avx512, lanes_avx512};
 
 }  // namespace
 

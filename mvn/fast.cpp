@@ -135,13 +135,9 @@ struct Path {
     return sum;
   }
 
-  // One varying pair's terms at every node of a Kronrod step, the values of
-  // term() for each node in turn, computed a pair at a time so that the nodes
-  // go into vector lanes: the factor, the conditional limits and, with two
-  // other variables (dimension 4), their correlation.
-  template <int dim>
-  void pair_terms(int p, const double* s, double* factor, double* lim0, double* lim1,
-                  double* rho) const {
+  // One varying pair's constants for the kernel of its terms at a step's
+  // nodes s: the values of term() for each node in turn.
+  batch::PathPair pair_of(int p, const double* s) const {
     const int i = pairs[p][0];
     const int j = pairs[p][1];
     // An element of R(s): s r_ab where the pair (a, b) varies, else r_ab
@@ -165,35 +161,9 @@ struct Path {
     for (int k = 0; k < n; ++k)
       if (k != i && k != j) others[m++] = k;
     const int K = others[0], L = others[1];
-    const double hi = h[i], hj = h[j], hK = h[K], hL = h[L];
-    const double rij0 = at(i, j);
-    const double rKI0 = at(K, i), rKJ0 = at(K, j), rLI0 = at(L, i), rLJ0 = at(L, j);
-    const double rKL0 = at(K, L);
-    const double *sKI = scale(K, i), *sKJ = scale(K, j), *sLI = scale(L, i), *sLJ = scale(L, j);
-    const double* sKL = scale(K, L);
-    for (int node = 0; node < kKronrodNodes; ++node) {
-      const double rij = s[node] * rij0;
-      const double q = 1 - rij * rij;
-      factor[node] = rij0 * (exp1(-(hi * hi - 2 * rij * hi * hj + hj * hj) / (2 * q)) /
-                             (kTwoPi * std::sqrt(q)));  // r_ij phi2(h_i, h_j; r_ij(s))
-      const double rKI = sKI[node] * rKI0;
-      const double rKJ = sKJ[node] * rKJ0;
-      const double biK = (rKI - rij * rKJ) / q;
-      const double bjK = (rKJ - rij * rKI) / q;
-      const double varK = 1 - (biK * rKI + bjK * rKJ);
-      lim0[node] = (hK - (biK * hi + bjK * hj)) / std::sqrt(varK);
-      if constexpr (dim == 4) {
-        const double rLI = sLI[node] * rLI0;
-        const double rLJ = sLJ[node] * rLJ0;
-        const double biL = (rLI - rij * rLJ) / q;
-        const double bjL = (rLJ - rij * rLI) / q;
-        const double varL = 1 - (biL * rLI + bjL * rLJ);
-        lim1[node] = (hL - (biL * hi + bjL * hj)) / std::sqrt(varL);
-        const double rKL = sKL[node] * rKL0;
-        const double cov = rKL - (biK * rLI + bjK * rLJ);
-        rho[node] = std::max(-1.0, std::min(1.0, cov / std::sqrt(varK * varL)));
-      }
-    }
+    return {h[i],        h[j],        h[K],        h[L],        at(i, j),
+            at(K, i),    at(K, j),    at(L, i),    at(L, j),    at(K, L),
+            scale(K, i), scale(K, j), scale(L, i), scale(L, j), scale(K, L)};
   }
 
   // All nodes of a Kronrod step: the conditional probabilities (univariate
@@ -203,15 +173,12 @@ struct Path {
     if (simd == Simd::none) return false;
     constexpr int kMax = kKronrodNodes * 4;
     std::array<double, kMax> factor, lim0, lim1, rho, prob;
+    const batch::Kernels& kernels = batch::kernels(simd);
     for (int p = 0; p < npairs; ++p) {
       const auto at = static_cast<std::size_t>(p * kKronrodNodes);
-      if (n == 3)
-        pair_terms<3>(p, s, &factor[at], &lim0[at], &lim1[at], &rho[at]);
-      else
-        pair_terms<4>(p, s, &factor[at], &lim0[at], &lim1[at], &rho[at]);
+      kernels.path_terms(pair_of(p, s), s, n == 4, &factor[at], &lim0[at], &lim1[at], &rho[at]);
     }
     const int lanes = npairs * kKronrodNodes;
-    const batch::Kernels& kernels = batch::kernels(simd);
     if (n == 3) {
       kernels.phid(lim0.data(), prob.data(), lanes);
     } else {
