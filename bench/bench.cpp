@@ -12,6 +12,8 @@
 
 #include "app/run.hpp"
 #include "engine/model.hpp"
+#include "engine/pareto.hpp"
+#include "formats/source.hpp"
 #include "mvn/batch.hpp"
 #include "mvn/mvn.hpp"
 #include "numeric/dfzero.hpp"
@@ -263,6 +265,27 @@ BENCHMARK(BM_run)
     ->ArgNames({"threads", "fast"})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+
+// One exact evaluation of the largest bundled design at its expected values,
+// as the Pareto search makes thousands of them: the design's own weights, the
+// fast kernel (the search's), cutoffs and results.
+void BM_exact_evaluation(benchmark::State& state) {
+  selquant::Design d;
+  std::vector<std::string> findings;
+  if (!selquant::design_from_file(SELQUANT_EXAMPLES "/four_stage_five_group.deck", d, findings)
+           .empty()) {
+    state.SkipWithError("the example could not be read");
+    return;
+  }
+  selquant::ParetoPlan plan;
+  plan.objectives = {{true, 0, "quality"}, {false, 1, "ai:group_1"}};
+  std::vector<std::vector<double>> weights;
+  for (const selquant::Design::Stage& s : d.stages)
+    weights.push_back(s.weights);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(selquant::objectives_at(d, plan, weights, mvn::Kernel::fast));
+}
+BENCHMARK(BM_exact_evaluation)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
