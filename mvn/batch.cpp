@@ -367,13 +367,27 @@ MVN_INLINE void bvn_lanes_body(const double* r, const double* asr, const double*
   }
 }
 
+// A third variable given the pair (X_i, X_j) = (h_i, h_j) with correlation
+// rij (q = 1 - rij^2), from its correlations rI, rJ with them: the regression
+// weights, the conditional variance, and its limit h standardized.
+struct Given {
+  double bi, bj, var, lim;
+};
+MVN_INLINE Given given_pair(double rI, double rJ, double rij, double q, double h, double hi,
+                            double hj) {
+  const double bi = (rI - rij * rJ) / q;
+  const double bj = (rJ - rij * rI) / q;
+  const double var = 1 - (bi * rI + bj * rJ);
+  return {bi, bj, var, (h - (bi * hi + bj * hj)) / std::sqrt(var)};
+}
+
 // The path's terms at the nodes of a Kronrod step, node by node the values
 // the single evaluation computes.
 template <bool four>
 MVN_INLINE void path_terms_body(const PathPair& pp, const double* __restrict s,
                                 double* __restrict factor, double* __restrict lim0,
                                 double* __restrict lim1, double* __restrict rho) {
-  const double hi = pp.hi, hj = pp.hj, hK = pp.hK, hL = pp.hL;
+  const double hi = pp.hi, hj = pp.hj;
   const double rij0 = pp.rij;
   for (int node = 0; node < kMaxBatch; ++node) {
     const double rij = s[node] * rij0;
@@ -382,20 +396,15 @@ MVN_INLINE void path_terms_body(const PathPair& pp, const double* __restrict s,
                            (kTwoPi * std::sqrt(q)));  // r_ij phi2(h_i, h_j; r_ij(s))
     const double rKI = pp.sKI[node] * pp.rKI;
     const double rKJ = pp.sKJ[node] * pp.rKJ;
-    const double biK = (rKI - rij * rKJ) / q;
-    const double bjK = (rKJ - rij * rKI) / q;
-    const double varK = 1 - (biK * rKI + bjK * rKJ);
-    lim0[node] = (hK - (biK * hi + bjK * hj)) / std::sqrt(varK);
+    const Given K = given_pair(rKI, rKJ, rij, q, pp.hK, hi, hj);
+    lim0[node] = K.lim;
     if constexpr (four) {
       const double rLI = pp.sLI[node] * pp.rLI;
       const double rLJ = pp.sLJ[node] * pp.rLJ;
-      const double biL = (rLI - rij * rLJ) / q;
-      const double bjL = (rLJ - rij * rLI) / q;
-      const double varL = 1 - (biL * rLI + bjL * rLJ);
-      lim1[node] = (hL - (biL * hi + bjL * hj)) / std::sqrt(varL);
-      const double rKL = pp.sKL[node] * pp.rKL;
-      const double cov = rKL - (biK * rLI + bjK * rLJ);
-      rho[node] = std::max(-1.0, std::min(1.0, cov / std::sqrt(varK * varL)));
+      const Given L = given_pair(rLI, rLJ, rij, q, pp.hL, hi, hj);
+      lim1[node] = L.lim;
+      const double cov = pp.sKL[node] * pp.rKL - (K.bi * rLI + K.bj * rLJ);
+      rho[node] = std::max(-1.0, std::min(1.0, cov / std::sqrt(K.var * L.var)));
     }
   }
 }
