@@ -63,7 +63,10 @@ pareto <- function(design, objectives, points = 21, free = NULL,
 print.selquant_front <- function(x, ...) {
   cat(sprintf("<selquant front: %d points, %s; %s evaluations of the design>\n", nrow(x$front),
               paste(x$objectives, collapse = " against "), format(x$evaluations, big.mark = ",")))
-  print(x$front, row.names = FALSE, digits = 4)
+  # Four decimals, as the program's table: weights of 1e-17 are 0 to the eye.
+  shown <- x$front
+  for (k in names(shown)) if (is.double(shown[[k]])) shown[[k]] <- round(shown[[k]], 4)
+  print(shown, row.names = FALSE)
   cat("the design's own weights: ",
       paste(names(x$design_point), format(x$design_point, digits = 4), sep = " = ", collapse = ", "),
       "\n", sep = "")
@@ -93,7 +96,7 @@ plot.selquant_front <- function(x, ...) {
   old <- graphics::par(mfrow = c(1L, length(others)))
   on.exit(graphics::par(old))
   for (o in others) {
-    xs <- c(f[[o]], x$design_point[[o]])
+    xs <- c(f[[o]], x$design_point[[o]], if (startsWith(o, "ai_")) 0.8)
     ys <- c(f[[cols[1]]], x$design_point[[cols[1]]])
     if (paste0(o, "_p5") %in% names(f)) xs <- c(xs, f[[paste0(o, "_p5")]], f[[paste0(o, "_p95")]])
     if (paste0(cols[1], "_p5") %in% names(f)) {
