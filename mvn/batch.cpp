@@ -175,8 +175,8 @@ MVN_INLINE void bvn_moderate(const BvnRule& R, const double* h, const double* k,
 }
 
 // Lanes few enough to be given a node's term one by one rather than a whole
-// batch computing it: two vectors' worth of lanes' work is about what one
-// pair alone costs.
+// batch computing it; of 4 and 8, 4 ran the random orthants of
+// bench/orthants.cpp faster.
 constexpr int kFewLanes = 4;
 
 // The series for |r| >= 0.925 (and the limits r = +-1).
