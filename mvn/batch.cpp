@@ -384,12 +384,12 @@ MVN_INLINE Given given_pair(double rI, double rJ, double rij, double q, double h
 // The path's terms at the nodes of a Kronrod step, node by node the values
 // the single evaluation computes.
 template <bool four>
-MVN_INLINE void path_terms_body(const PathPair& pp, const double* __restrict s,
+MVN_INLINE void path_terms_body(const PathPair& pp, const double* __restrict s, int m,
                                 double* __restrict factor, double* __restrict lim0,
                                 double* __restrict lim1, double* __restrict rho) {
   const double hi = pp.hi, hj = pp.hj;
   const double rij0 = pp.rij;
-  for (int node = 0; node < kMaxBatch; ++node) {
+  for (int node = 0; node < m; ++node) {
     const double rij = s[node] * rij0;
     const double q = 1 - rij * rij;
     factor[node] = rij0 * (exp1(-(hi * hi - 2 * rij * hi * hj + hj * hj) / (2 * q)) /
@@ -409,12 +409,12 @@ MVN_INLINE void path_terms_body(const PathPair& pp, const double* __restrict s,
   }
 }
 
-MVN_INLINE void path_terms_of(const PathPair& pp, const double* s, bool four, double* factor,
+MVN_INLINE void path_terms_of(const PathPair& pp, const double* s, int m, bool four, double* factor,
                               double* lim0, double* lim1, double* rho) {
   if (four)
-    path_terms_body<true>(pp, s, factor, lim0, lim1, rho);
+    path_terms_body<true>(pp, s, m, factor, lim0, lim1, rho);
   else
-    path_terms_body<false>(pp, s, factor, lim0, lim1, rho);
+    path_terms_body<false>(pp, s, m, factor, lim0, lim1, rho);
 }
 
 // One set of kernels per instruction set.
@@ -428,9 +428,9 @@ MVN_INLINE void path_terms_of(const PathPair& pp, const double* s, bool four, do
   attr void bvn_##suffix(const BvnRule& R, const double* h, const double* k, double* p, int m) { \
     bvn_body(R, h, k, p, m);                                                                     \
   }                                                                                              \
-  attr void path_##suffix(const PathPair& pp, const double* s, bool four, double* factor,        \
+  attr void path_##suffix(const PathPair& pp, const double* s, int m, bool four, double* factor, \
                           double* lim0, double* lim1, double* rho) {                             \
-    path_terms_of(pp, s, four, factor, lim0, lim1, rho);                                         \
+    path_terms_of(pp, s, m, four, factor, lim0, lim1, rho);                                      \
   }                                                                                              \
   attr void lanes_##suffix(const double* r, const double* a, const double* h, const double* k,   \
                            double* p, int m) {                                                   \

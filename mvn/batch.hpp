@@ -30,11 +30,11 @@ struct Kernels {
   void (*phid)(const double* z, double* p, int n);
   // p[i] = P(X > h[i], Y > k[i]) by the rule, i < m <= kMaxBatch.
   void (*bvn)(const BvnRule& rule, const double* h, const double* k, double* p, int m);
-  // The path's terms of the pair at the nodes s[i], i < 23: r_ij phi2(h_i,
-  // h_j; s r_ij), the conditional limit of K (and with four variables, of L
-  // and their conditional correlation).
-  void (*path_terms)(const PathPair& pp, const double* s, bool four, double* factor, double* lim0,
-                     double* lim1, double* rho);
+  // The path's terms of the pair at the nodes s[i], i < m <= kMaxBatch:
+  // r_ij phi2(h_i, h_j; s r_ij), the conditional limit of K (and with four
+  // variables, of L and their conditional correlation).
+  void (*path_terms)(const PathPair& pp, const double* s, int m, bool four, double* factor,
+                     double* lim0, double* lim1, double* rho);
   // p[i] = P(X > h[i], Y > k[i]) for correlations r[i] with asr[i] = asin(r[i]),
   // |r[i]| < 0.925, by the sine form with the rule of |r[i]|, i < m (any m).
   void (*bvn_lanes)(const double* r, const double* asr, const double* h, const double* k, double* p,

@@ -62,12 +62,6 @@ double lower2(double a, double b, double r) {
   return bvnd(-a, -b, r);
 }
 
-// The bivariate normal density.
-double phi2(double x, double y, double r) {
-  const double q = 1 - r * r;
-  return exp1(-(x * x - 2 * r * x * y + y * y) / (2 * q)) / (kTwoPi * std::sqrt(q));
-}
-
 // The path's integrand of an n-variate problem: R(s) keeps the pairs of R0 and
 // scales the others by s (they are 0 in R0). One term per varying pair (i, j):
 // (R - R0)_ij phi_2(h_i, h_j; r_ij(s)) times the probability of the other
@@ -80,66 +74,36 @@ struct Path {
   int npairs = 0;
   Simd simd = default_simd();
 
-  // One term at s, for R(s) = rs: its factor before the conditional probability, the
-  // conditional limits and, with two other variables, their correlation.
-  struct Term {
-    double factor;
-    double lim[2];
-    double rho;
+  // Of each varying pair, the other variables K and L, and which elements of
+  // R(s) that its term reads vary with s.
+  struct Shape {
+    int K, L;
+    bool KI, KJ, LI, LJ, KL;
   };
-  Matrix at(double s) const {
-    Matrix rs = r;
-    for (int v = 0; v < npairs; ++v) {
-      const auto i = static_cast<std::size_t>(pairs[v][0]);
-      const auto j = static_cast<std::size_t>(pairs[v][1]);
-      rs[i][j] = rs[j][i] = s * r[i][j];
-    }
-    return rs;
-  }
-  Term term(const Matrix& rs, int p) const {
-    const int i = pairs[p][0];
-    const int j = pairs[p][1];
-    const auto I = static_cast<std::size_t>(i);
-    const auto J = static_cast<std::size_t>(j);
-    const double rij = rs[I][J];
-    const double q = 1 - rij * rij;
-    int others[2] = {0, 0};
-    int m = 0;
-    for (int k = 0; k < n; ++k)
-      if (k != i && k != j) others[m++] = k;
-    Term t{r[I][J] * phi2(h[i], h[j], rij), {0, 0}, 0};
-    double bi[2], bj[2], var[2];
-    for (int v = 0; v < m; ++v) {
-      const auto K = static_cast<std::size_t>(others[v]);
-      bi[v] = (rs[K][I] - rij * rs[K][J]) / q;
-      bj[v] = (rs[K][J] - rij * rs[K][I]) / q;
-      var[v] = 1 - (bi[v] * rs[K][I] + bj[v] * rs[K][J]);
-      t.lim[v] = (h[others[v]] - (bi[v] * h[i] + bj[v] * h[j])) / std::sqrt(var[v]);
-    }
-    if (m == 2) {
-      const auto K = static_cast<std::size_t>(others[0]);
-      const auto L = static_cast<std::size_t>(others[1]);
-      const double cov = rs[K][L] - (bi[0] * rs[L][I] + bj[0] * rs[L][J]);
-      t.rho = std::max(-1.0, std::min(1.0, cov / std::sqrt(var[0] * var[1])));
-    }
-    return t;
-  }
+  std::array<Shape, 6> shape{};
 
-  double operator()(double s) const {
-    double sum = 0;
-    const Matrix rs = at(s);
+  // Sets the shapes, once the pairs are set.
+  void prepare() {
+    auto varies = [this](int a, int b) {
+      for (int v = 0; v < npairs; ++v)
+        if ((pairs[v][0] == a && pairs[v][1] == b) || (pairs[v][0] == b && pairs[v][1] == a))
+          return true;
+      return false;
+    };
     for (int p = 0; p < npairs; ++p) {
-      const Term t = term(rs, p);
-      sum += t.factor * (n == 3 ? phid(t.lim[0]) : lower2(t.lim[0], t.lim[1], t.rho));
+      const int i = pairs[p][0], j = pairs[p][1];
+      int others[2] = {0, 0};
+      int m = 0;
+      for (int k = 0; k < n; ++k)
+        if (k != i && k != j) others[m++] = k;
+      const int K = others[0], L = others[1];
+      shape[static_cast<std::size_t>(p)] = {
+          K, L, varies(K, i), varies(K, j), varies(L, i), varies(L, j), varies(K, L)};
     }
-    return sum;
   }
 
-  // One varying pair's constants for the kernel of its terms at a step's
-  // nodes s: the values of term() for each node in turn.
+  // One varying pair's constants for the kernel of its terms at the nodes s.
   batch::PathPair pair_of(int p, const double* s) const {
-    const int i = pairs[p][0];
-    const int j = pairs[p][1];
     // An element of R(s): s r_ab where the pair (a, b) varies, else r_ab
     // (times 1, which changes nothing).
     static constexpr std::array<double, kKronrodNodes> kOnes = [] {
@@ -147,40 +111,38 @@ struct Path {
       ones.fill(1.0);
       return ones;
     }();
-    auto scale = [this, s](int a, int b) {
-      for (int v = 0; v < npairs; ++v)
-        if ((pairs[v][0] == a && pairs[v][1] == b) || (pairs[v][0] == b && pairs[v][1] == a))
-          return s;
-      return kOnes.data();
-    };
+    auto scale = [s](bool varies) { return varies ? s : kOnes.data(); };
     auto at = [this](int a, int b) {
       return r[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
     };
-    int others[2] = {0, 0};
-    int m = 0;
-    for (int k = 0; k < n; ++k)
-      if (k != i && k != j) others[m++] = k;
-    const int K = others[0], L = others[1];
+    const int i = pairs[p][0], j = pairs[p][1];
+    const Shape& c = shape[static_cast<std::size_t>(p)];
+    const int K = c.K, L = c.L;
     return {h[i],        h[j],        h[K],        h[L],        at(i, j),
             at(K, i),    at(K, j),    at(L, i),    at(L, j),    at(K, L),
-            scale(K, i), scale(K, j), scale(L, i), scale(L, j), scale(K, L)};
+            scale(c.KI), scale(c.KJ), scale(c.LI), scale(c.LJ), scale(c.KL)};
   }
 
-  // All nodes of a Kronrod step: the conditional probabilities (univariate
-  // of the three-variate path, bivariate of the four-variate one) go through
-  // the vector lanes together. Lane p * 23 + node holds pair p at the node.
-  bool batch(const double* s, double* y) const {
-    if (simd == Simd::none) return false;
+  // y[node] = the integrand at s[node], node < m <= 23, the conditional
+  // probabilities (univariate of the three-variate path, bivariate of the
+  // four-variate one) in the lanes of how: with none, the bivariate ones one
+  // by one by the rule. Lane p * m + node holds pair p at the node.
+  void values(const double* s, int m, double* y, Simd how) const {
     constexpr int kMax = kKronrodNodes * 4;
     std::array<double, kMax> factor, lim0, lim1, rho, prob;
-    const batch::Kernels& kernels = batch::kernels(simd);
+    const batch::Kernels& kernels = batch::kernels(how);
     for (int p = 0; p < npairs; ++p) {
-      const auto at = static_cast<std::size_t>(p * kKronrodNodes);
-      kernels.path_terms(pair_of(p, s), s, n == 4, &factor[at], &lim0[at], &lim1[at], &rho[at]);
+      const auto at = static_cast<std::size_t>(p * m);
+      kernels.path_terms(pair_of(p, s), s, m, n == 4, &factor[at], &lim0[at], &lim1[at], &rho[at]);
     }
-    const int lanes = npairs * kKronrodNodes;
+    const int lanes = npairs * m;
     if (n == 3) {
       kernels.phid(lim0.data(), prob.data(), lanes);
+    } else if (how == Simd::none) {
+      for (int l = 0; l < lanes; ++l) {
+        const auto L = static_cast<std::size_t>(l);
+        prob[L] = lower2(lim0[L], lim1[L], rho[L]);
+      }
     } else {
       std::array<double, kMax> a, b, asr;
       for (int l = 0; l < lanes; ++l) {
@@ -196,15 +158,26 @@ struct Path {
         if (!(std::fabs(rho[L]) < kModerate)) prob[L] = bvnd(a[L], b[L], rho[L]);
       }
     }
-    // Each node's terms summed in the order of the pairs, as a single call does.
-    for (int node = 0; node < kKronrodNodes; ++node) {
+    // Each node's terms summed in the order of the pairs.
+    for (int node = 0; node < m; ++node) {
       double sum = 0;
       for (int p = 0; p < npairs; ++p) {
-        const auto l = static_cast<std::size_t>(p * kKronrodNodes + node);
+        const auto l = static_cast<std::size_t>(p * m + node);
         sum += factor[l] * prob[l];
       }
       y[node] = sum;
     }
+  }
+
+  double operator()(double s) const {
+    double y;
+    values(&s, 1, &y, Simd::none);
+    return y;
+  }
+  // All nodes of a Kronrod step together in the vector lanes.
+  bool batch(const double* s, double* y) const {
+    if (simd == Simd::none) return false;
+    values(s, kKronrodNodes, y, simd);
     return true;
   }
 };
@@ -228,6 +201,7 @@ std::optional<double> lower3(const double h[3], const double r[3], Simd simd) {
     f.pairs[f.npairs][1] = kPair[p][1];
     ++f.npairs;
   }
+  f.prepare();
   const double start = lower2(h[a], h[b], r[keep]) * phid(h[c]);
   return start + adone(f, 0.0, 1.0, kTolerance, true);
 }
@@ -265,6 +239,7 @@ std::optional<double> lower4(const double h[4], const double r[6], Simd simd) {
       f.pairs[f.npairs][1] = j;
       ++f.npairs;
     }
+  f.prepare();
   const double start =
       lower2(h[q[0]], h[q[1]], at(q[0], q[1])) * lower2(h[q[2]], h[q[3]], at(q[2], q[3]));
   return start + adone(f, 0.0, 1.0, kTolerance, true);
