@@ -96,31 +96,29 @@ MVN_INLINE void exp_vector(const double* __restrict x, double* __restrict y) {
     y[j] = exp1(x[j]);
 }
 
-MVN_INLINE void exp_body(const double* x, double* y, int n) {
+// y[i] = f of x[i], i < n, by vector(x, y), which takes one vector's worth:
+// whole vectors, then the last padded with its last value.
+template <class Vector>
+MVN_INLINE void by_vectors(const double* x, double* y, int n, Vector vector) {
   int i = 0;
   for (; i + kLanes <= n; i += kLanes)
-    exp_vector(x + i, y + i);
+    vector(x + i, y + i);
   if (i == n) return;
   double xr[kLanes], yr[kLanes];
   for (int j = 0; j < kLanes; ++j)
     xr[j] = x[std::min(i + j, n - 1)];
-  exp_vector(xr, yr);
+  vector(xr, yr);
   for (int j = 0; i + j < n; ++j)
     y[i + j] = yr[j];
 }
 
-// p[i] = Phi(z[i]) a vector at a time, the last padded with its last value.
+MVN_INLINE void exp_body(const double* x, double* y, int n) {
+  by_vectors(x, y, n, exp_vector);
+}
+
+// p[i] = Phi(z[i]).
 MVN_INLINE void phid_many(const double* z, double* p, int n) {
-  int i = 0;
-  for (; i + kLanes <= n; i += kLanes)
-    phid_body<kLanes>(z + i, p + i);
-  if (i == n) return;
-  double zr[kLanes], pr[kLanes];
-  for (int j = 0; j < kLanes; ++j)
-    zr[j] = z[std::min(i + j, n - 1)];
-  phid_body<kLanes>(zr, pr);
-  for (int j = 0; i + j < n; ++j)
-    p[i + j] = pr[j];
+  by_vectors(z, p, n, phid_body<kLanes>);
 }
 
 // ph[i] = Phi(-h[i]) and pk[i] = Phi(-k[i]).
