@@ -521,7 +521,7 @@ class Reader {
              decided ? shown + " beside " + (wants == kNormal ? "{ low, high }" : "{ mean, sd }") +
                            " at " + decided->path + ": a design mixes forms only with plain numbers"
                      : shown + " in a design whose sampling is \"" +
-                           std::string(kSamplingNames[static_cast<std::size_t>(mode)]) + "\"");
+                           std::string(sampling_name(mode)) + "\"");
       }
     }
     d.sampling = mode < 0 ? kExact : mode;
@@ -622,6 +622,10 @@ std::string triangle(const UncertainMatrix& r, int sampling) {
 
 }  // namespace
 
+std::string_view sampling_name(int sampling) {
+  return kSamplingNames[static_cast<std::size_t>(sampling)];
+}
+
 bool is_design_text(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
@@ -671,8 +675,7 @@ std::string write_design(const Design& d) {
   using textio::shortest;
   auto names = [](const std::vector<std::string>& v) { return list(v, quoted); };
   std::ostringstream o;
-  o << "sampling = " << quoted(std::string(kSamplingNames[static_cast<std::size_t>(d.sampling)]))
-    << "\n";
+  o << "sampling = " << quoted(std::string(sampling_name(d.sampling))) << "\n";
   o << "samples = " << d.samples << "\n";
   if (d.epoch) o << "epoch = " << *d.epoch << "\n";
   o << "\npredictors = " << names(d.predictors) << "\n";

@@ -30,6 +30,9 @@
 
 namespace selquant {
 
+// The name of a sampling mode (kExact, kNormal, kRectangular) in a design file.
+std::string_view sampling_name(int sampling);
+
 // Whether a text is a design file rather than a deck: its first line that is
 // neither blank nor a comment does not start like a number.
 bool is_design_text(std::string_view text);

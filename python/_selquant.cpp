@@ -25,22 +25,14 @@ using namespace pybind11::literals;
 
 namespace {
 
-constexpr const char* kSamplingNames[] = {"exact", "normal", "rectangular"};
-
-// A single-precision input as the double of its shortest decimal, as the
-// user wrote it.
-double value_of(float v) {
-  return std::strtod(textio::shortest(v).c_str(), nullptr);
-}
-
 // An uncertain value as the design file writes it: a number, or
 // {"low", "high"} / {"mean", "sd"}.
 py::object uncertain_of(const selquant::Uncertain& u, int sampling) {
-  if (sampling == selquant::kExact) return py::float_(value_of(u.first));
+  if (sampling == selquant::kExact) return py::float_(textio::shortest_double(u.first));
   const bool range = sampling == selquant::kRectangular;
   py::dict d;
-  d[range ? "low" : "mean"] = value_of(u.first);
-  d[range ? "high" : "sd"] = value_of(u.second);
+  d[range ? "low" : "mean"] = textio::shortest_double(u.first);
+  d[range ? "high" : "sd"] = textio::shortest_double(u.second);
   return d;
 }
 
@@ -73,7 +65,7 @@ py::dict dict_of(const selquant::Design& d) {
   auto plain = [](double v) { return py::float_(v); };
   auto uncertain = [s](const selquant::Uncertain& u) { return uncertain_of(u, s); };
   py::dict out;
-  out["sampling"] = kSamplingNames[s];
+  out["sampling"] = std::string(selquant::sampling_name(s));
   out["samples"] = d.samples;
   if (d.epoch) out["epoch"] = *d.epoch;
   out["predictors"] = d.predictors;

@@ -25,4 +25,10 @@ inline std::string shortest(float v) {
   return buf;
 }
 
+// A single-precision value as the double of its shortest decimal: the number
+// as it was written, for those who see it in double precision.
+inline double shortest_double(float v) {
+  return std::strtod(shortest(v).c_str(), nullptr);
+}
+
 }  // namespace textio

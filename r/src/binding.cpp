@@ -27,14 +27,6 @@ namespace writable = cpp11::writable;
 
 namespace {
 
-constexpr const char* kSamplingNames[] = {"exact", "normal", "rectangular"};
-
-// A single-precision input as the double of its shortest decimal, as the
-// user wrote it.
-double value_of(float v) {
-  return std::strtod(textio::shortest(v).c_str(), nullptr);
-}
-
 writable::strings strings_of(const std::vector<std::string>& v) {
   writable::strings s(static_cast<R_xlen_t>(v.size()));
   for (std::size_t i = 0; i < v.size(); ++i)
@@ -51,8 +43,8 @@ writable::doubles doubles_of(const std::vector<double>& v) {
 SEXP pair_of(const std::vector<selquant::Uncertain>& u) {
   writable::doubles first, second;
   for (const selquant::Uncertain& x : u) {
-    first.push_back(value_of(x.first));
-    second.push_back(value_of(x.second));
+    first.push_back(textio::shortest_double(x.first));
+    second.push_back(textio::shortest_double(x.second));
   }
   return writable::list({"first"_nm = first, "second"_nm = second});
 }
@@ -65,8 +57,8 @@ SEXP matrix_pair_of(const std::vector<std::vector<selquant::Uncertain>>& m, std:
   writable::doubles_matrix<> second(static_cast<int>(rows), static_cast<int>(cols));
   for (std::size_t i = 0; i < rows; ++i)
     for (std::size_t j = 0; j < cols; ++j) {
-      first(static_cast<int>(i), static_cast<int>(j)) = value_of(m[i][j].first);
-      second(static_cast<int>(i), static_cast<int>(j)) = value_of(m[i][j].second);
+      first(static_cast<int>(i), static_cast<int>(j)) = textio::shortest_double(m[i][j].first);
+      second(static_cast<int>(i), static_cast<int>(j)) = textio::shortest_double(m[i][j].second);
     }
   return writable::list({"first"_nm = first, "second"_nm = second});
 }
@@ -88,7 +80,7 @@ SEXP r_design(const selquant::Design& d) {
                                      "predictor_d"_nm = pair_of(g.predictor_d)}));
   SEXP epoch = d.epoch ? cpp11::as_sexp(static_cast<double>(*d.epoch)) : R_NilValue;
   return writable::list({
-      "sampling"_nm = kSamplingNames[d.sampling],
+      "sampling"_nm = std::string(selquant::sampling_name(d.sampling)),
       "samples"_nm = d.samples,
       "epoch"_nm = epoch,
       "predictors"_nm = strings_of(d.predictors),
