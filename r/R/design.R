@@ -69,7 +69,7 @@ read_design <- function(path) {
   }
   r <- tryCatch(design_from_file_(path.expand(path)),
                 error = function(e) stop(conditionMessage(e), call. = FALSE))
-  dress(r$design)
+  dress(r$design, r$findings)
 }
 
 #' Write a design file
@@ -153,8 +153,10 @@ plural <- function(v) if (length(v) == 1L) "" else "s"
 
 # ---- from the engine's plain values to a design ------------------------------
 
-# The design of the engine's plain values, with the findings of its checks.
-dress <- function(r) {
+# The design of the engine's plain values, with the findings of its checks
+# (of the file it was read from, where there was one: a deck's say what its
+# reader noticed).
+dress <- function(r, findings = NULL) {
   sampling <- r$sampling
   value <- function(pair, names = NULL, dimnames = NULL) {
     a <- pair$first
@@ -184,8 +186,7 @@ dress <- function(r) {
       criteria = value(r$criterion_r, dimnames = list(r$criteria, r$criteria)),
       validities = value(r$validities, dimnames = list(r$criteria, r$predictors)))
   ), class = "selquant_design")
-  text <- design_text(d, "design")
-  attr(d, "findings") <- findings_(text)
+  attr(d, "findings") <- if (is.null(findings)) findings_(design_text(d, "design")) else findings
   d
 }
 

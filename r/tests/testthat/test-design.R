@@ -61,6 +61,12 @@ test_that("bad arguments are errors naming the argument", {
   expect_error(uncertain(low = 1), "uncertain\\(\\): low needs high")
 })
 
+test_that("a deck's findings are those of its reader", {
+  f <- tempfile(fileext = ".deck")
+  writeLines(c(readLines(example("exact_two_stage.deck")), "0.5 0.5"), f)
+  expect_match(attr(read_design(f), "findings"), "follows? the last read", all = FALSE)
+})
+
 test_that("a malformed deck names the line and column", {
   f <- tempfile(fileext = ".deck")
   writeLines(c("2 5 1 1 1 2 0.3 0.7", "half"), f)
