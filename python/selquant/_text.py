@@ -15,6 +15,9 @@ _MATRICES = {"predictors": ("predictors", "predictors"),
              "criteria": ("criteria", "criteria"),
              "validities": ("criteria", "predictors")}
 _PARTS = (("low", "high"), ("mean", "sd"))
+# The keys of a stage's and a group's tables that hold a value per predictor
+# or criterion.
+_ELEMENTWISE = {"stage": ("weights",), "group": ("criterion_d", "predictor_d")}
 
 
 def _quoted(s):
@@ -134,7 +137,7 @@ def design_text(d):
                 v = [{"retention": r.pop("retention"), "weights": r} for r in
                      v.to_dict("records")] if "retention" in v.columns else v
             if isinstance(v, (list, tuple)):
-                v = [_group(x, d) if key == "group" else _stage(x) for x in v]
+                v = [_table(x, _ELEMENTWISE[key]) for x in v]
         elif key == "correlations" and isinstance(v, dict):
             names = {"predictors": d.get("predictors", []), "criteria": d.get("criteria", [])}
             v = {k: (_matrix(x, names[_MATRICES[k][0]], names[_MATRICES[k][1]],
@@ -146,13 +149,9 @@ def design_text(d):
     return "\n".join(lines) + "\n"
 
 
-def _stage(s):
-    if isinstance(s, dict) and "weights" in s:
-        return {**s, "weights": _elementwise(s["weights"])}
-    return s
-
-
-def _group(g, d):
-    if not isinstance(g, dict):
-        return g
-    return {k: (_elementwise(v) if k in ("criterion_d", "predictor_d") else v) for k, v in g.items()}
+def _table(t, keys):
+    """A stage's or group's table with its values per predictor or criterion
+    given element by element where so given."""
+    if not isinstance(t, dict):
+        return t
+    return {k: (_elementwise(v) if k in keys else v) for k, v in t.items()}
