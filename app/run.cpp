@@ -154,12 +154,7 @@ int run_problem(const Problem& p, const Model& deck, std::int64_t t, float tstar
 // refused or malformed deck on standard error, when it cannot be used.
 bool read_or_refuse(std::istream& in, bool read_to_end, Problem& p, Model& m,
                     std::vector<std::string>& findings) {
-  std::string bad;
-  try {
-    bad = read_and_check(in, p, m, read_to_end, findings);
-  } catch (const textio::InputError& e) {
-    bad = e.located().empty() ? e.what() : e.located();
-  }
+  const std::string bad = check_deck(in, p, m, read_to_end, findings);
   if (bad.empty()) return true;
   std::fprintf(stderr, "selquant: %s\n", bad.c_str());
   return false;

@@ -219,6 +219,15 @@ std::string read_and_check(std::istream& in, Problem& p, Model& m, bool read_to_
 
 namespace selquant {
 
+std::string check_deck(std::istream& in, Problem& p, Model& m, bool read_to_end,
+                       std::vector<std::string>& findings) {
+  try {
+    return read_and_check(in, p, m, read_to_end, findings);
+  } catch (const textio::InputError& e) {
+    return e.located().empty() ? e.what() : e.located();
+  }
+}
+
 std::string write_deck(const Design& d) {
   using textio::shortest;
   std::ostringstream o;

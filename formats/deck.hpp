@@ -27,6 +27,12 @@ std::string read_deck(textio::ListReader& in, Problem& p, Model& m);
 std::string read_and_check(std::istream& in, Problem& p, Model& m, bool read_to_end,
                            std::vector<std::string>& findings);
 
+// read_and_check, a malformed deck's error returned as the message (its
+// located line where it has one) rather than thrown: for whoever reads a
+// deck outside a run.
+std::string check_deck(std::istream& in, Problem& p, Model& m, bool read_to_end,
+                       std::vector<std::string>& findings);
+
 // The deck of a design: one line per read, values in their shortest decimal
 // that reads back to the same number, each line with a remark naming its read.
 std::string write_deck(const Design& d);

@@ -23,13 +23,8 @@ std::string design_from_text(std::string_view text, const std::string& file, Des
   auto p = std::make_unique<Problem>();
   auto m = std::make_unique<Model>();
   std::istringstream in{std::string(text)};
-  std::string bad;
-  try {
-    bad = read_and_check(in, *p, *m, true, findings);
-  } catch (const textio::InputError& e) {
-    bad = e.located().empty() ? e.what() : e.located();
-  }
-  if (!bad.empty()) return file + ": " + bad;
+  if (const std::string bad = check_deck(in, *p, *m, true, findings); !bad.empty())
+    return file + ": " + bad;
   d = design_of(*p, *m);
   return {};
 }
