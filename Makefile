@@ -15,7 +15,7 @@ deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | \
 	  grep -q 'install ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
-	  echo "installing $$missing" >&2; \
+	  echo installing $$missing >&2; \
 	  { apt-get update && apt-get install -y $$missing; } >/dev/null 2>&1 || \
 	  { echo "could not install $$missing (apt-get as root)" >&2; exit 1; }; \
 	fi
