@@ -11,7 +11,6 @@
 namespace mvn::fast {
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
 // Smallest Cholesky pivot (a conditional variance) the path is trusted with:
 // below it the conditional correlations near s = 1 come too close to +-1.
 constexpr double kMinPivot = 1e-4;
