@@ -15,6 +15,15 @@ namespace {
 // below it the conditional correlations near s = 1 come too close to +-1.
 constexpr double kMinPivot = 1e-4;
 
+// Smallest pivot from which a Kronrod step is judged by the error model of
+// smooth integrands: R(s) then stays far from singular beyond s = 1 and the
+// integrand is analytic about [0, 1]. Over 600,000 random 3- and 4-variate
+// problems whose pivots reached it, the integral so judged was within 7.4e-13
+// of the integral to 1e-15. Nearer singular matrices put a singularity just
+// past s = 1, where the Kronrod and Gauss estimates can agree by chance while
+// both are off by 1e-9: their steps keep the plain difference of the two.
+constexpr double kSmoothPivot = 0.05;
+
 // Below this |r| the lanes' sine form serves; above it the series.
 constexpr double kModerate = 0.925;
 
@@ -181,11 +190,20 @@ struct Path {
   }
 };
 
+// The integral of the path over [0, 1], its steps judged by the error model
+// that the matrix's smallest pivot allows.
+double integral(Path& f, double pivot, Steps steps) {
+  if (!steps.plain && pivot >= kSmoothPivot)
+    return adone<StepError::smooth>(f, 0.0, 1.0, steps.tolerance, true);
+  return adone(f, 0.0, 1.0, steps.tolerance, true);
+}
+
 }  // namespace
 
-std::optional<double> lower3(const double h[3], const double r[3], Simd simd) {
+std::optional<double> lower3(const double h[3], const double r[3], Simd simd, Steps steps) {
   const Matrix m = full(3, r);
-  if (smallest_pivot(3, m) < kMinPivot) return std::nullopt;
+  const double pivot = smallest_pivot(3, m);
+  if (pivot < kMinPivot) return std::nullopt;
   // Keep the pair of the largest correlation; the third variable starts
   // independent of it.
   int keep = 0;  // r21, r31, r32 as pairs (1,0), (2,0), (2,1)
@@ -202,12 +220,13 @@ std::optional<double> lower3(const double h[3], const double r[3], Simd simd) {
   }
   f.prepare();
   const double start = lower2(h[a], h[b], r[keep]) * phid(h[c]);
-  return start + adone(f, 0.0, 1.0, kTolerance, true);
+  return start + integral(f, pivot, steps);
 }
 
-std::optional<double> lower4(const double h[4], const double r[6], Simd simd) {
+std::optional<double> lower4(const double h[4], const double r[6], Simd simd, Steps steps) {
   const Matrix m = full(4, r);
-  if (smallest_pivot(4, m) < kMinPivot) return std::nullopt;
+  const double pivot = smallest_pivot(4, m);
+  if (pivot < kMinPivot) return std::nullopt;
   // Of the three pairings into two pairs, keep the one whose within-pair
   // correlations are largest: the largest of all in it, then the larger other.
   static constexpr int kPairing[3][4] = {{0, 1, 2, 3}, {0, 2, 1, 3}, {0, 3, 1, 2}};
@@ -241,7 +260,7 @@ std::optional<double> lower4(const double h[4], const double r[6], Simd simd) {
   f.prepare();
   const double start =
       lower2(h[q[0]], h[q[1]], at(q[0], q[1])) * lower2(h[q[2]], h[q[3]], at(q[2], q[3]));
-  return start + adone(f, 0.0, 1.0, kTolerance, true);
+  return start + integral(f, pivot, steps);
 }
 
 }  // namespace mvn::fast

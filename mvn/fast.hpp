@@ -15,12 +15,23 @@ namespace mvn::fast {
 // Absolute tolerance of the integration in s.
 inline constexpr double kTolerance = 1e-11;
 
+// How the integration in s judges its steps: as the matrix allows (by the error
+// model of smooth integrands where it is far from singular), or always by the
+// plain difference of the Kronrod and Gauss estimates, to a tolerance of its
+// own: a reference for the first.
+struct Steps {
+  bool plain = false;
+  double tolerance = kTolerance;
+};
+
 // P(X1 < h1, X2 < h2, X3 < h3), r = (r21, r31, r32), or nothing when the matrix
 // is too near singular for the path (the caller then uses another method).
 // The nodes of a step go through the lanes of simd together (none: one by
 // one); every vector width gives the same bits.
-std::optional<double> lower3(const double h[3], const double r[3], Simd simd = default_simd());
+std::optional<double> lower3(const double h[3], const double r[3], Simd simd = default_simd(),
+                             Steps steps = {});
 // P(X1 < h1, ..., X4 < h4), r = (r21, r31, r32, r41, r42, r43), or nothing.
-std::optional<double> lower4(const double h[4], const double r[6], Simd simd = default_simd());
+std::optional<double> lower4(const double h[4], const double r[6], Simd simd = default_simd(),
+                             Steps steps = {});
 
 }  // namespace mvn::fast
