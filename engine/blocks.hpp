@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 
+#include "mvn/fast.hpp"
 #include "mvn/mvn.hpp"
 
 namespace selquant {
@@ -110,6 +111,9 @@ struct Model {
   Wdcc wdcc;
   Wdcd wdcd;
   Wdcf wdcf;
+  // What the fast kernel keeps of the sample's matrices between its calls; a
+  // copied model starts without it.
+  mvn::fast::PathCache paths;
 };
 
 }  // namespace selquant

@@ -118,14 +118,16 @@ void nul(Vec<double, 6>& v, Corr6& c) {
   c.v.fill(0.0);
 }
 
-double integ(const Wdca& a, int ndim, const double* lim, const Corr6& corr, int mode) {
+double integ(const Wdca& a, int ndim, const double* lim, const Corr6& corr, int mode,
+             mvn::fast::PathCache* paths) {
   for (int i = 0; i < ndim; ++i)
     if (lim[i] >= a.zinf) return 0.0;
-  if (mode == 0) return mvn::g01hb(ndim, lim, corr.data(), a.kernel);
-  return inte2(a, ndim, lim, corr);
+  if (mode == 0) return mvn::g01hb(ndim, lim, corr.data(), a.kernel, paths);
+  return inte2(a, ndim, lim, corr, paths);
 }
 
-double inte2(const Wdca& a, int ndim, const double* lim, const Corr6& corr) {
+double inte2(const Wdca& a, int ndim, const double* lim, const Corr6& corr,
+             mvn::fast::PathCache* paths) {
   auto L = [lim](int i) { return lim[i - 1]; };
   double res = 0;
   Vec<double, 6> limc;
@@ -182,7 +184,7 @@ double inte2(const Wdca& a, int ndim, const double* lim, const Corr6& corr) {
           }
           if (limc(i) <= -a.zinf) limc(i) = -a.zinf;
         }
-        if (p != 0) p = mvn::g01hb(m, limc.data(), corrc.data(), a.kernel);
+        if (p != 0) p = mvn::g01hb(m, limc.data(), corrc.data(), a.kernel, paths);
       }
     }
     res += phim(a, L(r)) * corr(1, r) * p;
@@ -203,7 +205,7 @@ double eh(Model& m, double x) {
     for (int s = 1; s < k; ++s)
       lim[s - 1] = m.wdcb.cut(s) - dm(g, s);
     lim[k - 1] = x - dm(g, k);
-    achieved += wgt(g) * integ(a, k, lim, rs, 0);
+    achieved += wgt(g) * integ(a, k, lim, rs, 0, &m.paths);
   }
   return achieved - a.rr(k);
 }
@@ -237,14 +239,16 @@ void ef(Model& m, const Vec<double, kMaxStages>& cutoffs, bool means) {
       ell(1, g) = -a.zinf;
       for (int s = 1; s <= k; ++s)
         ell(s + 1, g) = cutoffs(s) - a.dcomp(g, s);
-      P(g, k) = integ(a, k, &ell(2, g), rs, 0);
+      P(g, k) = integ(a, k, &ell(2, g), rs, 0, &m.paths);
     }
     for (int g = 1; g <= ng; ++g) {
       const double pk = P(g, k);
       const double* lim = &ell(1, g);
       // Means among those who pass are undefined when nobody passes.
       const bool empty = !(pk > 0);
-      auto mean_of = [&](const Corr6& corr) { return integ(a, k + 1, lim, corr, 2) / pk; };
+      auto mean_of = [&](const Corr6& corr) {
+        return integ(a, k + 1, lim, corr, 2, &m.paths) / pk;
+      };
       m.wdcf.qgrp(g, k) = empty ? kNaN : (mean_of(rx) + a.dcrit(g) - mbar) / stot;
       if (!means) continue;
       for (int j = 1; j <= a.npred; ++j) {

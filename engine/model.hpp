@@ -18,10 +18,13 @@ double phim(const Wdca& a, double x);
 void nul(Vec<double, 6>& v, Corr6& c);
 
 // mode 0: P(Z_i > lim_i, i = 1..ndim); mode 2: E[Z_1 1{Z_i > lim_i, i = 2..ndim}]
-// (variable 1 carries the limit -zinf). A limit >= zinf gives 0.
-double integ(const Wdca& a, int ndim, const double* lim, const Corr6& corr, int mode);
+// (variable 1 carries the limit -zinf). A limit >= zinf gives 0. The fast
+// kernel keeps what it can reuse of the matrices in paths.
+double integ(const Wdca& a, int ndim, const double* lim, const Corr6& corr, int mode,
+             mvn::fast::PathCache* paths = nullptr);
 // The truncated first moment by Tallis's formula.
-double inte2(const Wdca& a, int ndim, const double* lim, const Corr6& corr);
+double inte2(const Wdca& a, int ndim, const double* lim, const Corr6& corr,
+             mvn::fast::PathCache* paths = nullptr);
 
 // Cutoff equation of stage istage at trial cutoff x: achieved minus required
 // cumulative retention of the whole pool.

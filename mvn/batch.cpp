@@ -86,7 +86,7 @@ MVN_INLINE void phid_body(const double* z, double* p) {
 
 // Lanes of the widest vectors: loops of a fixed multiple of it have no
 // remainder to finish one value at a time.
-constexpr int kLanes = 8;
+constexpr int kLanes = kVectorLanes;
 // Pairs of a batch, padded to whole vectors.
 constexpr int kPadded = (kMaxBatch + kLanes - 1) / kLanes * kLanes;
 
@@ -307,112 +307,157 @@ MVN_INLINE double sin_small(double t) {
   return t + t * t2 * p;
 }
 
-// A whole vector of lanes, each with its own correlation, by one rule.
-MVN_INLINE void bvn_lanes_chunk(int rule, const double* asr, const double* h, const double* k,
-                                double* p) {
-  const legendre::Rule& X = legendre::x[static_cast<std::size_t>(rule)];
-  const legendre::Rule& W = legendre::w[static_cast<std::size_t>(rule)];
-  const auto points = static_cast<std::size_t>(legendre::kPoints[static_cast<std::size_t>(rule)]);
+// Gathers the lanes of |r| < kModerate by rule into vectors, and computes each
+// vector's sines at the nodes of its rule.
+MVN_INLINE void bvn_prepare_body(const double* r, const double* asr, int m, BvnLanes& out) {
+  out.vectors = 0;
+  for (int rule = 0; rule < 3; ++rule) {
+    BvnLanes::Vector* v = nullptr;
+    for (int l = 0; l < m; ++l) {
+      if (!(std::fabs(r[l]) < kModerate) || legendre::rule_of(r[l]) != rule) continue;
+      if (v == nullptr || v->used == kLanes) {
+        v = &out.vector[static_cast<std::size_t>(out.vectors++)];
+        v->rule = rule;
+        v->used = 0;
+        v->asr.fill(0.0);
+      }
+      v->lane[static_cast<std::size_t>(v->used)] = l;
+      v->asr[static_cast<std::size_t>(v->used)] = asr[l];
+      ++v->used;
+    }
+  }
+  for (int at = 0; at < out.vectors; ++at) {
+    BvnLanes::Vector& v = out.vector[static_cast<std::size_t>(at)];
+    const legendre::Rule& X = legendre::x[static_cast<std::size_t>(v.rule)];
+    const auto points = legendre::kPoints[static_cast<std::size_t>(v.rule)];
+    for (int n = 0; n < points; ++n) {
+      const double x = X[static_cast<std::size_t>(n)];
+      for (int side = 0; side < 2; ++side) {  // the nodes are stored negative
+        const double node = side == 0 ? x : -x;
+        auto& sn = v.sn[static_cast<std::size_t>(2 * n + side)];
+        auto& den = v.den[static_cast<std::size_t>(2 * n + side)];
+        for (int i = 0; i < kLanes; ++i) {
+          const auto I = static_cast<std::size_t>(i);
+          sn[I] = sin_small(v.asr[I] * (node + 1) / 2);
+          den[I] = 1 - sn[I] * sn[I];
+        }
+      }
+    }
+  }
+}
+
+// One prepared vector of lanes: the rule's sum, then the end of the sine form.
+MVN_INLINE void bvn_vector(const BvnLanes::Vector& v, const double* h, const double* k,
+                           double* p) {
+  const legendre::Rule& W = legendre::w[static_cast<std::size_t>(v.rule)];
+  const auto points = legendre::kPoints[static_cast<std::size_t>(v.rule)];
   double hk[kLanes], hs[kLanes], sum[kLanes];
   for (int i = 0; i < kLanes; ++i) {
     hk[i] = h[i] * k[i];
     hs[i] = (h[i] * h[i] + k[i] * k[i]) / 2;
     sum[i] = 0;
   }
-  for (std::size_t n = 0; n < points; ++n) {
-    for (const double node : {X[n], -X[n]}) {  // the nodes are stored negative
-      for (int i = 0; i < kLanes; ++i) {
-        const double sn = sin_small(asr[i] * (node + 1) / 2);
-        sum[i] += W[n] * exp1((sn * hk[i] - hs[i]) / (1 - sn * sn));
-      }
+  for (int n = 0; n < 2 * points; ++n) {
+    const double w = W[static_cast<std::size_t>(n / 2)];
+    const auto& sn = v.sn[static_cast<std::size_t>(n)];
+    const auto& den = v.den[static_cast<std::size_t>(n)];
+    for (int i = 0; i < kLanes; ++i) {
+      const auto I = static_cast<std::size_t>(i);
+      sum[i] += w * exp1((sn[I] * hk[i] - hs[i]) / den[I]);
     }
   }
-  sine_form_end<kLanes>(asr, h, k, sum, p);
+  sine_form_end<kLanes>(v.asr.data(), h, k, sum, p);
 }
 
-// The lanes of one rule, gathered, computed a vector at a time and scattered.
-MVN_INLINE void bvn_lanes_rule(int rule, const int* idx, int count, const double* asr,
-                               const double* h, const double* k, double* p) {
-  for (int at = 0; at < count; at += kLanes) {
-    double ar[kLanes] = {}, hr[kLanes] = {}, kr[kLanes] = {}, pr[kLanes];
-    const int m = std::min(kLanes, count - at);
-    for (int j = 0; j < m; ++j) {
-      const int l = idx[at + j];
-      ar[j] = asr[l];
+// The prepared lanes, a vector at a time: gathered, computed and scattered.
+MVN_INLINE void bvn_lanes_body(const BvnLanes& lanes, const double* h, const double* k,
+                               double* p) {
+  for (int at = 0; at < lanes.vectors; ++at) {
+    const BvnLanes::Vector& v = lanes.vector[static_cast<std::size_t>(at)];
+    double hr[kLanes] = {}, kr[kLanes] = {}, pr[kLanes];
+    for (int j = 0; j < v.used; ++j) {
+      const int l = v.lane[static_cast<std::size_t>(j)];
       hr[j] = h[l];
       kr[j] = k[l];
     }
-    bvn_lanes_chunk(rule, ar, hr, kr, pr);
-    for (int j = 0; j < m; ++j)
-      p[idx[at + j]] = pr[j];
+    bvn_vector(v, hr, kr, pr);
+    for (int j = 0; j < v.used; ++j)
+      p[v.lane[static_cast<std::size_t>(j)]] = pr[j];
   }
 }
 
-MVN_INLINE void bvn_lanes_body(const double* r, const double* asr, const double* h, const double* k,
-                               double* p, int m) {
-  constexpr int kMaxLanes = 128;
-  int idx[3][kMaxLanes];
-  int count[3] = {0, 0, 0};
-  for (int at = 0; at < m; at += kMaxLanes) {
-    const int n = std::min(kMaxLanes, m - at);
-    count[0] = count[1] = count[2] = 0;
-    for (int i = 0; i < n; ++i) {
-      const int rule = legendre::rule_of(r[at + i]);
-      idx[rule][count[rule]++] = at + i;
-    }
-    for (int rule = 0; rule < 3; ++rule)
-      bvn_lanes_rule(rule, idx[rule], count[rule], asr, h, k, p);
-  }
-}
-
-// A third variable given the pair (X_i, X_j) = (h_i, h_j) with correlation
-// rij (q = 1 - rij^2), from its correlations rI, rJ with them: the regression
-// weights, the conditional variance, and its limit h standardized.
+// A third variable given the pair (X_i, X_j) with correlation rij (q = 1 -
+// rij^2), from its correlations rI, rJ with them: the regression weights and
+// the conditional variance.
 struct Given {
-  double bi, bj, var, lim;
+  double bi, bj, var;
 };
-MVN_INLINE Given given_pair(double rI, double rJ, double rij, double q, double h, double hi,
-                            double hj) {
+MVN_INLINE Given given_pair(double rI, double rJ, double rij, double q) {
   const double bi = (rI - rij * rJ) / q;
   const double bj = (rJ - rij * rI) / q;
-  const double var = 1 - (bi * rI + bj * rJ);
-  return {bi, bj, var, (h - (bi * hi + bj * hj)) / std::sqrt(var)};
+  return {bi, bj, 1 - (bi * rI + bj * rJ)};
 }
 
-// The path's terms at the nodes of a Kronrod step, node by node the values
-// the single evaluation computes.
+// The matrix's part of the path's terms at the nodes of a Kronrod step.
 template <bool four>
-MVN_INLINE void path_terms_body(const PathPair& pp, const double* __restrict s, int m,
-                                double* __restrict factor, double* __restrict lim0,
-                                double* __restrict lim1, double* __restrict rho) {
-  const double hi = pp.hi, hj = pp.hj;
-  const double rij0 = pp.rij;
+MVN_INLINE void path_nodes_body(const PathPair& pp, const double* __restrict s, int m,
+                                PathNodes& __restrict out) {
   for (int node = 0; node < m; ++node) {
-    const double rij = s[node] * rij0;
+    const auto N = static_cast<std::size_t>(node);
+    const double rij = s[node] * pp.rij;
     const double q = 1 - rij * rij;
-    factor[node] = rij0 * (exp1(-(hi * hi - 2 * rij * hi * hj + hj * hj) / (2 * q)) /
-                           (kTwoPi * std::sqrt(q)));  // r_ij phi2(h_i, h_j; r_ij(s))
+    out.rij[N] = rij;
+    out.twoq[N] = 2 * q;
+    out.norm[N] = kTwoPi * std::sqrt(q);
     const double rKI = pp.sKI[node] * pp.rKI;
     const double rKJ = pp.sKJ[node] * pp.rKJ;
-    const Given K = given_pair(rKI, rKJ, rij, q, pp.hK, hi, hj);
-    lim0[node] = K.lim;
+    const Given K = given_pair(rKI, rKJ, rij, q);
+    out.biK[N] = K.bi;
+    out.bjK[N] = K.bj;
+    out.sdK[N] = std::sqrt(K.var);
     if constexpr (four) {
       const double rLI = pp.sLI[node] * pp.rLI;
       const double rLJ = pp.sLJ[node] * pp.rLJ;
-      const Given L = given_pair(rLI, rLJ, rij, q, pp.hL, hi, hj);
-      lim1[node] = L.lim;
+      const Given L = given_pair(rLI, rLJ, rij, q);
+      out.biL[N] = L.bi;
+      out.bjL[N] = L.bj;
+      out.sdL[N] = std::sqrt(L.var);
       const double cov = pp.sKL[node] * pp.rKL - (K.bi * rLI + K.bj * rLJ);
-      rho[node] = std::max(-1.0, std::min(1.0, cov / std::sqrt(K.var * L.var)));
+      out.rho[N] = std::max(-1.0, std::min(1.0, cov / std::sqrt(K.var * L.var)));
     }
   }
 }
 
-MVN_INLINE void path_terms_of(const PathPair& pp, const double* s, int m, bool four, double* factor,
-                              double* lim0, double* lim1, double* rho) {
+// The path's terms at the nodes: r_ij phi2(h_i, h_j; r_ij(s)) and the
+// conditional limits.
+template <bool four>
+MVN_INLINE void path_terms_body(const PathNodes& __restrict nd, double rij0,
+                                const double* __restrict h, int m, double* __restrict factor,
+                                double* __restrict lim0, double* __restrict lim1) {
+  const double hi = h[0], hj = h[1], hK = h[2], hL = h[3];
+  for (int node = 0; node < m; ++node) {
+    const auto N = static_cast<std::size_t>(node);
+    const double rij = nd.rij[N];
+    factor[node] = rij0 * (exp1(-(hi * hi - 2 * rij * hi * hj + hj * hj) / nd.twoq[N]) / nd.norm[N]);
+    lim0[node] = (hK - (nd.biK[N] * hi + nd.bjK[N] * hj)) / nd.sdK[N];
+    if constexpr (four) lim1[node] = (hL - (nd.biL[N] * hi + nd.bjL[N] * hj)) / nd.sdL[N];
+  }
+}
+
+MVN_INLINE void path_nodes_of(const PathPair& pp, const double* s, int m, bool four,
+                              PathNodes& out) {
   if (four)
-    path_terms_body<true>(pp, s, m, factor, lim0, lim1, rho);
+    path_nodes_body<true>(pp, s, m, out);
   else
-    path_terms_body<false>(pp, s, m, factor, lim0, lim1, rho);
+    path_nodes_body<false>(pp, s, m, out);
+}
+
+MVN_INLINE void path_terms_of(const PathNodes& nodes, double rij, const double* h, int m,
+                              bool four, double* factor, double* lim0, double* lim1) {
+  if (four)
+    path_terms_body<true>(nodes, rij, h, m, factor, lim0, lim1);
+  else
+    path_terms_body<false>(nodes, rij, h, m, factor, lim0, lim1);
 }
 
 // One set of kernels per instruction set.
@@ -426,13 +471,19 @@ MVN_INLINE void path_terms_of(const PathPair& pp, const double* s, int m, bool f
   attr void bvn_##suffix(const BvnRule& R, const double* h, const double* k, double* p, int m) { \
     bvn_body(R, h, k, p, m);                                                                     \
   }                                                                                              \
-  attr void path_##suffix(const PathPair& pp, const double* s, int m, bool four, double* factor, \
-                          double* lim0, double* lim1, double* rho) {                             \
-    path_terms_of(pp, s, m, four, factor, lim0, lim1, rho);                                      \
+  attr void nodes_##suffix(const PathPair& pp, const double* s, int m, bool four,               \
+                           PathNodes& out) {                                                     \
+    path_nodes_of(pp, s, m, four, out);                                                          \
   }                                                                                              \
-  attr void lanes_##suffix(const double* r, const double* a, const double* h, const double* k,   \
-                           double* p, int m) {                                                   \
-    bvn_lanes_body(r, a, h, k, p, m);                                                            \
+  attr void terms_##suffix(const PathNodes& nodes, double rij, const double* h, int m, bool four, \
+                           double* factor, double* lim0, double* lim1) {                         \
+    path_terms_of(nodes, rij, h, m, four, factor, lim0, lim1);                                   \
+  }                                                                                              \
+  attr void prepare_##suffix(const double* r, const double* a, int m, BvnLanes& out) {           \
+    bvn_prepare_body(r, a, m, out);                                                              \
+  }                                                                                              \
+  attr void lanes_##suffix(const BvnLanes& lanes, const double* h, const double* k, double* p) { \
+    bvn_lanes_body(lanes, h, k, p);                                                              \
   }
 
 MVN_KERNELS(sse2, )
@@ -444,9 +495,12 @@ MVN_KERNELS(avx512, [[gnu::target("avx512f")]])
 MVN_KERNELS(avx512, [[gnu::target("avx512f,prefer-vector-width=512")]])
 #endif
 
-constexpr Kernels kSse2{exp_sse2, phid_sse2, bvn_sse2, path_sse2, lanes_sse2};
-constexpr Kernels kAvx2{exp_avx2, phid_avx2, bvn_avx2, path_avx2, lanes_avx2};
-constexpr Kernels kAvx512{exp_avx512, phid_avx512, bvn_avx512, path_avx512, lanes_avx512};
+constexpr Kernels kSse2{exp_sse2,   phid_sse2,    bvn_sse2,  nodes_sse2,
+                       terms_sse2, prepare_sse2, lanes_sse2};
+constexpr Kernels kAvx2{exp_avx2,   phid_avx2,    bvn_avx2,  nodes_avx2,
+                       terms_avx2, prepare_avx2, lanes_avx2};
+constexpr Kernels kAvx512{exp_avx512,   phid_avx512,    bvn_avx512,  nodes_avx512,
+                         terms_avx512, prepare_avx512, lanes_avx512};
 
 }  // namespace
 

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <memory>
 
 #include "mvn/adone.hpp"
 #include "mvn/batch.hpp"
@@ -23,9 +25,6 @@ constexpr double kMinPivot = 1e-4;
 // past s = 1, where the Kronrod and Gauss estimates can agree by chance while
 // both are off by 1e-9: their steps keep the plain difference of the two.
 constexpr double kSmoothPivot = 0.05;
-
-// Below this |r| the lanes' sine form serves; above it the series.
-constexpr double kModerate = 0.925;
 
 using Matrix = std::array<std::array<double, 4>, 4>;
 
@@ -70,6 +69,83 @@ double lower2(double a, double b, double r) {
   return bvnd(-a, -b, r);
 }
 
+// A step's part that depends on the matrix alone: per varying pair its nodes'
+// regressions, and with four variables the lanes' conditional correlations and
+// their sine form prepared (lane p * 23 + node holds pair p at the node).
+struct StepNodes {
+  std::array<batch::PathNodes, 4> pair;
+  std::array<double, batch::BvnLanes::kMaxLanes> rho;
+  batch::BvnLanes lanes;
+};
+
+}  // namespace
+
+// What one matrix keeps: its steps by interval (the centre and first node of
+// each). A cutoff search stays on one matrix; a stage's moments take a few.
+struct PathCache::Store {
+  // Matrices kept at once; the oldest gives way.
+  static constexpr int kMatrices = 4;
+  // Steps kept of a matrix: the whole interval and two levels of bisection.
+  static constexpr int kSteps = 7;
+  struct Step {
+    double centre = 0, first = 0;
+    std::unique_ptr<StepNodes> nodes;
+  };
+  struct Matrix {
+    int n = 0;  // 0: unused
+    std::array<double, 6> r{};
+    int steps = 0;
+    std::array<Step, kSteps> step;
+  };
+  std::array<Matrix, kMatrices> matrix;
+  int next = 0;         // the matrix to give way next
+  StepNodes overflow;   // a step beyond those kept
+
+  // The matrix's entry, taken over from the oldest when it is new.
+  Matrix& of(int n, const double* r) {
+    const auto bytes = sizeof(double) * static_cast<std::size_t>(n * (n - 1) / 2);
+    for (Matrix& m : matrix)
+      if (m.n == n && std::memcmp(m.r.data(), r, bytes) == 0) return m;
+    Matrix& m = matrix[static_cast<std::size_t>(next)];
+    next = (next + 1) % kMatrices;
+    m.n = n;
+    std::memcpy(m.r.data(), r, bytes);
+    m.steps = 0;
+    return m;
+  }
+  void forget() {
+    for (Matrix& m : matrix) {
+      m.n = 0;
+      m.steps = 0;
+    }
+  }
+};
+
+PathCache::PathCache() = default;
+PathCache::~PathCache() = default;
+PathCache::PathCache(const PathCache&) {}
+PathCache& PathCache::operator=(const PathCache& other) {
+  if (this != &other && store_) store_->forget();
+  return *this;
+}
+PathCache::PathCache(PathCache&&) noexcept = default;
+PathCache& PathCache::operator=(PathCache&&) noexcept = default;
+
+int PathCache::steps_kept() const {
+  int steps = 0;
+  if (store_)
+    for (const Store::Matrix& m : store_->matrix)
+      steps += m.n == 0 ? 0 : m.steps;
+  return steps;
+}
+
+PathCache::Store& PathCache::store() {
+  if (!store_) store_ = std::make_unique<Store>();
+  return *store_;
+}
+
+namespace {
+
 // The path's integrand of an n-variate problem: R(s) keeps the pairs of R0 and
 // scales the others by s (they are 0 in R0). One term per varying pair (i, j):
 // (R - R0)_ij phi_2(h_i, h_j; r_ij(s)) times the probability of the other
@@ -81,6 +157,8 @@ struct Path {
   int pairs[6][2];  // the pairs (i, j) that vary with s
   int npairs = 0;
   Simd simd = default_simd();
+  PathCache::Store* store = nullptr;  // with the matrix's entry
+  PathCache::Store::Matrix* kept = nullptr;
 
   // Of each varying pair, the other variables K and L, and which elements of
   // R(s) that its term reads vary with s.
@@ -90,8 +168,8 @@ struct Path {
   };
   std::array<Shape, 6> shape{};
 
-  // Sets the shapes, once the pairs are set.
-  void prepare() {
+  // Sets the shapes, once the pairs are set, and finds the matrix's entry.
+  void prepare(PathCache* cache, const double* packed) {
     auto varies = [this](int a, int b) {
       for (int v = 0; v < npairs; ++v)
         if ((pairs[v][0] == a && pairs[v][1] == b) || (pairs[v][0] == b && pairs[v][1] == a))
@@ -108,9 +186,17 @@ struct Path {
       shape[static_cast<std::size_t>(p)] = {
           K, L, varies(K, i), varies(K, j), varies(L, i), varies(L, j), varies(K, L)};
     }
+    if (cache != nullptr && simd != Simd::none) {
+      store = &cache->store();
+      kept = &store->of(n, packed);
+    }
   }
 
-  // One varying pair's constants for the kernel of its terms at the nodes s.
+  double at(int a, int b) const {
+    return r[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
+  }
+
+  // One varying pair's correlations for the kernel of its terms at the nodes s.
   batch::PathPair pair_of(int p, const double* s) const {
     // An element of R(s): s r_ab where the pair (a, b) varies, else r_ab
     // (times 1, which changes nothing).
@@ -120,50 +206,112 @@ struct Path {
       return ones;
     }();
     auto scale = [s](bool varies) { return varies ? s : kOnes.data(); };
-    auto at = [this](int a, int b) {
-      return r[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
-    };
     const int i = pairs[p][0], j = pairs[p][1];
     const Shape& c = shape[static_cast<std::size_t>(p)];
     const int K = c.K, L = c.L;
-    return {h[i],        h[j],        h[K],        h[L],        at(i, j),
-            at(K, i),    at(K, j),    at(L, i),    at(L, j),    at(K, L),
+    return {at(i, j),    at(K, i),    at(K, j),    at(L, i),    at(L, j),   at(K, L),
             scale(c.KI), scale(c.KJ), scale(c.LI), scale(c.LJ), scale(c.KL)};
   }
+  // The pair's limits (h_i, h_j, h_K, h_L).
+  std::array<double, 4> limits_of(int p) const {
+    const Shape& c = shape[static_cast<std::size_t>(p)];
+    return {h[pairs[p][0]], h[pairs[p][1]], h[c.K], h[c.L]};
+  }
 
-  // y[node] = the integrand at s[node], node < m <= 23, the conditional
+  // The matrix's part of a step at the nodes s, in the lanes of simd.
+  void fill(const double* s, StepNodes& out) const {
+    constexpr int m = kKronrodNodes;
+    const batch::Kernels& kernels = batch::kernels(simd);
+    for (int p = 0; p < npairs; ++p)
+      kernels.path_nodes(pair_of(p, s), s, m, n == 4, out.pair[static_cast<std::size_t>(p)]);
+    if (n == 3) return;
+    std::array<double, batch::BvnLanes::kMaxLanes> asr;
+    for (int p = 0; p < npairs; ++p)
+      for (int node = 0; node < m; ++node) {
+        const auto l = static_cast<std::size_t>(p * m + node);
+        const double rho = out.pair[static_cast<std::size_t>(p)].rho[static_cast<std::size_t>(node)];
+        out.rho[l] = rho;
+        // Strong correlations take the series, one at a time.
+        asr[l] = std::fabs(rho) < kModerate ? std::asin(rho) : 0.0;
+      }
+    kernels.bvn_prepare(out.rho.data(), asr.data(), npairs * m, out.lanes);
+  }
+
+  // The step at the nodes s: kept, newly kept, or computed into scratch.
+  const StepNodes& step_at(const double* s, StepNodes& scratch) const {
+    if (kept == nullptr) {
+      fill(s, scratch);
+      return scratch;
+    }
+    for (int i = 0; i < kept->steps; ++i) {
+      const auto& st = kept->step[static_cast<std::size_t>(i)];
+      if (std::memcmp(&st.centre, &s[0], sizeof(double)) == 0 &&
+          std::memcmp(&st.first, &s[1], sizeof(double)) == 0)
+        return *st.nodes;
+    }
+    if (kept->steps == PathCache::Store::kSteps) {
+      fill(s, store->overflow);
+      return store->overflow;
+    }
+    auto& st = kept->step[static_cast<std::size_t>(kept->steps++)];
+    st.centre = s[0];
+    st.first = s[1];
+    if (!st.nodes) st.nodes = std::make_unique<StepNodes>();
+    fill(s, *st.nodes);
+    return *st.nodes;
+  }
+
+  // The integrand at one node, its conditional probabilities one by one.
+  double operator()(double s) const {
+    const batch::Kernels& kernels = batch::kernels(Simd::none);
+    std::array<double, 6> factor, lim0, lim1, prob;
+    for (int p = 0; p < npairs; ++p) {
+      const auto P = static_cast<std::size_t>(p);
+      batch::PathNodes nodes;
+      kernels.path_nodes(pair_of(p, &s), &s, 1, n == 4, nodes);
+      const std::array<double, 4> lim = limits_of(p);
+      kernels.path_terms(nodes, at(pairs[p][0], pairs[p][1]), lim.data(), 1, n == 4, &factor[P],
+                         &lim0[P], &lim1[P]);
+      if (n == 4) prob[P] = lower2(lim0[P], lim1[P], nodes.rho[0]);
+    }
+    if (n == 3) kernels.phid(lim0.data(), prob.data(), npairs);
+    double sum = 0;
+    for (int p = 0; p < npairs; ++p)
+      sum += factor[static_cast<std::size_t>(p)] * prob[static_cast<std::size_t>(p)];
+    return sum;
+  }
+
+  // All nodes of a Kronrod step together in the vector lanes: the conditional
   // probabilities (univariate of the three-variate path, bivariate of the
-  // four-variate one) in the lanes of how: with none, the bivariate ones one
-  // by one by the rule. Lane p * m + node holds pair p at the node.
-  void values(const double* s, int m, double* y, Simd how) const {
-    constexpr int kMax = kKronrodNodes * 4;
-    std::array<double, kMax> factor, lim0, lim1, rho, prob;
-    const batch::Kernels& kernels = batch::kernels(how);
+  // four-variate one) of lane p * 23 + node, pair p at the node.
+  bool batch(const double* s, double* y) const {
+    if (simd == Simd::none) return false;
+    constexpr int m = kKronrodNodes;
+    constexpr int kMax = batch::BvnLanes::kMaxLanes;
+    StepNodes scratch;
+    const StepNodes& st = step_at(s, scratch);
+    const batch::Kernels& kernels = batch::kernels(simd);
+    std::array<double, kMax> factor, lim0, lim1, prob;
     for (int p = 0; p < npairs; ++p) {
       const auto at = static_cast<std::size_t>(p * m);
-      kernels.path_terms(pair_of(p, s), s, m, n == 4, &factor[at], &lim0[at], &lim1[at], &rho[at]);
+      const std::array<double, 4> lim = limits_of(p);
+      kernels.path_terms(st.pair[static_cast<std::size_t>(p)], this->at(pairs[p][0], pairs[p][1]),
+                         lim.data(), m, n == 4, &factor[at], &lim0[at], &lim1[at]);
     }
     const int lanes = npairs * m;
     if (n == 3) {
       kernels.phid(lim0.data(), prob.data(), lanes);
-    } else if (how == Simd::none) {
-      for (int l = 0; l < lanes; ++l) {
-        const auto L = static_cast<std::size_t>(l);
-        prob[L] = lower2(lim0[L], lim1[L], rho[L]);
-      }
     } else {
-      std::array<double, kMax> a, b, asr;
+      std::array<double, kMax> a, b;
       for (int l = 0; l < lanes; ++l) {
         const auto L = static_cast<std::size_t>(l);
         a[L] = -lim0[L];
         b[L] = -lim1[L];
-        // Strong correlations take the series, one at a time, below.
-        asr[L] = std::fabs(rho[L]) < kModerate ? std::asin(rho[L]) : 0.0;
       }
-      kernels.bvn_lanes(rho.data(), asr.data(), a.data(), b.data(), prob.data(), lanes);
+      kernels.bvn_lanes(st.lanes, a.data(), b.data(), prob.data());
       for (int l = 0; l < lanes; ++l) {
         const auto L = static_cast<std::size_t>(l);
-        if (!(std::fabs(rho[L]) < kModerate)) prob[L] = bvnd(a[L], b[L], rho[L]);
+        if (!(std::fabs(st.rho[L]) < kModerate)) prob[L] = bvnd(a[L], b[L], st.rho[L]);
       }
     }
     // Each node's terms summed in the order of the pairs.
@@ -175,17 +323,6 @@ struct Path {
       }
       y[node] = sum;
     }
-  }
-
-  double operator()(double s) const {
-    double y;
-    values(&s, 1, &y, Simd::none);
-    return y;
-  }
-  // All nodes of a Kronrod step together in the vector lanes.
-  bool batch(const double* s, double* y) const {
-    if (simd == Simd::none) return false;
-    values(s, kKronrodNodes, y, simd);
     return true;
   }
 };
@@ -200,7 +337,8 @@ double integral(Path& f, double pivot, Steps steps) {
 
 }  // namespace
 
-std::optional<double> lower3(const double h[3], const double r[3], Simd simd, Steps steps) {
+std::optional<double> lower3(const double h[3], const double r[3], Simd simd, Steps steps,
+                             PathCache* cache) {
   const Matrix m = full(3, r);
   const double pivot = smallest_pivot(3, m);
   if (pivot < kMinPivot) return std::nullopt;
@@ -218,12 +356,13 @@ std::optional<double> lower3(const double h[3], const double r[3], Simd simd, St
     f.pairs[f.npairs][1] = kPair[p][1];
     ++f.npairs;
   }
-  f.prepare();
+  f.prepare(cache, r);
   const double start = lower2(h[a], h[b], r[keep]) * phid(h[c]);
   return start + integral(f, pivot, steps);
 }
 
-std::optional<double> lower4(const double h[4], const double r[6], Simd simd, Steps steps) {
+std::optional<double> lower4(const double h[4], const double r[6], Simd simd, Steps steps,
+                             PathCache* cache) {
   const Matrix m = full(4, r);
   const double pivot = smallest_pivot(4, m);
   if (pivot < kMinPivot) return std::nullopt;
@@ -257,7 +396,7 @@ std::optional<double> lower4(const double h[4], const double r[6], Simd simd, St
       f.pairs[f.npairs][1] = j;
       ++f.npairs;
     }
-  f.prepare();
+  f.prepare(cache, r);
   const double start =
       lower2(h[q[0]], h[q[1]], at(q[0], q[1])) * lower2(h[q[2]], h[q[3]], at(q[2], q[3]));
   return start + integral(f, pivot, steps);

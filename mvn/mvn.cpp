@@ -41,13 +41,14 @@ struct BvnCache {
 };
 
 double lower(int n, const double* h, const double* rho, double eps, Evaluations* ev, Simd simd,
-             BvnCache* cache, Kernel kernel = Kernel::specified);
+             BvnCache* cache, Kernel kernel = Kernel::specified, fast::PathCache* paths = nullptr);
 
 // Lower orthant probability when variables i > j are perfectly correlated:
 // variable i is dropped; with r = +1 variable j takes the stricter limit, with
 // r = -1 it is confined to (-h_i, h_j).
 double lower_degenerate(int n, const double* h, const double* rho, double eps, int i, int j,
-                        bool positive, Evaluations* ev, Simd simd, Kernel kernel) {
+                        bool positive, Evaluations* ev, Simd simd, Kernel kernel,
+                        fast::PathCache* paths) {
   std::array<double, 4> hr{};
   std::array<double, 6> rr{};
   std::array<int, 4> keep{};
@@ -66,12 +67,12 @@ double lower_degenerate(int n, const double* h, const double* rho, double eps, i
   }
   if (positive) {
     hr[static_cast<std::size_t>(jr)] = std::min(h[j], h[i]);
-    return lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr, kernel);
+    return lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr, kernel, paths);
   }
   if (h[j] <= -h[i]) return 0.0;
-  const double upper_part = lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr, kernel);
+  const double upper_part = lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr, kernel, paths);
   hr[static_cast<std::size_t>(jr)] = -h[i];
-  return upper_part - lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr, kernel);
+  return upper_part - lower(m, hr.data(), rr.data(), eps, ev, simd, nullptr, kernel, paths);
 }
 
 // The trivariate integrand exp(-t^2/2) P(X2 < h2, X3 < h3 | X1 = t), up to the
@@ -209,22 +210,22 @@ double qvnd_core(const double h[4], const double r[6], double eps, Evaluations* 
 
 // Lower orthant probability of dimension n with packed correlations rho.
 double lower(int n, const double* h, const double* rho, double eps, Evaluations* ev, Simd simd,
-             BvnCache* cache, Kernel kernel) {
+             BvnCache* cache, Kernel kernel, fast::PathCache* paths) {
   for (int i = 1; i < n; ++i)
     for (int j = 0; j < i; ++j) {
       const double r = rho[packed(i, j)];
-      if (unit(r)) return lower_degenerate(n, h, rho, eps, i, j, r > 0, ev, simd, kernel);
+      if (unit(r)) return lower_degenerate(n, h, rho, eps, i, j, r > 0, ev, simd, kernel, paths);
     }
   switch (n) {
     case 2:
       return bvnd(-h[0], -h[1], rho[0]);
     case 3:
       if (kernel == Kernel::fast)
-        if (const auto v = fast::lower3(h, rho)) return *v;
+        if (const auto v = fast::lower3(h, rho, simd, {}, paths)) return *v;
       return tvnd_core(h, rho, eps, ev, simd, cache);
     case 4:
       if (kernel == Kernel::fast)
-        if (const auto v = fast::lower4(h, rho)) return *v;
+        if (const auto v = fast::lower4(h, rho, simd, {}, paths)) return *v;
       return qvnd_core(h, rho, eps, ev, simd);
     default:
       return phid(h[0]);
@@ -245,7 +246,7 @@ Bvn::Bvn(double r) {
   R.nodes = 2 * lg;
   const legendre::Rule& xs = legendre::x[static_cast<std::size_t>(col)];
   const legendre::Rule& ws = legendre::w[static_cast<std::size_t>(col)];
-  R.moderate = std::fabs(r) < 0.925;
+  R.moderate = std::fabs(r) < kModerate;
   if (R.moderate) {
     R.asr = std::asin(r);
     for (int i = 0; i < lg; ++i) {
@@ -298,7 +299,8 @@ double qvnd(const double h[4], const double r[6], double eps, Evaluations* ev, S
   return lower(4, h, r, eps, ev, simd, nullptr);
 }
 
-double g01hb(int ndim, const double lim[4], const double corr[36], Kernel kernel) {
+double g01hb(int ndim, const double lim[4], const double corr[36], Kernel kernel,
+             fast::PathCache* paths) {
   assert(ndim >= 1 && ndim <= 4);
   constexpr double eps = 1e-7;
   std::array<double, 4> h{};
@@ -309,7 +311,7 @@ double g01hb(int ndim, const double lim[4], const double corr[36], Kernel kernel
     for (int j = 0; j < i; ++j)
       rho[static_cast<std::size_t>(m++)] = corr[i + 6 * j];
   }
-  return lower(ndim, h.data(), rho.data(), eps, nullptr, default_simd(), nullptr, kernel);
+  return lower(ndim, h.data(), rho.data(), eps, nullptr, default_simd(), nullptr, kernel, paths);
 }
 
 }  // namespace mvn

@@ -15,6 +15,10 @@
 
 namespace mvn {
 
+namespace fast {
+class PathCache;
+}
+
 // How integrand values are obtained: node by node (none), or all the nodes of
 // a Kronrod step at once in vector lanes of the given instruction set. Every
 // choice gives the same bits.
@@ -29,6 +33,10 @@ Simd default_simd();
 double phid(double z);
 // P(X > h, Y > k) for standard normal X, Y with correlation r.
 double bvnd(double h, double k, double r);
+
+// Correlations below this in size take the sine form of the bivariate
+// probability; the others its series.
+inline constexpr double kModerate = 0.925;
 
 // The bivariate rule prepared for one correlation.
 struct BvnRule {
@@ -78,9 +86,10 @@ double qvnd(const double h[4], const double r[6], double eps, Evaluations* ev = 
 //
 // The kernel of dimensions 3 and 4: the specified nested integrations, or the
 // fast one-dimensional integration along Plackett's path (more accurate, to
-// 1e-11 or better; nearly singular matrices still go the specified way).
+// 1e-11 or better; nearly singular matrices still go the specified way),
+// with what paths keeps of earlier calls' matrices.
 enum class Kernel { specified, fast };
 double g01hb(int ndim, const double lim[4], const double corr[36],
-             Kernel kernel = Kernel::specified);
+             Kernel kernel = Kernel::specified, fast::PathCache* paths = nullptr);
 
 }  // namespace mvn

@@ -336,18 +336,35 @@ TEST(MvnTest, EveryVectorWidthGivesTheBitsOfTheScalarPath) {
     // nodes one by one; the four-variate one's lanes take the sine of the
     // bivariate rule's nodes by a series of their own, the same in every
     // width.
+    // A cache kept over all cases (each matrix used with a second set of
+    // limits, matrices given way to) gives the bits of the calls without.
+    mvn::fast::PathCache cache;
     for (const TvnCase& c : kTvnCases) {
       const auto v = mvn::fast::lower3(c.h, c.r, simd);
       if (v) {
         ASSERT_TRUE(same_bits(*v, *mvn::fast::lower3(c.h, c.r, Simd::none))) << "simd " << s;
+        const double moved[3] = {c.h[1], c.h[2], c.h[0]};
+        ASSERT_TRUE(same_bits(*v, *mvn::fast::lower3(c.h, c.r, simd, {}, &cache)));
+        ASSERT_TRUE(same_bits(*mvn::fast::lower3(moved, c.r, simd),
+                              *mvn::fast::lower3(moved, c.r, simd, {}, &cache)));
       }
     }
     for (const QvnCase& c : kQvnCases) {
       const auto v = mvn::fast::lower4(c.h, c.r, simd);
       if (v) {
         ASSERT_TRUE(same_bits(*v, *mvn::fast::lower4(c.h, c.r, Simd::sse2))) << "simd " << s;
+        const double moved[4] = {c.h[3] - 0.5, c.h[0], c.h[1] + 1, c.h[2]};
+        ASSERT_TRUE(same_bits(*v, *mvn::fast::lower4(c.h, c.r, simd, {}, &cache)));
+        ASSERT_TRUE(same_bits(*mvn::fast::lower4(moved, c.r, simd),
+                              *mvn::fast::lower4(moved, c.r, simd, {}, &cache)));
       }
     }
+    EXPECT_GT(cache.steps_kept(), 0);
+    // A copy starts empty; an assignment forgets.
+    mvn::fast::PathCache copy = cache;
+    EXPECT_EQ(copy.steps_kept(), 0);
+    cache = copy;
+    EXPECT_EQ(cache.steps_kept(), 0);
     // The normal distribution function in lanes, over its forms' ends: 0, the
     // end of the rational form, of the continued fraction, beyond, and not a
     // number; 37 values, so that the last vector is padded.
