@@ -140,7 +140,7 @@ int PathCache::steps_kept() const {
 }
 
 PathCache::Store& PathCache::store() {
-  if (!store_) store_ = std::make_unique<Store>();
+  if (!store_) store_.reset(new Store);  // not zeroed: a step is filled before use
   return *store_;
 }
 
@@ -256,7 +256,7 @@ struct Path {
     auto& st = kept->step[static_cast<std::size_t>(kept->steps++)];
     st.centre = s[0];
     st.first = s[1];
-    if (!st.nodes) st.nodes = std::make_unique<StepNodes>();
+    if (!st.nodes) st.nodes.reset(new StepNodes);  // its values are all set below
     fill(s, *st.nodes);
     return *st.nodes;
   }
