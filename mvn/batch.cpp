@@ -347,8 +347,7 @@ MVN_INLINE void bvn_prepare_body(const double* r, const double* asr, int m, BvnL
 }
 
 // One prepared vector of lanes: the rule's sum, then the end of the sine form.
-MVN_INLINE void bvn_vector(const BvnLanes::Vector& v, const double* h, const double* k,
-                           double* p) {
+MVN_INLINE void bvn_vector(const BvnLanes::Vector& v, const double* h, const double* k, double* p) {
   const legendre::Rule& W = legendre::w[static_cast<std::size_t>(v.rule)];
   const auto points = legendre::kPoints[static_cast<std::size_t>(v.rule)];
   double hk[kLanes], hs[kLanes], sum[kLanes];
@@ -370,8 +369,7 @@ MVN_INLINE void bvn_vector(const BvnLanes::Vector& v, const double* h, const dou
 }
 
 // The prepared lanes, a vector at a time: gathered, computed and scattered.
-MVN_INLINE void bvn_lanes_body(const BvnLanes& lanes, const double* h, const double* k,
-                               double* p) {
+MVN_INLINE void bvn_lanes_body(const BvnLanes& lanes, const double* h, const double* k, double* p) {
   for (int at = 0; at < lanes.vectors; ++at) {
     const BvnLanes::Vector& v = lanes.vector[static_cast<std::size_t>(at)];
     double hr[kLanes] = {}, kr[kLanes] = {}, pr[kLanes];
@@ -438,7 +436,8 @@ MVN_INLINE void path_terms_body(const PathNodes& __restrict nd, double rij0,
   for (int node = 0; node < m; ++node) {
     const auto N = static_cast<std::size_t>(node);
     const double rij = nd.rij[N];
-    factor[node] = rij0 * (exp1(-(hi * hi - 2 * rij * hi * hj + hj * hj) / nd.twoq[N]) / nd.norm[N]);
+    factor[node] =
+        rij0 * (exp1(-(hi * hi - 2 * rij * hi * hj + hj * hj) / nd.twoq[N]) / nd.norm[N]);
     lim0[node] = (hK - (nd.biK[N] * hi + nd.bjK[N] * hj)) / nd.sdK[N];
     if constexpr (four) lim1[node] = (hL - (nd.biL[N] * hi + nd.bjL[N] * hj)) / nd.sdL[N];
   }
@@ -452,8 +451,8 @@ MVN_INLINE void path_nodes_of(const PathPair& pp, const double* s, int m, bool f
     path_nodes_body<false>(pp, s, m, out);
 }
 
-MVN_INLINE void path_terms_of(const PathNodes& nodes, double rij, const double* h, int m,
-                              bool four, double* factor, double* lim0, double* lim1) {
+MVN_INLINE void path_terms_of(const PathNodes& nodes, double rij, const double* h, int m, bool four,
+                              double* factor, double* lim0, double* lim1) {
   if (four)
     path_terms_body<true>(nodes, rij, h, m, factor, lim0, lim1);
   else
@@ -461,29 +460,29 @@ MVN_INLINE void path_terms_of(const PathNodes& nodes, double rij, const double* 
 }
 
 // One set of kernels per instruction set.
-#define MVN_KERNELS(suffix, attr)                                                                \
-  attr void exp_##suffix(const double* x, double* y, int n) {                                    \
-    exp_body(x, y, n);                                                                           \
-  }                                                                                              \
-  attr void phid_##suffix(const double* z, double* p, int n) {                                   \
-    phid_many(z, p, n);                                                                          \
-  }                                                                                              \
-  attr void bvn_##suffix(const BvnRule& R, const double* h, const double* k, double* p, int m) { \
-    bvn_body(R, h, k, p, m);                                                                     \
-  }                                                                                              \
-  attr void nodes_##suffix(const PathPair& pp, const double* s, int m, bool four,               \
-                           PathNodes& out) {                                                     \
-    path_nodes_of(pp, s, m, four, out);                                                          \
-  }                                                                                              \
+#define MVN_KERNELS(suffix, attr)                                                                 \
+  attr void exp_##suffix(const double* x, double* y, int n) {                                     \
+    exp_body(x, y, n);                                                                            \
+  }                                                                                               \
+  attr void phid_##suffix(const double* z, double* p, int n) {                                    \
+    phid_many(z, p, n);                                                                           \
+  }                                                                                               \
+  attr void bvn_##suffix(const BvnRule& R, const double* h, const double* k, double* p, int m) {  \
+    bvn_body(R, h, k, p, m);                                                                      \
+  }                                                                                               \
+  attr void nodes_##suffix(const PathPair& pp, const double* s, int m, bool four,                 \
+                           PathNodes& out) {                                                      \
+    path_nodes_of(pp, s, m, four, out);                                                           \
+  }                                                                                               \
   attr void terms_##suffix(const PathNodes& nodes, double rij, const double* h, int m, bool four, \
-                           double* factor, double* lim0, double* lim1) {                         \
-    path_terms_of(nodes, rij, h, m, four, factor, lim0, lim1);                                   \
-  }                                                                                              \
-  attr void prepare_##suffix(const double* r, const double* a, int m, BvnLanes& out) {           \
-    bvn_prepare_body(r, a, m, out);                                                              \
-  }                                                                                              \
-  attr void lanes_##suffix(const BvnLanes& lanes, const double* h, const double* k, double* p) { \
-    bvn_lanes_body(lanes, h, k, p);                                                              \
+                           double* factor, double* lim0, double* lim1) {                          \
+    path_terms_of(nodes, rij, h, m, four, factor, lim0, lim1);                                    \
+  }                                                                                               \
+  attr void prepare_##suffix(const double* r, const double* a, int m, BvnLanes& out) {            \
+    bvn_prepare_body(r, a, m, out);                                                               \
+  }                                                                                               \
+  attr void lanes_##suffix(const BvnLanes& lanes, const double* h, const double* k, double* p) {  \
+    bvn_lanes_body(lanes, h, k, p);                                                               \
   }
 
 MVN_KERNELS(sse2, )
@@ -496,11 +495,11 @@ MVN_KERNELS(avx512, [[gnu::target("avx512f,prefer-vector-width=512")]])
 #endif
 
 constexpr Kernels kSse2{exp_sse2,   phid_sse2,    bvn_sse2,  nodes_sse2,
-                       terms_sse2, prepare_sse2, lanes_sse2};
+                        terms_sse2, prepare_sse2, lanes_sse2};
 constexpr Kernels kAvx2{exp_avx2,   phid_avx2,    bvn_avx2,  nodes_avx2,
-                       terms_avx2, prepare_avx2, lanes_avx2};
+                        terms_avx2, prepare_avx2, lanes_avx2};
 constexpr Kernels kAvx512{exp_avx512,   phid_avx512,    bvn_avx512,  nodes_avx512,
-                         terms_avx512, prepare_avx512, lanes_avx512};
+                          terms_avx512, prepare_avx512, lanes_avx512};
 
 }  // namespace
 

@@ -574,4 +574,25 @@ TEST(MvnTest, FastKernelJudgesItsStepsSafely) {
               worst);
 }
 
+TEST(MvnTest, FastKernelLeavesOutFarLimits) {
+  // A limit at +-7.7 leaves its variable out (everybody or nobody passes it);
+  // one at +-7.6 is integrated. The two differ by less than Phi(-7.6) = 1.5e-14,
+  // whichever variable it is, so the right variable and correlations are left.
+  const double r4[6] = {0.45, 0.74, 0.81, 0.72, 0.74, 0.94};
+  const double r3[3] = {0.45, -0.3, 0.6};
+  const double base[4] = {-0.3, 0.4, 1.1, -0.2};
+  for (int v = 0; v < 4; ++v)
+    for (double sign : {1.0, -1.0}) {
+      double in[4], out[4];
+      for (int i = 0; i < 4; ++i)
+        in[i] = out[i] = base[i];
+      in[v] = 7.6 * sign;
+      out[v] = 7.7 * sign;
+      EXPECT_NEAR(*mvn::fast::lower4(in, r4), *mvn::fast::lower4(out, r4), 2e-14) << v;
+      if (v < 3) {
+        EXPECT_NEAR(*mvn::fast::lower3(in, r3), *mvn::fast::lower3(out, r3), 2e-14) << v;
+      }
+    }
+}
+
 }  // namespace
