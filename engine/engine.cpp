@@ -135,7 +135,8 @@ unsigned solve_cutoffs(Model& m) {
     const double re = 1.0e-6;
     const double ae = 1.0e-7;
     int iflag = 0;
-    numeric::dfzero([&m](double x) { return eh(m, x); }, b, c, r, re, ae, iflag);
+    CutoffEquation equation(m);
+    numeric::dfzero(equation, b, c, r, re, ae, iflag);
     // An exact zero is as good as convergence.
     if (iflag != numeric::kConverged && iflag != numeric::kExactZero) failed |= 1u << s;
     m.wdcb.cut(s) = b;

@@ -192,22 +192,29 @@ double inte2(const Wdca& a, int ndim, const double* lim, const Corr6& corr,
   return res;
 }
 
-double eh(Model& m, double x) {
-  const Wdca& a = m.wdca;
+CutoffEquation::CutoffEquation(Model& m) : m_(m) {
+  const Composites c(m, m.wdca.istage);
+  rs_ = c.rs;
+  dm_ = c.dm;
+  wgt_ = group_weights(m.wdca);
+}
+
+double CutoffEquation::operator()(double x) {
+  const Wdca& a = m_.wdca;
   const int k = a.istage;
-  const Composites c(m, k);
-  const Corr6& rs = c.rs;
-  const auto& dm = c.dm;
-  const Vec<double, kMaxGroups> wgt = group_weights(a);
   double achieved = 0;
   for (int g = 1; g <= a.ngroup; ++g) {
     double lim[kMaxStages];
     for (int s = 1; s < k; ++s)
-      lim[s - 1] = m.wdcb.cut(s) - dm(g, s);
-    lim[k - 1] = x - dm(g, k);
-    achieved += wgt(g) * integ(a, k, lim, rs, 0, &m.paths);
+      lim[s - 1] = m_.wdcb.cut(s) - dm_(g, s);
+    lim[k - 1] = x - dm_(g, k);
+    achieved += wgt_(g) * integ(a, k, lim, rs_, 0, &m_.paths);
   }
   return achieved - a.rr(k);
+}
+
+double eh(Model& m, double x) {
+  return CutoffEquation(m)(x);
 }
 
 void ef(Model& m, const Vec<double, kMaxStages>& cutoffs, bool means) {

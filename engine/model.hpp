@@ -30,6 +30,20 @@ double inte2(const Wdca& a, int ndim, const double* lim, const Corr6& corr,
 // cumulative retention of the whole pool.
 double eh(Model& m, double x);
 
+// The same equation for a search that evaluates it many times: the stage's
+// composites and group weights built once, the same bits as eh.
+class CutoffEquation {
+ public:
+  explicit CutoffEquation(Model& m);
+  double operator()(double x);
+
+ private:
+  Model& m_;
+  Corr6 rs_;
+  Mat<double, kMaxGroups, kMaxStages> dm_;
+  Vec<double, kMaxGroups> wgt_;
+};
+
 // Results of one sample for the cutoffs cutoffs(1..nstage): qgrp, aicum,
 // aistg, qall, dpsel, dnext (and dcomp, np). A group with no applicant passing
 // a stage has undefined (NaN) means there, Cum. AI 0; a ratio over 0 is NaN.
