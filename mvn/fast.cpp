@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "mvn/adone.hpp"
 #include "mvn/batch.hpp"
@@ -100,6 +101,8 @@ struct PathCache::Store {
     std::array<double, 6> r{};
     int steps = 0;
     std::array<Step, kSteps> step;
+    // The bivariate rules of the pairs R0 keeps.
+    std::array<std::optional<Bvn>, 2> kept_pair;
   };
   std::array<Matrix, kMatrices> matrix;
   int next = 0;        // the matrix to give way next
@@ -115,6 +118,8 @@ struct PathCache::Store {
     m.n = n;
     std::memcpy(m.r.data(), r, bytes);
     m.steps = 0;
+    for (auto& rule : m.kept_pair)
+      rule.reset();
     return m;
   }
   void forget() {
@@ -198,6 +203,14 @@ struct Path {
 
   double at(int a, int b) const {
     return r[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
+  }
+
+  // P(X_a < h_a, X_b < h_b) of a pair R0 keeps (one of two), its rule kept.
+  double kept_pair(int slot, int a, int b) const {
+    if (kept == nullptr) return lower2(h[a], h[b], at(a, b));
+    std::optional<Bvn>& rule = kept->kept_pair[static_cast<std::size_t>(slot)];
+    if (!rule) rule.emplace(at(a, b));
+    return (*rule)(-h[a], -h[b]);
   }
 
   // One varying pair's correlations for the kernel of its terms at the nodes s.
@@ -394,7 +407,7 @@ std::optional<double> lower3(const double h[3], const double r[3], Simd simd, St
     ++f.npairs;
   }
   f.prepare(cache, r);
-  const double start = lower2(h[a], h[b], r[keep]) * phid(h[c]);
+  const double start = f.kept_pair(0, a, b) * phid(h[c]);
   return start + integral(f, pivot, steps);
 }
 
@@ -441,8 +454,7 @@ std::optional<double> lower4(const double h[4], const double r[6], Simd simd, St
       ++f.npairs;
     }
   f.prepare(cache, r);
-  const double start =
-      lower2(h[q[0]], h[q[1]], at(q[0], q[1])) * lower2(h[q[2]], h[q[3]], at(q[2], q[3]));
+  const double start = f.kept_pair(0, q[0], q[1]) * f.kept_pair(1, q[2], q[3]);
   return start + integral(f, pivot, steps);
 }
 
