@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <nlopt.hpp>
 #include <stdexcept>
 #include <thread>
@@ -69,6 +70,8 @@ Design expected_values(const Design& d) {
   return e;
 }
 
+}  // namespace
+
 // The models a weight vector is judged on: the expected values, or draws.
 class Judge {
  public:
@@ -94,9 +97,13 @@ class Judge {
     if (draws_.empty()) throw std::invalid_argument("no draw of the design is a valid model");
   }
 
-  // The objectives of one model with the weights.
+  // The objectives of one model with the weights, on a spare model of the
+  // judge's (whose kept paths keep their storage from one evaluation to the
+  // next).
   std::vector<double> on(const Model& base, const std::vector<std::vector<double>>& w) const {
-    Model m = base;
+    std::unique_ptr<Model> spare = take();
+    Model& m = *spare;
+    m = base;
     m.wdca.kernel = kernel_;
     for (int s = 1; s <= stages_; ++s)
       for (int j = 1; j <= m.wdca.npred; ++j)
@@ -107,6 +114,7 @@ class Judge {
     for (const Objective& o : plan_.objectives)
       f.push_back(o.quality ? m.wdcf.qall(stages_) : m.wdcc.aicum(stages_, o.group));
     evaluations_ += 1;
+    give_back(std::move(spare));
     return f;
   }
   std::vector<double> expected(const std::vector<std::vector<double>>& w) const {
@@ -129,13 +137,34 @@ class Judge {
   long evaluations() const { return evaluations_; }
 
  private:
+  // A spare model: one given back, or a new one (at most one per thread at a time).
+  std::unique_ptr<Model> take() const {
+    {
+      const std::lock_guard<std::mutex> lock(spares_mutex_);
+      if (!spares_.empty()) {
+        std::unique_ptr<Model> m = std::move(spares_.back());
+        spares_.pop_back();
+        return m;
+      }
+    }
+    return std::make_unique<Model>();
+  }
+  void give_back(std::unique_ptr<Model> m) const {
+    const std::lock_guard<std::mutex> lock(spares_mutex_);
+    spares_.push_back(std::move(m));
+  }
+
   const ParetoPlan& plan_;
   mvn::Kernel kernel_;
   int stages_;
   Model expected_;
   std::vector<Model> draws_;
   mutable std::atomic<long> evaluations_{0};
+  mutable std::mutex spares_mutex_;
+  mutable std::vector<std::unique_ptr<Model>> spares_;
 };
+
+namespace {
 
 // The search's variables: per stage, the direction of its free weights in
 // hyperspherical angles, m - 1 of them for m free predictors, each scaled to
@@ -396,16 +425,26 @@ std::vector<std::vector<int>> default_free(const Design& d) {
   return free;
 }
 
+Objectives::Objectives(const Design& d, const ParetoPlan& plan, mvn::Kernel kernel)
+    : plan_(std::make_unique<ParetoPlan>(plan)) {
+  SearchOptions o;
+  o.kernel = kernel;
+  plan_->mean = false;
+  Design exact = d;
+  exact.sampling = kExact;
+  judge_ = std::make_unique<Judge>(exact, *plan_, o);
+}
+
+Objectives::~Objectives() = default;
+
+std::vector<double> Objectives::at(const std::vector<std::vector<double>>& weights) const {
+  return judge_->expected(weights);
+}
+
 std::vector<double> objectives_at(const Design& d, const ParetoPlan& plan,
                                   const std::vector<std::vector<double>>& weights,
                                   mvn::Kernel kernel) {
-  SearchOptions o;
-  o.kernel = kernel;
-  ParetoPlan expected_only = plan;
-  expected_only.mean = false;
-  Design exact = d;
-  exact.sampling = kExact;
-  return Judge(exact, expected_only, o).expected(weights);
+  return Objectives(d, plan, kernel).at(weights);
 }
 
 Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& options) {

@@ -12,6 +12,7 @@
 // and points another point dominates are dropped.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,23 @@ std::vector<std::vector<int>> default_free(const Design& d);
 // The front of a design; throws std::invalid_argument for a plan that does not
 // fit the design.
 Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& options);
+
+class Judge;
+
+// The objectives of a design at its expected values for one weight vector
+// after another, as the search judges them: what an ordinary exact run gives.
+// Safe to call from several threads at once.
+class Objectives {
+ public:
+  Objectives(const Design& d, const ParetoPlan& plan, mvn::Kernel kernel);
+  ~Objectives();
+  // With the given weights (per stage, per predictor).
+  std::vector<double> at(const std::vector<std::vector<double>>& weights) const;
+
+ private:
+  std::unique_ptr<ParetoPlan> plan_;  // the judge refers to it
+  std::unique_ptr<Judge> judge_;
+};
 
 // The objectives of a design with the given weights (per stage, per
 // predictor), at its expected values: what an ordinary exact run gives.
