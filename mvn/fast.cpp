@@ -22,6 +22,11 @@ constexpr double kMinPivot = 1e-4;
 // Phi(-7.65) < 1.01e-14, a thousandth of the tolerance, of 1 (or at -h of 0).
 constexpr double kFar = 7.65;
 
+// The four-variate path starts from a block of three (and one independent
+// variable) where the correlations it leaves to the path sum to less than this
+// share of those two independent pairs would leave.
+constexpr double kBlockShare = 0.7;
+
 // Smallest pivot from which a Kronrod step is judged by the error model of
 // smooth integrands: R(s) then stays far from singular beyond s = 1 and the
 // integrand is analytic about [0, 1]. Over 600,000 random 3- and 4-variate
@@ -423,23 +428,63 @@ std::optional<double> lower4(const double h[4], const double r[6], Simd simd, St
   const Matrix m = full(4, r);
   const double pivot = smallest_pivot(4, m);
   if (pivot < kMinPivot) return std::nullopt;
-  // Of the three pairings into two pairs, keep the one whose within-pair
-  // correlations are largest: the largest of all in it, then the larger other.
-  static constexpr int kPairing[3][4] = {{0, 1, 2, 3}, {0, 2, 1, 3}, {0, 3, 1, 2}};
   auto at = [&m](int i, int j) {
     return m[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
   };
+  // Two ways to start: two independent pairs, or a block of three with the
+  // fourth variable independent. Of the three pairings into two pairs, keep
+  // the one whose within-pair correlations are largest: the largest of all in
+  // it (a strong one on the path makes it steep), then the larger other.
+  static constexpr int kPairing[3][4] = {{0, 1, 2, 3}, {0, 2, 1, 3}, {0, 3, 1, 2}};
   int best = 0;
   double most = -1;
   for (int p = 0; p < 3; ++p) {
     const int* q = kPairing[p];
-    // The strongest correlation kept first (a strong one on the path makes
-    // it steep), then the sum of the two.
     const double a = std::fabs(at(q[0], q[1])), b = std::fabs(at(q[2], q[3]));
     const double size = 4 * std::max(a, b) + std::min(a, b);
     if (size > most) {
       most = size;
       best = p;
+    }
+  }
+  // Of the variables, the one least correlated with the others.
+  int alone = 0;
+  double least = 4;
+  double total = 0;
+  for (int v = 0; v < 4; ++v) {
+    double sum = 0;
+    for (int j = 0; j < 4; ++j)
+      if (j != v) sum += std::fabs(at(v, j));
+    total += sum;
+    if (sum < least) {
+      least = sum;
+      alone = v;
+    }
+  }
+  {
+    const int* q = kPairing[best];
+    const double kept = std::fabs(at(q[0], q[1])) + std::fabs(at(q[2], q[3]));
+    const double paired = total / 2 - kept;  // what the pairs leave to the path
+    // The block of three leaves three correlations to the path instead of
+    // four; it is taken where they weigh less than kBlockShare of the pairs'
+    // four (as with stage composites, all substantially correlated). Over 198
+    // random matrices of bench/orthants.cpp that rule made the path faster on
+    // the whole than either way alone.
+    if (least < kBlockShare * paired) {
+      Path f{4, h, m, {}, 0, simd};
+      for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < i; ++j)
+          if (i == alone || j == alone) {
+            f.pairs[f.npairs][0] = i;
+            f.pairs[f.npairs][1] = j;
+            ++f.npairs;
+          }
+      f.prepare(cache, r);
+      double hv[3], rv[3];
+      without(4, h, r, alone, hv, rv);
+      const std::optional<double> block = lower3(hv, rv, simd, steps, cache);
+      if (!block) return std::nullopt;
+      return *block * phid(h[alone]) + integral(f, pivot, steps);
     }
   }
   const int* q = kPairing[best];
