@@ -62,24 +62,34 @@ double phid1(double z) {
 
 namespace {
 
-// The continued fraction for one argument: its divisions are long chains, which
-// a few lanes at a time finish sooner than every lane of a vector.
+// The continued fraction for one argument: its divisions are a long chain,
+// which one lane alone finishes sooner than every lane of a vector.
 [[gnu::noinline]] double far_tail(double zabs, double e) {
   return zabs <= kTailEnd ? fraction_tail(zabs, e) : 0.0;
 }
 
-// p[i] = Phi(z[i]), i < n: the rational form in vector lanes, then the rarer
-// continued-fraction arguments one by one. The same bits as phid1.
+// p[i] = Phi(z[i]), i < n: the rational form in vector lanes, then the
+// continued-fraction arguments: one alone by itself, more in the lanes too.
+// The same bits as phid1.
 template <int n>
 MVN_INLINE void phid_body(const double* z, double* p) {
   double zabs[n], e[n], t[n];
+  int far = 0;
   for (int i = 0; i < n; ++i) {
     zabs[i] = std::fabs(z[i]);
     e[i] = exp1(-zabs[i] * zabs[i] / 2);
     t[i] = zabs[i] < kRationalEnd ? rational_tail(zabs[i], e[i]) : 0.0;
+    far += zabs[i] >= kRationalEnd;  // not a number: not far, and 0
   }
-  for (int i = 0; i < n; ++i)  // not a number: not far, and 0
-    if (zabs[i] >= kRationalEnd) t[i] = far_tail(zabs[i], e[i]);
+  if (far == 1) {
+    for (int i = 0; i < n; ++i)
+      if (zabs[i] >= kRationalEnd) t[i] = far_tail(zabs[i], e[i]);
+  } else if (far > 1) {
+    for (int i = 0; i < n; ++i) {
+      const double f = fraction_tail(zabs[i], e[i]);
+      t[i] = zabs[i] >= kRationalEnd ? (zabs[i] <= kTailEnd ? f : 0.0) : t[i];
+    }
+  }
   for (int i = 0; i < n; ++i)
     p[i] = z[i] > 0 ? 1 - t[i] : t[i];
 }
