@@ -14,6 +14,7 @@
 
 #include "mvn/batch.hpp"
 #include "mvn/fast.hpp"
+#include "tools/random_orthants.hpp"
 
 namespace {
 
@@ -513,34 +514,15 @@ TEST(MvnTest, FastKernelJudgesItsStepsSafely) {
   // where the judgement changes; random limits in [-3, 3]. Against the path
   // integrated to 1e-15 with the plain judgement.
   std::mt19937_64 gen(20261209);
-  std::normal_distribution<double> normal;
-  std::uniform_real_distribution<double> limit(-3, 3), scale(-2.5, 0);
+  std::uniform_real_distribution<double> scale(-2.5, 0);
   double worst = 0;
   int computed = 0;
   for (int it = 0; it < 3000; ++it) {
-    const int n = 3 + it % 2;
     const double shrink = std::pow(10.0, scale(gen));
-    double v[4][4];
-    for (int i = 0; i < n; ++i) {
-      double norm = 0;
-      for (int k = 0; k < n; ++k) {
-        v[i][k] = normal(gen) * (k == n - 1 ? shrink : 1);
-        norm += v[i][k] * v[i][k];
-      }
-      for (int k = 0; k < n; ++k)
-        v[i][k] /= std::sqrt(norm);
-    }
-    double r[6], h[4];
-    int p = 0;
-    for (int i = 1; i < n; ++i)
-      for (int j = 0; j < i; ++j) {
-        r[p] = 0;
-        for (int k = 0; k < n; ++k)
-          r[p] += v[i][k] * v[j][k];
-        ++p;
-      }
-    for (int i = 0; i < n; ++i)
-      h[i] = limit(gen);
+    const orthants::Problem problem = orthants::random_problem(gen, 3 + it % 2, shrink);
+    const int n = problem.n;
+    const double* h = problem.h;
+    const double* r = problem.r;
     const mvn::fast::Steps reference{true, 1e-15};
     const auto simd = mvn::default_simd();
     const auto a = n == 3 ? mvn::fast::lower3(h, r) : mvn::fast::lower4(h, r);

@@ -5,7 +5,7 @@
 // worst difference of the problems whose smallest pivot reaches each level,
 // the evidence for the pivot from which the smooth error model is trusted.
 //
-//   cmake --build build --target step_judgement && build/step_judgement [PROBLEMS]
+//   cmake --build build --target step_judgement && build/step_judgement [PROBLEMS [SEED]]
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +13,7 @@
 #include <random>
 
 #include "mvn/fast.hpp"
+#include "tools/random_orthants.hpp"
 
 namespace {
 
@@ -47,36 +48,19 @@ double smallest_pivot(int n, const double* r) {
 
 int main(int argc, char** argv) {
   const long problems = argc > 1 ? std::atol(argv[1]) : 600000;
-  constexpr std::array<double, 8> kLevels = {0.01, 0.02, 0.03, 0.04, 0.05, 0.06, 0.08, 0.1};
+  constexpr std::array<double, 8> kLevels = {0.02, 0.04, 0.06, 0.07, 0.08, 0.09, 0.1, 0.12};
   std::array<double, kLevels.size()> worst{};
   std::array<long, kLevels.size()> count{};
-  std::mt19937_64 gen(20261209);
-  std::normal_distribution<double> normal;
-  std::uniform_real_distribution<double> limit(-3, 3), scale(-2, 0);
+  std::mt19937_64 gen(argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20261209);
+  std::uniform_real_distribution<double> scale(-2, 0);
   const mvn::fast::Steps reference{true, 1e-15};
   for (long it = 0; it < problems; ++it) {
-    const int n = 3 + static_cast<int>(it % 2);
     const double shrink = std::pow(10.0, scale(gen));
-    double v[4][4], r[6], h[4];
-    for (int i = 0; i < n; ++i) {
-      double norm = 0;
-      for (int k = 0; k < n; ++k) {
-        v[i][k] = normal(gen) * (k == n - 1 ? shrink : 1);
-        norm += v[i][k] * v[i][k];
-      }
-      for (int k = 0; k < n; ++k)
-        v[i][k] /= std::sqrt(norm);
-    }
-    int p = 0;
-    for (int i = 1; i < n; ++i)
-      for (int j = 0; j < i; ++j) {
-        r[p] = 0;
-        for (int k = 0; k < n; ++k)
-          r[p] += v[i][k] * v[j][k];
-        ++p;
-      }
-    for (int i = 0; i < n; ++i)
-      h[i] = limit(gen);
+    const orthants::Problem problem =
+        orthants::random_problem(gen, 3 + static_cast<int>(it % 2), shrink);
+    const int n = problem.n;
+    const double* h = problem.h;
+    const double* r = problem.r;
     const auto simd = mvn::default_simd();
     const auto a = n == 3 ? mvn::fast::lower3(h, r) : mvn::fast::lower4(h, r);
     if (!a) continue;
