@@ -379,15 +379,20 @@ void without(int n, const double* h, const double* r, int v, double* hv, double*
   }
 }
 
-// The variable whose limit is beyond kFar above (everybody passes it), or -1;
-// below -kFar nobody passes and the probability is 0.
-int far_above(int n, const double* h, bool& none_pass) {
-  none_pass = false;
+// The probability of n = 3 or 4 variables when a limit is beyond kFar: 0 where
+// one is below -kFar (nobody passes it), else that of the others without one
+// above kFar (everybody passes it); nothing when no limit is so far.
+std::optional<double> without_far(int n, const double* h, const double* r, Simd simd, Steps steps,
+                                  PathCache* cache) {
   for (int i = 0; i < n; ++i)
-    if (h[i] <= -kFar) none_pass = true;
-  for (int i = 0; i < n; ++i)
-    if (h[i] >= kFar) return i;
-  return -1;
+    if (h[i] <= -kFar) return 0.0;
+  for (int v = 0; v < n; ++v)
+    if (h[v] >= kFar) {
+      double hv[3], rv[3];
+      without(n, h, r, v, hv, rv);
+      return n == 3 ? lower2(hv[0], hv[1], rv[0]) : lower3(hv, rv, simd, steps, cache);
+    }
+  return std::nullopt;
 }
 
 // The integral of the path over [0, 1], its steps judged by the error model
@@ -402,13 +407,7 @@ double integral(Path& f, double pivot, Steps steps) {
 
 std::optional<double> lower3(const double h[3], const double r[3], Simd simd, Steps steps,
                              PathCache* cache) {
-  bool none_pass;
-  if (const int v = far_above(3, h, none_pass); none_pass || v >= 0) {
-    if (none_pass) return 0.0;
-    double hv[2], rv[1];
-    without(3, h, r, v, hv, rv);
-    return lower2(hv[0], hv[1], rv[0]);
-  }
+  if (const std::optional<double> p = without_far(3, h, r, simd, steps, cache)) return p;
   const Matrix m = full(3, r);
   const double pivot = smallest_pivot(3, m);
   if (pivot < kMinPivot) return std::nullopt;
@@ -428,13 +427,7 @@ std::optional<double> lower3(const double h[3], const double r[3], Simd simd, St
 
 std::optional<double> lower4(const double h[4], const double r[6], Simd simd, Steps steps,
                              PathCache* cache) {
-  bool none_pass;
-  if (const int v = far_above(4, h, none_pass); none_pass || v >= 0) {
-    if (none_pass) return 0.0;
-    double hv[3], rv[3];
-    without(4, h, r, v, hv, rv);
-    return lower3(hv, rv, simd, steps, cache);
-  }
+  if (const std::optional<double> p = without_far(4, h, r, simd, steps, cache)) return p;
   const Matrix m = full(4, r);
   const double pivot = smallest_pivot(4, m);
   if (pivot < kMinPivot) return std::nullopt;
