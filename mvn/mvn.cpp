@@ -167,10 +167,13 @@ struct Qvndd {
   Simd simd;
   Evaluations* ev;
   BvnCache* cache;
+  bool reduced;  // a conditional correlation is +-1: the trivariate probability reduces
 
   double given(double t) const {
     const double hc[3] = {hs2 - t * rs2, hs3 - t * rs3, hs4 - t * rs4};
-    return lower(3, hc, rp, kInnerEps, ev, simd, cache);
+    // What lower(3, ...) does, its test of the correlations made once per call.
+    return reduced ? lower(3, hc, rp, kInnerEps, ev, simd, cache)
+                   : tvnd_core(hc, rp, kInnerEps, ev, simd, cache);
   }
   double operator()(double t) const {
     if (ev) ++ev->quadrivariate;
@@ -202,9 +205,10 @@ double qvnd_core(const double h[4], const double r[6], double eps, Evaluations* 
       (r43 - r41 * r31) / (sq31 * sq41),
   };
   BvnCache cache;
+  const bool reduced = unit(rp[0]) || unit(rp[1]) || unit(rp[2]);
   // Parameters of the integrand (the quadrivariate record) for this call.
-  const Qvndd qvndd{h[1] / sq21, h[2] / sq31, h[3] / sq41, r21 / sq21, r31 / sq31,
-                    r41 / sq41,  rp.data(),   simd,        ev,         &cache};
+  const Qvndd qvndd{h[1] / sq21, h[2] / sq31, h[3] / sq41, r21 / sq21, r31 / sq31, r41 / sq41,
+                    rp.data(),   simd,        ev,          &cache,     reduced};
   return adone(qvndd, kLow, h[0], eps) / kRootTwoPi12;
 }
 
