@@ -417,19 +417,21 @@ MVN_INLINE void path_nodes_body(const PathPair& pp, const double* __restrict s, 
     out.rij[N] = rij;
     out.twoq[N] = 2 * q;
     out.norm[N] = kTwoPi * std::sqrt(q);
+    // The regression's weights and conditional standard deviation, kept.
+    auto keep = [N](const Given& g, auto& bi, auto& bj, auto& sd) {
+      bi[N] = g.bi;
+      bj[N] = g.bj;
+      sd[N] = std::sqrt(g.var);
+    };
     const double rKI = pp.sKI[node] * pp.rKI;
     const double rKJ = pp.sKJ[node] * pp.rKJ;
     const Given K = given_pair(rKI, rKJ, rij, q);
-    out.biK[N] = K.bi;
-    out.bjK[N] = K.bj;
-    out.sdK[N] = std::sqrt(K.var);
+    keep(K, out.biK, out.bjK, out.sdK);
     if constexpr (four) {
       const double rLI = pp.sLI[node] * pp.rLI;
       const double rLJ = pp.sLJ[node] * pp.rLJ;
       const Given L = given_pair(rLI, rLJ, rij, q);
-      out.biL[N] = L.bi;
-      out.bjL[N] = L.bj;
-      out.sdL[N] = std::sqrt(L.var);
+      keep(L, out.biL, out.bjL, out.sdL);
       const double cov = pp.sKL[node] * pp.rKL - (K.bi * rLI + K.bj * rLJ);
       out.rho[N] = std::max(-1.0, std::min(1.0, cov / std::sqrt(K.var * L.var)));
     }

@@ -82,11 +82,10 @@ double lower2(double a, double b, double r) {
 }
 
 // A step's part that depends on the matrix alone: per varying pair its nodes'
-// regressions, and with four variables the lanes' conditional correlations and
-// their sine form prepared (lane p * 23 + node holds pair p at the node).
+// regressions and conditional correlations, and with four variables the sine
+// form of the lanes prepared (lane p * 23 + node holds pair p at the node).
 struct StepNodes {
   std::array<batch::PathNodes, 4> pair;
-  std::array<double, batch::BvnLanes::kMaxLanes> rho;
   batch::BvnLanes lanes;
 };
 
@@ -262,17 +261,15 @@ struct Path {
     for (int p = 0; p < npairs; ++p)
       kernels.path_nodes(pair_of(p, s), s, m, n == 4, out.pair[static_cast<std::size_t>(p)]);
     if (n == 3) return;
-    std::array<double, batch::BvnLanes::kMaxLanes> asr;
+    std::array<double, batch::BvnLanes::kMaxLanes> rho, asr;
     for (int p = 0; p < npairs; ++p)
       for (int node = 0; node < m; ++node) {
         const auto l = static_cast<std::size_t>(p * m + node);
-        const double rho =
-            out.pair[static_cast<std::size_t>(p)].rho[static_cast<std::size_t>(node)];
-        out.rho[l] = rho;
+        rho[l] = out.pair[static_cast<std::size_t>(p)].rho[static_cast<std::size_t>(node)];
         // Strong correlations take the series, one at a time.
-        asr[l] = std::fabs(rho) < kModerate ? std::asin(rho) : 0.0;
+        asr[l] = std::fabs(rho[l]) < kModerate ? std::asin(rho[l]) : 0.0;
       }
-    kernels.bvn_prepare(out.rho.data(), asr.data(), npairs * m, out.lanes);
+    kernels.bvn_prepare(rho.data(), asr.data(), npairs * m, out.lanes);
   }
 
   // The step at the nodes s: kept, newly kept, or computed into scratch.
@@ -347,10 +344,12 @@ struct Path {
         b[L] = -lim1[L];
       }
       kernels.bvn_lanes(st.lanes, a.data(), b.data(), prob.data());
-      for (int l = 0; l < lanes; ++l) {
-        const auto L = static_cast<std::size_t>(l);
-        if (!(std::fabs(st.rho[L]) < kModerate)) prob[L] = bvnd(a[L], b[L], st.rho[L]);
-      }
+      for (int p = 0; p < npairs; ++p)
+        for (int node = 0; node < m; ++node) {
+          const auto L = static_cast<std::size_t>(p * m + node);
+          const double r = st.pair[static_cast<std::size_t>(p)].rho[static_cast<std::size_t>(node)];
+          if (!(std::fabs(r) < kModerate)) prob[L] = bvnd(a[L], b[L], r);
+        }
     }
     // Each node's terms summed in the order of the pairs.
     for (int node = 0; node < m; ++node) {
