@@ -26,6 +26,8 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/scratch.hpp"
+
 namespace {
 
 const std::string kData = SELQUANT_TEST_DATA;
@@ -374,7 +376,8 @@ TEST(ProgramTest, SampledRunsAreReproducible) {
 }
 
 TEST(ProgramTest, CountsOutOfRangeAreRejected) {
-  const std::string path = testing::TempDir() + "/stages.deck";
+  const Scratch scratch;
+  const std::string path = scratch / "stages.deck";
   std::ofstream(path) << "2 500 1 5 2 2 0.3 0.7\n0.5\n";
   const Outcome r = run(path);
   ASSERT_TRUE(WIFEXITED(r.status));
@@ -384,7 +387,8 @@ TEST(ProgramTest, CountsOutOfRangeAreRejected) {
 }
 
 TEST(ProgramTest, ShortDeckEndsAbnormally) {
-  const std::string path = testing::TempDir() + "/short.deck";
+  const Scratch scratch;
+  const std::string path = scratch / "short.deck";
   std::ofstream(path) << "2 500 1 2 2 2 0.3 0.7\n0.5 0.2\n1 0\n";
   const Outcome r = run(path);
   ASSERT_TRUE(WIFSIGNALED(r.status));
@@ -430,8 +434,8 @@ TEST(ProgramTest, ReportThatCannotBeWrittenIsAFailure) {
 }
 
 // A long run: the four-stage deck with 100000 samples.
-std::string long_deck(const std::string& name) {
-  const std::string path = testing::TempDir() + "/" + name;
+std::string long_deck(const Scratch& scratch) {
+  const std::string path = scratch / "long.deck";
   std::string deck = slurp(kData + "/e2e/four_stage_five_group_3.deck");
   deck.replace(0, deck.find('\n'), "2 100000 3 4 10 5 0.1 0.15 0.15 0.2 0.4");
   std::ofstream(path) << deck;
@@ -439,7 +443,8 @@ std::string long_deck(const std::string& name) {
 }
 
 TEST(ProgramTest, InterruptKeepsTheLinesWritten) {
-  const std::string path = long_deck("long.deck");
+  const Scratch scratch;
+  const std::string path = long_deck(scratch);
   for (auto [sig, text] : {std::pair{SIGINT, "Interrupt\n"}, std::pair{SIGTERM, "Killed\n"}}) {
     Process p(path);
     ASSERT_TRUE(p.read_until("Monte Carlo sample number      2\n"));
@@ -455,8 +460,9 @@ TEST(ProgramTest, InterruptKeepsTheLinesWritten) {
 }
 
 TEST(ProgramTest, InterruptedThreadsKeepTheFirstLinesOfTheReport) {
+  const Scratch scratch;
   // A deck long enough to be interrupted with many passes in flight.
-  const std::string path = testing::TempDir() + "/medium.deck";
+  const std::string path = scratch / "medium.deck";
   std::string deck = slurp(kData + "/e2e/four_stage_five_group_3.deck");
   deck.replace(0, deck.find('\n'), "2 120 3 4 10 5 0.1 0.15 0.15 0.2 0.4");
   std::ofstream(path) << deck;
@@ -477,7 +483,8 @@ TEST(ProgramTest, InterruptedThreadsKeepTheFirstLinesOfTheReport) {
 }
 
 TEST(ProgramTest, FloatingPointAndAbortSignalsAbort) {
-  const std::string path = long_deck("long2.deck");
+  const Scratch scratch;
+  const std::string path = long_deck(scratch);
   for (auto [sig, text] :
        {std::pair{SIGFPE, "Floating Exception\n"}, std::pair{SIGABRT, "IOT Trap\n"}}) {
     Process p(path);
@@ -534,9 +541,10 @@ void expect_rounds_to(const std::string& csv, double printed, const std::string&
 
 // Runs the deck with both CSV files and checks every results row against the
 // printed report; returns the inputs CSV.
-std::vector<std::vector<std::string>> check_csv_against_report(const std::string& deck) {
-  const std::string csv = testing::TempDir() + "/results.csv";
-  const std::string inputs = testing::TempDir() + "/inputs.csv";
+std::vector<std::vector<std::string>> check_csv_against_report(const Scratch& scratch,
+                                                               const std::string& deck) {
+  const std::string csv = scratch / "results.csv";
+  const std::string inputs = scratch / "inputs.csv";
   const Outcome r = run(deck, {"--csv", csv, "--inputs-csv", inputs, "--threads", "2"});
   EXPECT_EQ(WEXITSTATUS(r.status), 0);
   EXPECT_EQ(without_cpu_time(r.out), without_cpu_time(run(deck).out));
@@ -595,8 +603,9 @@ std::vector<std::vector<std::string>> check_csv_against_report(const std::string
 }
 
 TEST(ProgramTest, CsvAgreesWithTheReport) {
+  const Scratch scratch;
   // Sampled, with skipped passes: every pass has an inputs row, valid or not.
-  const auto sampled = check_csv_against_report(kData + "/e2e/invalid_samples.deck");
+  const auto sampled = check_csv_against_report(scratch, kData + "/e2e/invalid_samples.deck");
   const Outcome plain = run(kData + "/e2e/invalid_samples.deck");
   std::size_t skipped = 0;
   for (std::size_t i = 1; i < sampled.size(); ++i) {
@@ -608,14 +617,14 @@ TEST(ProgramTest, CsvAgreesWithTheReport) {
     skip_lines += line.find("skipped: correlations not positive definite") != std::string::npos;
   EXPECT_GT(skipped, 0u);
   EXPECT_EQ(skipped, skip_lines);
-  check_csv_against_report(kData + "/e2e/rectangular_150.deck");
+  check_csv_against_report(scratch, kData + "/e2e/rectangular_150.deck");
 
   // Exact mode: every pass has its rows, and the inputs are the deck's values.
-  const std::string three = testing::TempDir() + "/exact3.deck";
+  const std::string three = scratch / "exact3.deck";
   std::string text = slurp(kData + "/reference/w25b_two_stage.deck");
   text.replace(0, 3, "0 3");  // three passes
   std::ofstream(three) << text;
-  const auto exact = check_csv_against_report(three);
+  const auto exact = check_csv_against_report(scratch, three);
   ASSERT_EQ(exact.size(), 4u);
   const std::vector<std::string> names = {"sample",  "valid",   "prop_1", "prop_2", "dc_1_1",
                                           "dc_2_1",  "dp_1_1",  "dp_1_2", "dp_2_1", "dp_2_2",
@@ -627,10 +636,11 @@ TEST(ProgramTest, CsvAgreesWithTheReport) {
 }
 
 TEST(ProgramTest, CsvWritesNotANumber) {
+  const Scratch scratch;
   // Nobody of group 1 passes: its quality is not a number, its Cum. AI 0.
-  const std::string deck = testing::TempDir() + "/nobody.deck";
+  const std::string deck = scratch / "nobody.deck";
   std::ofstream(deck) << "0 1 1 1 1 2 0.5 0.5\n0.5\n1\n0 -40\n0 0\n1\n0.5\n";
-  const std::string csv = testing::TempDir() + "/nobody.csv";
+  const std::string csv = scratch / "nobody.csv";
   const Outcome r = run(deck, {"--csv", csv});
   ASSERT_EQ(WEXITSTATUS(r.status), 0) << r.err;
   const auto rows = csv_rows(slurp(csv));
@@ -642,8 +652,9 @@ TEST(ProgramTest, CsvWritesNotANumber) {
 }
 
 TEST(ProgramTest, UsageErrorsWriteNothingOnStandardOutput) {
+  const Scratch scratch;
   const std::string deck = kData + "/reference/w25a_one_stage.deck";
-  const std::string dir = testing::TempDir();
+  const std::string dir = scratch.dir();
   for (auto [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--bogus"}, "selquant: unknown option '--bogus' (see selquant --help)\n"},
            {{"--csv"}, "selquant: option --csv needs a value\n"},
@@ -697,6 +708,7 @@ TEST(ProgramTest, ProgressGoesToStandardErrorOnly) {
 }
 
 TEST(ProgramTest, CheckReadsTheDeckAndComputesNothing) {
+  const Scratch scratch;
   const Outcome sound = run(kData + "/e2e/rectangular_150.deck", {"--check"});
   EXPECT_EQ(WEXITSTATUS(sound.status), 0);
   EXPECT_EQ(sound.out, "");
@@ -706,14 +718,14 @@ TEST(ProgramTest, CheckReadsTheDeckAndComputesNothing) {
   EXPECT_EQ(WEXITSTATUS(found.status), 1);
   EXPECT_EQ(found.out, "");
   EXPECT_EQ(found.err, deck_findings_of(doubtful));
-  const std::string counts = testing::TempDir() + "/refused.deck";
+  const std::string counts = scratch / "refused.deck";
   std::ofstream(counts) << "2 500 1 5 2 2 0.3 0.7\n0.5\n";
   const Outcome refused = run(counts, {"--check"});
   EXPECT_EQ(WEXITSTATUS(refused.status), 2);
   EXPECT_EQ(refused.out, "");
   EXPECT_EQ(refused.err, "selquant: number of stages is 5; it must be 1 to 4\n");
   // Reader errors: the located line alone, status 2.
-  const std::string shortdeck = testing::TempDir() + "/short2.deck";
+  const std::string shortdeck = scratch / "short2.deck";
   std::ofstream(shortdeck) << "2 500 1 2 2 2 0.3 0.7\n0.5 0.2\n";
   const Outcome broken = run(shortdeck, {"--check"});
   ASSERT_TRUE(WIFEXITED(broken.status));
@@ -724,7 +736,8 @@ TEST(ProgramTest, CheckReadsTheDeckAndComputesNothing) {
 }
 
 TEST(ProgramTest, ValuesBeyondTheirRangeAreRefused) {
-  const std::string deck = testing::TempDir() + "/huge.deck";
+  const Scratch scratch;
+  const std::string deck = scratch / "huge.deck";
   std::ofstream(deck) << "0 1 1 1 1 2 0.5 0.5\n0.5\n1\n0 1e39\n0 0\n1\n0.5\n";
   const Outcome r = run(deck);
   ASSERT_TRUE(WIFEXITED(r.status));
@@ -829,7 +842,8 @@ std::string attribute(const std::string& svg, const std::string& with, const std
 }
 
 TEST(ProgramTest, PlotOfAnExactRun) {
-  const std::string svg_path = testing::TempDir() + "/exact.svg";
+  const Scratch scratch;
+  const std::string svg_path = scratch / "exact.svg";
   const std::string deck = kData + "/reference/w25b_two_stage.deck";
   const Outcome r = run(deck, {"--plot", svg_path});
   ASSERT_EQ(WEXITSTATUS(r.status), 0);
@@ -866,7 +880,8 @@ TEST(ProgramTest, PlotOfAnExactRun) {
 }
 
 TEST(ProgramTest, PlotOfASampledRunShowsTheSummary) {
-  const std::string svg_path = testing::TempDir() + "/sampled.svg";
+  const Scratch scratch;
+  const std::string svg_path = scratch / "sampled.svg";
   const std::string deck = kData + "/e2e/rectangular_150.deck";
   const Outcome r = run(deck, {"--plot", svg_path, "--threads", "2"});
   ASSERT_EQ(WEXITSTATUS(r.status), 0);
@@ -912,8 +927,8 @@ std::vector<std::string> folder(const std::string& dir) {
 }
 
 TEST(ProgramTest, OutputsNeverHarmTheDeck) {
-  const std::string dir = testing::TempDir() + "/misuse";
-  std::filesystem::remove_all(dir);
+  const Scratch scratch;
+  const std::string dir = scratch / "misuse";
   std::filesystem::create_directory(dir);
   const std::string deck = dir + "/my.deck";
   const std::string text = slurp(kData + "/reference/w25b_two_stage.deck");
@@ -950,10 +965,10 @@ TEST(ProgramTest, OutputsNeverHarmTheDeck) {
 }
 
 TEST(ProgramTest, InterruptLeavesWholeRowsAndNoFigure) {
-  const std::string dir = testing::TempDir() + "/interrupted";
-  std::filesystem::remove_all(dir);
+  const Scratch scratch;
+  const std::string dir = scratch / "interrupted";
   std::filesystem::create_directory(dir);
-  Process p(long_deck("long3.deck"),
+  Process p(long_deck(scratch),
             {"--csv", dir + "/r.csv", "--inputs-csv", dir + "/i.csv", "--plot", dir + "/f.svg",
              "--summary-csv", dir + "/s.csv", "--threads", "2"});
   ASSERT_TRUE(p.read_until("Monte Carlo sample number      5\n"));
@@ -978,8 +993,9 @@ TEST(ProgramTest, InterruptLeavesWholeRowsAndNoFigure) {
 }
 
 TEST(ProgramTest, StatusSaysWhetherThereAreResults) {
+  const Scratch scratch;
   // Exact mode, correlations that are no correlation matrix: every pass skipped.
-  const std::string deck = testing::TempDir() + "/none.deck";
+  const std::string deck = scratch / "none.deck";
   std::ofstream(deck) << "0 3 1 1 2 2 0.5 0.5\n0.5\n1 1\n0 0 0\n0 0 0\n1\n-0.9\n0.6 0.6\n";
   const Outcome r = run(deck);
   ASSERT_TRUE(WIFEXITED(r.status));
@@ -989,8 +1005,9 @@ TEST(ProgramTest, StatusSaysWhetherThereAreResults) {
 }
 
 TEST(ProgramTest, SummaryWithoutTheSamples) {
+  const Scratch scratch;
   const std::string deck = kData + "/e2e/rectangular_150.deck";
-  const std::string csv = testing::TempDir() + "/summary.csv";
+  const std::string csv = scratch / "summary.csv";
   const Outcome full = run(deck);
   const Outcome brief = run(deck, {"--summary-only", "--summary-csv", csv, "--threads", "2"});
   ASSERT_EQ(WEXITSTATUS(brief.status), 0);
@@ -1060,8 +1077,9 @@ TEST(ProgramTest, SummaryWithoutTheSamples) {
 class Conversion : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Conversion, KeepsTheReport) {
+  const Scratch scratch;
   const std::string deck = kData + "/" + GetParam() + ".deck";
-  const std::string dir = testing::TempDir();
+  const std::string dir = scratch.dir();
   const Outcome plain = run(deck);
   const Outcome design = run(deck, {"--to-design"});
   ASSERT_EQ(WEXITSTATUS(design.status), 0) << design.err;
@@ -1095,13 +1113,14 @@ INSTANTIATE_TEST_SUITE_P(
     deck_test_name);
 
 TEST(ProgramTest, DesignFilesRunAndRefuseWhatIsWrong) {
+  const Scratch scratch;
   const std::string design = kData + "/../../examples/two_stage_design.toml";
   const Outcome named = run("/dev/null", {design, "--threads", "2"});
   const Outcome deck = run(kData + "/../../examples/two_stage_rectangular.deck");
   ASSERT_EQ(WEXITSTATUS(named.status), 0) << named.err;
   EXPECT_EQ(without_cpu_time(named.out), without_cpu_time(deck.out));
   EXPECT_EQ(WEXITSTATUS(run("/dev/null", {"--check", design}).status), 0);
-  const std::string bad = testing::TempDir() + "/bad.toml";
+  const std::string bad = scratch / "bad.toml";
   std::ofstream(bad) << "samples = 5\npredictors = [\"a\"]\ncriteria = [\"c\"]\n"
                         "criterion_weights = [1]\n[[stage]]\nretention = 1.5\n";
   const Outcome refused = run("/dev/null", {bad});
@@ -1114,8 +1133,9 @@ TEST(ProgramTest, DesignFilesRunAndRefuseWhatIsWrong) {
 }
 
 TEST(ProgramTest, ParetoWritesTheFrontAndRefusesWhatIsWrong) {
+  const Scratch scratch;
   const std::string design = kData + "/../../examples/bobko_two_stage.toml";
-  const std::string dir = testing::TempDir();
+  const std::string dir = scratch.dir();
   const Outcome r = run("/dev/null", {"--pareto", design, "--csv", dir + "/front.csv", "--plot",
                                       dir + "/front.svg", "--threads", "2"});
   ASSERT_EQ(WEXITSTATUS(r.status), 0) << r.err;

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "formats/deck.hpp"
+#include "tests/scratch.hpp"
 #include "textio/listin.hpp"
 
 namespace {
@@ -66,6 +67,7 @@ void expect_same(const selquant::Table& table, const std::string& path) {
 
 // Through the problem of the deck, or (by_design) through its design.
 void compare(const std::string& deck, int threads, bool by_design = false) {
+  const Scratch scratch;
   std::ifstream in(deck);
   textio::ListReader reader(in);
   selquant::Problem p;
@@ -81,7 +83,7 @@ void compare(const std::string& deck, int threads, bool by_design = false) {
                                             : selquant::evaluate(p, m, options, sinks);
   ASSERT_TRUE(ev.complete);
 
-  const std::string dir = testing::TempDir();
+  const std::string dir = scratch.dir();
   const std::string command =
       std::string(SELQUANT_BINARY) + " --epoch " + std::to_string(kEpoch) + " --threads " +
       std::to_string(threads) + " --csv " + dir + "/t_results.csv --inputs-csv " + dir +
