@@ -44,6 +44,7 @@ class Findings {
     proportions();
     uncertain_values();
     base_group();
+    signs();
     first_row_structure();
     return std::move(out_);
   }
@@ -125,6 +126,14 @@ class Findings {
         sum += v;
       }
     }
+    // The base group takes the rest; a proportion given for it that says
+    // otherwise is shown in the echo but not used. Single precision holds
+    // each proportion to 6e-8, so their sum is sure to 1e-6.
+    constexpr double kSumTolerance = 1e-6;
+    if (base > 1 && sum < 1 && std::fabs(p_.prop1(base) - (1 - sum)) > kSumTolerance)
+      add(in_record(1) + "the proportion of the base " + group(base) + " is " +
+          num(p_.prop1(base)) + ", but " + others() + " leave it " + num(1 - sum) + ": " +
+          num(1 - sum) + " is used");
     if (base > 1 && sum > 1) {
       add(in_record(1) + "the proportions of " + others() + " sum to " + num(sum) +
           ", above 1: they are scaled to sum to 1 and the base " + group(base) + " gets none");
@@ -199,6 +208,30 @@ class Findings {
                         : std::to_string(nonzero) + " nonzero effect sizes, the first ") +
           which + "; effect sizes are measured from the base group, whose own are 0");
       return;  // one is enough to say it
+    }
+  }
+
+  // A group above the base group on every predictor: most likely effect
+  // sizes written as the base group's mean minus the group's, as papers often
+  // give them. The centre of each value counts: the exact value, the mean, or
+  // the middle of the bounds. Where the base group's own are not 0 that is
+  // said already, and nothing is measured from it.
+  void signs() {
+    const int base = a_.ngroup;
+    for (int j = 1; j <= a_.npred; ++j)
+      if (p_.dp1(base, j) != 0 || p_.dp2(base, j) != 0) return;
+    for (int g = 1; g < base; ++g) {
+      bool above = true;
+      for (int j = 1; j <= a_.npred && above; ++j) {
+        const double centre = p_.smode == kRectangular
+                                  ? (static_cast<double>(p_.dp1(g, j)) + p_.dp2(g, j)) / 2
+                                  : p_.dp1(g, j);
+        above = centre > 0;
+      }
+      if (above)
+        add(in_record(4) + group(g) + " scores above the base " + group(base) +
+            " on every predictor; effect sizes are the group's mean minus the base group's; if "
+            "these are base-minus-group values, change their signs");
     }
   }
 

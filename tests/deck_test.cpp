@@ -203,6 +203,10 @@ TEST(DeckTest, InputErrorsSayWhere) {
            {edited("0 0 0\n-0.3", "0 0.3S 0\n-0.3"),
             "line 6, column 3: '0.3S' is not a number (read 4: effect sizes of group 2, first "
             "row)"},
+           // At the line's end, the value's line and column, not the next line's.
+           {edited("0 0 0\n-0.3", "0 0.3S\n0\n-0.3"),
+            "line 6, column 3: '0.3S' is not a number (read 4: effect sizes of group 2, first "
+            "row)"},
            {"# my deck\n" + sound,
             "line 1, column 1: '#' is not a number (read 1: counts and group proportions)"},
            // A stage line one weight short: the next line fills it, the rest shifts.

@@ -48,8 +48,8 @@ TEST(FindingsTest, ASoundDeckHasNone) {
 }
 
 TEST(FindingsTest, RetentionRatesAndWeights) {
-  EXPECT_EQ(findings(rectangular(1, "0.5 0.6")),
-            Lines{"read 2 (retention rates): the retention rate of stage 2 (0.6) is not below "
+  EXPECT_EQ(findings(rectangular(1, "0.5 0.5")),
+            Lines{"read 2 (retention rates): the retention rate of stage 2 (0.5) is not below "
                   "that of stage 1 (0.5): no cutoff can meet it"});
   EXPECT_EQ(findings(rectangular(1, "1.5 0")),
             (Lines{"read 2 (retention rates): the retention rate of stage 1 is 1.5; it must be "
@@ -88,15 +88,31 @@ TEST(FindingsTest, StructureAndProportions) {
   EXPECT_EQ(findings(rectangular(9, "-0.9")),
             Lines{"reads 9 and 11 (first-row correlations and validities): they do not "
                   "form a positive definite matrix, so passes drawn near them will be skipped"});
-  EXPECT_EQ(findings("0 1 1 1 2 3 -0.2 0.5 0.3\n0.5\n1 1\n0 0 0\n0 0 0\n0 0 0\n1\n0\n"
+  EXPECT_EQ(findings("0 1 1 1 2 3 -0.2 0.5 0.5\n0.5\n1 1\n0 0 0\n0 0 0\n0 0 0\n1\n0\n"
                      "0.95 0.95\n"),
             (Lines{"read 1 (counts and group proportions): the proportion of group 1 is -0.2; "
                    "it counts as 0",
                    "reads 9 and 11 (first-row correlations and validities): they do not form "
                    "a positive definite matrix, so every pass will be skipped"}));
+  EXPECT_EQ(findings(rectangular(0, "2 10 1 2 2 2 0.2 0.5")),
+            Lines{"read 1 (counts and group proportions): the proportion of the base group 2 "
+                  "is 0.5, but groups 1 to 1 leave it 0.8: 0.8 is used"});
   EXPECT_EQ(findings(rectangular(0, "2 10 1 2 2 2 1.3 0.7")),
             Lines{"read 1 (counts and group proportions): the proportions of groups 1 to 1 sum "
                   "to 1.3, above 1: they are scaled to sum to 1 and the base group 2 gets none"});
+}
+
+TEST(FindingsTest, EffectSizesOfTheWrongSign) {
+  // Rectangular: the middle of the bounds counts (0.2 and 0.1, though one
+  // lower bound is below 0); the criterion's effect size does not.
+  std::string deck = rectangular(4, "-0.5 0.1 -0.3");
+  deck.replace(deck.find("-0.3 -0.6 -0.1"), 14, "0.1 0.3 0.5");
+  EXPECT_EQ(findings(deck),
+            Lines{"read 4 (effect sizes, first row): group 1 scores above the base group 2 on "
+                  "every predictor; effect sizes are the group's mean minus the base group's; "
+                  "if these are base-minus-group values, change their signs"});
+  deck.replace(deck.find("0.1 0.3 0.5"), 11, "0.1 0.3 -0.2");  // one predictor below
+  EXPECT_EQ(findings(deck), Lines{});
 }
 
 TEST(FindingsTest, WhatTheReaderDropped) {
@@ -112,9 +128,13 @@ TEST(FindingsTest, WhatTheReaderDropped) {
                    "read 4 (effect sizes, first row): the base group 2 has a nonzero effect "
                    "size, dp(2,1) = 0.2; effect sizes are measured from the base group, whose "
                    "own are 0"}));
-  // A slash makes the rest of its line a remark; a remark word is no number.
+  // A slash makes the rest of its line a remark; a remark word is no number,
+  // nor is an exponent without digits.
   EXPECT_EQ(findings(rectangular(2, "1 0/ 7") + "\n"), Lines{});
   EXPECT_EQ(findings(rectangular(2, "1 0 1st stage")), Lines{});
+  EXPECT_EQ(findings(rectangular(2, "1 0 2E")), Lines{});
+  // A last value run into a letter is read as far as it is a number.
+  EXPECT_EQ(findings(rectangular(2, "1 0.3S, the rest")), Lines{"line 3: '0.3S' was read as 0.3"});
 }
 
 TEST(FindingsTest, DesignsAreNamedByTheirKeysAndNames) {

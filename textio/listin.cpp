@@ -221,6 +221,7 @@ void ListReader::begin(int read, std::string what) {
   read_ = read;
   what_ = std::move(what);
   read_started_ = false;
+  glued_ = false;
   lcount_ = 0;
   lquit_ = false;
   leof_ = false;
@@ -241,6 +242,14 @@ void ListReader::end() {
     rest += static_cast<char>(c);
   }
   if (lquit_) return;  // a slash made the rest a remark
+  if (glued_ && value_line_ == at && !rest.empty() && !is_separator(rest[0])) {
+    // The last value ran into other characters: most likely a typo.
+    const std::size_t end = rest.find_first_of(" \t,/");
+    notes_.push_back("line " + std::to_string(at) + ": '" +
+                     shown(value_text_ + rest.substr(0, end)) + "' was read as " + value_text_);
+    glued_ = false;
+    return;
+  }
   // Numbers at the start of what is discarded were most likely meant as values.
   std::string numbers;
   int count = 0;
@@ -335,6 +344,10 @@ bool ListReader::element(Item kind) {
 void ListReader::scan(bool integer) {
   if (lcount_ > 0) return;  // repeat in progress: the previous value stands
   lcount_ = 1;
+  // The value's text begins with the character pushed back (already on the
+  // line) or with the next one.
+  const std::size_t start = current_.size() - (pushed_ != kNothing ? 1 : 0);
+  glued_ = false;
   bool star = false;
   for (;;) {
     ltype_ = false;
@@ -430,6 +443,11 @@ void ListReader::scan(bool integer) {
     }
     if (seen) {
       value_line_ = after_line_end_ ? line_ - 1 : line_;
+      // Ended by a character that cannot follow a value (0.3S): if the read
+      // ends here, end() notes what was dropped.
+      glued_ = c != kEnd && c != '\n' && !is_separator(static_cast<char>(c)) && c != '\r' &&
+               start < current_.size();
+      if (glued_) value_text_ = current_.substr(start, current_.size() - 1 - start);
       lx_ = value;
       ltype_ = true;
       return;

@@ -59,7 +59,8 @@ class ListReader {
   int overflow_line() const { return overflow_line_; }
 
   // Notes on values that were dropped: numbers after the last value of a read
-  // on its line ("line 3: 0.25 after the last value of read 3 is ignored").
+  // on its line ("line 3: 0.25 after the last value of read 3 is ignored"),
+  // or characters run into it ("line 3: '0.3S' was read as 0.3").
   // Taken and cleared.
   std::vector<std::string> take_notes();
   // After the last read: reads the rest of the input and says which lines with
@@ -110,6 +111,8 @@ class ListReader {
   int value_line_ = 1;           // of the last value scanned
   int overflow_line_ = 1;        // of the first value that did not fit its kind
   bool read_started_ = false;    // the read statement in progress has met a value
+  bool glued_ = false;           // the last value ran into a character on its line
+  std::string value_text_;       // that value as written
   int read_ = 0;                 // the read statement in progress and what it fills
   std::string what_;
   std::vector<std::string> notes_;

@@ -32,7 +32,9 @@ class Design:
     lists of rows, numpy arrays or pandas DataFrames (taken by their labels).
     An uncertain value is ``{"low": a, "high": b}`` or ``{"mean": m, "sd":
     s}``; for a whole vector or matrix, ``{"low": A, "high": B}`` of arrays.
-    ``"stage"`` may also be a DataFrame of ``retention`` and one column of
+    An effect size (``criterion_d``, ``predictor_d``) is the group's mean
+    minus the base group's, in within-group standard deviations: negative
+    where the group scores lower. ``"stage"`` may also be a DataFrame of ``retention`` and one column of
     weights per predictor. A bad design raises ``ValueError`` naming the key:
     ``stage[2].weights.cognitiv: no predictor 'cognitiv'; did you mean
     'cognitive'?``.

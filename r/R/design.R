@@ -20,8 +20,9 @@
 #'   lists with `retention` and `weights`.
 #' @param groups The applicant groups, the base group last: a list of lists
 #'   with `name` (or the list's names), `proportion`, `criterion_d` and
-#'   `predictor_d` (effect sizes: base group minus this group, in
-#'   within-group standard deviations; 0 where not given).
+#'   `predictor_d` (effect sizes: this group's mean minus the base group's, in
+#'   within-group standard deviations, negative where the group scores lower; 0
+#'   where not given).
 #' @param correlations A list of `predictors` (predictor intercorrelations),
 #'   `criteria` (criterion intercorrelations) and `validities` (criteria by
 #'   predictors): full symmetric matrices, or uncertain ones.
