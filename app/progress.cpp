@@ -23,12 +23,17 @@ std::string clock_text(double seconds) {
 
 }  // namespace
 
-Progress::Progress(ProgressMode mode, int total, std::FILE* to)
-    : mode_(mode), total_(total), to_(to), start_(Clock::now()), last_(start_) {}
+Progress::Progress(ProgressMode mode, int total, std::FILE* to, std::string unit)
+    : mode_(mode),
+      total_(total),
+      to_(to),
+      unit_(std::move(unit)),
+      start_(Clock::now()),
+      last_(start_) {}
 
-std::string Progress::line(int done, int total, double elapsed_seconds) {
-  std::string s = "selquant: " + std::to_string(done) + "/" + std::to_string(total) + " passes, " +
-                  clock_text(elapsed_seconds) + " elapsed";
+std::string Progress::line(int done, int total, double elapsed_seconds, const std::string& unit) {
+  std::string s = "selquant: " + std::to_string(done) + "/" + std::to_string(total) + " " + unit +
+                  ", " + clock_text(elapsed_seconds) + " elapsed";
   if (done > 0 && done < total)
     s += ", " + clock_text(elapsed_seconds / done * (total - done)) + " left";
   return s;
@@ -47,7 +52,7 @@ void Progress::update(int done) {
 
 void Progress::write(int done, Clock::time_point now) {
   const double elapsed = std::chrono::duration<double>(now - start_).count();
-  const std::string text = line(done, total_, elapsed);
+  const std::string text = line(done, total_, elapsed, unit_);
   if (mode_ == ProgressMode::live) {
     std::fprintf(to_, "\r%s\033[K", text.c_str());  // overwrite, then clear the rest
   } else {

@@ -14,7 +14,8 @@ enum class ProgressMode { none, live, plain };
 class Progress {
  public:
   using Clock = std::chrono::steady_clock;
-  Progress(ProgressMode mode, int total, std::FILE* to = stderr);
+  // unit names what is counted ("passes", "searches").
+  Progress(ProgressMode mode, int total, std::FILE* to = stderr, std::string unit = "passes");
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
 
@@ -24,7 +25,8 @@ class Progress {
   void finish();
 
   // The text of one report: "selquant: 120/1000 passes, 0:12 elapsed, 1:28 left".
-  static std::string line(int done, int total, double elapsed_seconds);
+  static std::string line(int done, int total, double elapsed_seconds,
+                          const std::string& unit = "passes");
 
  private:
   void write(int done, Clock::time_point now);
@@ -32,6 +34,7 @@ class Progress {
   ProgressMode mode_;
   int total_;
   std::FILE* to_;
+  std::string unit_;
   Clock::time_point start_;
   Clock::time_point last_;
   bool shown_ = false;

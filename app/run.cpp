@@ -147,6 +147,11 @@ int run_problem(const Problem& p, const Model& deck, std::int64_t t, float tstar
     std::fprintf(stderr, "selquant: no sample could be computed\n");
     return kNoneCounted;
   }
+  if (ev.whole == 0) {
+    // Every result stands on a cutoff that does not meet its retention rate.
+    std::fprintf(stderr, "selquant: no sample had all its cutoffs found\n");
+    return kNoneCounted;
+  }
   return 0;
 }
 
@@ -222,9 +227,15 @@ int run_pareto(const Design& d, const ParetoPlan& plan, std::ostream& out,
   search.threads = options.threads;
   search.kernel = options.kernel;
   search.epoch = options.epoch ? *options.epoch : d.epoch ? *d.epoch : numeric::time();
+  std::optional<Progress> progress;
+  search.progress = [&](int done, int total) {
+    if (!progress) progress.emplace(options.progress, total, stderr, "searches");
+    progress->update(done);
+  };
   Front front;
   try {
     front = pareto(d, plan, search);
+    if (progress) progress->finish();
   } catch (const std::invalid_argument& e) {
     std::fprintf(stderr, "selquant: the front cannot be searched: %s\n", e.what());
     return 2;

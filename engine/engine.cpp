@@ -207,6 +207,7 @@ Evaluation evaluate(const Problem& p, const Model& deck, const EngineOptions& op
       const int before = ev.saved->count;
       save_pass(*ev.saved, ps.model);
       r.counted = ev.saved->count > before;
+      if (r.counted && r.failed == 0) ++ev.whole;
     }
     for (Sink* sink : sinks)
       if (!sink->pass(r)) return false;

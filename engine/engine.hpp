@@ -68,6 +68,7 @@ struct Evaluation {
   Summary summary;               // over them (when complete)
   std::array<int, kMaxStages + 1> not_found{};  // per stage s: passes whose cutoff failed
   int searched = 0;                             // passes whose cutoffs were searched
+  int whole = 0;                                // counted passes whose every cutoff was found
   std::unique_ptr<Model> exact;                 // exact mode: the pass computed
 };
 

@@ -471,10 +471,23 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     std::vector<std::vector<double>> w = own;
     if (weights.stressed(j, w)) starts.push_back(weights.from(w));
   }
+  std::vector<std::vector<double>> lambdas;
+  std::vector<int> part;
+  lattice(k, std::max(1, plan.points - (k == 2 ? 1 : 0)), part, lambdas);
   std::vector<Found> tries(k * starts.size());
+  // Every search done is told, in order, one at a time.
+  const int searches = static_cast<int>(tries.size() + lambdas.size());
+  std::mutex told;
+  int done = 0;
+  auto searched_one = [&] {
+    if (!options.progress) return;
+    const std::lock_guard<std::mutex> lock(told);
+    options.progress(++done, searches);
+  };
   parallel_for(static_cast<int>(tries.size()), options.threads, [&](int t) {
     const auto T = static_cast<std::size_t>(t);
     tries[T] = single(judge, weights, T / starts.size(), starts[T % starts.size()]);
+    searched_one();
   });
   std::vector<Found> best(k);
   for (std::size_t i = 0; i < k; ++i) {
@@ -497,9 +510,6 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
   for (std::size_t j = 0; j < k; ++j)
     for (std::size_t i = 0; i < k; ++i)
       hull[j][i] = (finite(best[j].f[i]) - nadir[i]) / (ideal[i] - nadir[i]);
-  std::vector<std::vector<double>> lambdas;
-  std::vector<int> part;
-  lattice(k, std::max(1, plan.points - (k == 2 ? 1 : 0)), part, lambdas);
   std::vector<Found> found(lambdas.size());
   parallel_for(static_cast<int>(lambdas.size()), options.threads, [&](int l) {
     const std::vector<double>& lambda = lambdas[static_cast<std::size_t>(l)];
@@ -511,6 +521,7 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
         x[v] += lambda[j] * best[j].x[v];
     }
     found[static_cast<std::size_t>(l)] = boundary(judge, weights, q, ideal, nadir, x);
+    searched_one();
   });
   // The single-objective optima belong to the front too (for two objectives
   // at its ends).

@@ -12,6 +12,7 @@
 // and points another point dominates are dropped.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,9 @@ struct SearchOptions {
   int threads = 1;
   std::int64_t epoch = 0;  // seeds the draws of the uncertain inputs
   mvn::Kernel kernel = mvn::Kernel::fast;
+  // Told, one call at a time, how many of the searches (single-objective
+  // optima and front points) are done of all; the last call has done == total.
+  std::function<void(int done, int total)> progress;
 };
 
 struct FrontPoint {
