@@ -96,15 +96,12 @@ std::optional<std::pair<dev_t, ino_t>> identity(const std::string& path) {
 }
 
 // The same file: the same device and inode where both exist, else the same
-// path once made absolute and free of dots and links.
+// file to be made.
 bool same_file(const std::string& a, const std::string& b) {
   const auto ia = identity(a);
   const auto ib = identity(b);
   if (ia || ib) return ia == ib;
-  std::error_code ec;
-  const auto ca = std::filesystem::weakly_canonical(a, ec);
-  const auto cb = std::filesystem::weakly_canonical(b, ec);
-  return !ec && ca == cb;
+  return textio::output_target(a) == textio::output_target(b);
 }
 
 // An output that would overwrite the deck or another output: the message of
@@ -163,7 +160,8 @@ int main(int argc, char** argv) {
   }
   std::optional<selquant::Design> design;
   if (from_file || options.to_deck) {
-    if (selquant::is_design_text(text)) {
+    // A file named .toml is a design file, whatever it holds.
+    if (selquant::is_design_text(text) || (from_file && options.deck.ends_with(".toml"))) {
       design.emplace();
       const std::string name = from_file ? options.deck : "standard input";
       if (const std::string bad = selquant::read_design(text, name, *design); !bad.empty())

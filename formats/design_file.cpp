@@ -646,6 +646,10 @@ std::string read_design(std::string_view text, const std::string& file, Design& 
   d = Design{};
   try {
     const toml::table root = toml::parse(text, file);
+    if (root.empty())
+      return file + (text.find_first_not_of(" \t\r\n") == std::string_view::npos
+                         ? ": the design file is empty"
+                         : ": the design file holds no key, only remarks");
     Reader(root, file).read(d);
   } catch (const toml::parse_error& e) {
     return file + ", line " + std::to_string(e.source().begin.line) + ", column " +

@@ -38,18 +38,20 @@ struct Outcome {
   std::string err;
 };
 
-// Starts the program with the deck on standard input and the clock fixed.
+// Starts the program with the deck on standard input and the clock fixed (in
+// the folder cwd, where one is given).
 class Process {
  public:
   explicit Process(const std::string& deck_path, const std::vector<std::string>& args = {},
-                   const std::string& epoch_setting = "SOURCE_DATE_EPOCH=1772874303") {
+                   const std::string& epoch_setting = "SOURCE_DATE_EPOCH=1772874303",
+                   const std::string& cwd = "") {
     int out[2];
     int err[2];
     if (pipe(out) != 0 || pipe(err) != 0) std::abort();
     pid_ = fork();
     if (pid_ == 0) {
       int in = open(deck_path.c_str(), O_RDONLY);
-      if (in < 0) _exit(127);
+      if (in < 0 || (!cwd.empty() && chdir(cwd.c_str()) != 0)) _exit(127);
       dup2(in, 0);
       dup2(out[1], 1);
       dup2(err[1], 2);
@@ -962,6 +964,13 @@ TEST(ProgramTest, OutputsNeverHarmTheDeck) {
     EXPECT_EQ(slurp(deck), text);
     EXPECT_EQ(folder(dir), std::vector<std::string>{"my.deck"});
   }
+  // Two spellings of one file yet to be made, relative to the folder.
+  const Outcome relative = Process(deck, {"--csv", "same.csv", "--summary-csv", "./same.csv"},
+                                   "SOURCE_DATE_EPOCH=1772874303", dir)
+                               .finish();
+  EXPECT_EQ(WEXITSTATUS(relative.status), 2);
+  EXPECT_EQ(relative.err, "selquant: --csv and --summary-csv name the same file './same.csv'\n");
+  EXPECT_EQ(folder(dir), std::vector<std::string>{"my.deck"});
   // The deck expected on standard input, which is empty: the deck file taken
   // for the CSV file stays as it was, and nothing is left beside it.
   const Outcome r = run("/dev/null", {"--csv", deck});
@@ -997,6 +1006,26 @@ TEST(ProgramTest, InterruptLeavesWholeRowsAndNoFigure) {
     EXPECT_EQ(row.size(), inputs[0].size());
   EXPECT_EQ(results.back()[0], std::to_string(passes));
   EXPECT_EQ(inputs.back()[0], std::to_string(passes));
+}
+
+TEST(ProgramTest, AnOutputThroughALinkReplacesWhatTheLinkNames) {
+  // The link stays a link; the file it names, not yet there, is made, and
+  // its temporary file is beside it, not beside the link.
+  const Scratch scratch;
+  std::filesystem::create_directory(scratch / "a");
+  std::filesystem::create_directory(scratch / "b");
+  std::filesystem::create_symlink("../a/t.csv", scratch / "b/l.csv");
+  Process p(long_deck(scratch), {"--csv", scratch / "b/l.csv"});
+  ASSERT_TRUE(p.read_until("Monte Carlo sample number      2\n"));
+  const std::vector<std::string> beside = folder(scratch / "a");
+  ASSERT_EQ(beside.size(), 1u);
+  EXPECT_EQ(beside[0].rfind(".t.csv.selquant-", 0), 0u) << beside[0];
+  EXPECT_EQ(folder(scratch / "b"), std::vector<std::string>{"l.csv"});
+  p.signal(SIGINT);
+  EXPECT_EQ(WEXITSTATUS(p.finish().status), 1);
+  EXPECT_TRUE(std::filesystem::is_symlink(scratch / "b/l.csv"));
+  EXPECT_EQ(folder(scratch / "a"), std::vector<std::string>{"t.csv"});
+  EXPECT_EQ(slurp(scratch / "a/t.csv").rfind("sample,stage,group,cutoff,", 0), 0u);
 }
 
 TEST(ProgramTest, StatusSaysWhetherThereAreResults) {
@@ -1137,6 +1166,15 @@ TEST(ProgramTest, DesignFilesRunAndRefuseWhatIsWrong) {
   EXPECT_EQ(refused.err, "selquant: " + bad +
                              ", line 6, column 13: stage[1].retention: must be above 0 and at "
                              "most 1\n");
+  // A .toml file is a design file, even one that holds no key.
+  for (auto [text, why] :
+       {std::pair{"", "is empty"}, std::pair{"# to do\n\n", "holds no key, only remarks"}}) {
+    std::ofstream(bad) << text;
+    const Outcome empty = run("/dev/null", {bad});
+    ASSERT_TRUE(WIFEXITED(empty.status));
+    EXPECT_EQ(WEXITSTATUS(empty.status), 2);
+    EXPECT_EQ(empty.err, "selquant: " + bad + ": the design file " + why + "\n");
+  }
 }
 
 TEST(ProgramTest, ParetoWritesTheFrontAndRefusesWhatIsWrong) {

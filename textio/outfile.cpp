@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace textio {
 namespace {
@@ -33,8 +34,26 @@ std::string system_error() {
 
 }  // namespace
 
+std::string output_target(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path p = fs::absolute(path, ec);
+  if (ec) return path;
+  // As many links as the system follows in one name.
+  constexpr int kMaxLinks = 40;
+  for (int hops = 0; hops < kMaxLinks && fs::is_symlink(fs::symlink_status(p, ec)); ++hops) {
+    const fs::path to = fs::read_symlink(p, ec);
+    if (ec) break;
+    p = to.is_absolute() ? to : p.parent_path() / to;
+  }
+  const fs::path dir = fs::weakly_canonical(p.parent_path(), ec);
+  return ec ? p.lexically_normal().string() : (dir / p.filename()).string();
+}
+
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
-  std::string target = path_;
+  // Through a symbolic link the file it names is the one replaced, and the
+  // temporary file goes beside it (a rename does not cross file systems).
+  const std::string target = output_target(path_);
   struct stat st {};
   if (::stat(path_.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) {
@@ -47,9 +66,6 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
       if (fd_ < 0) error_ = system_error();
       return;
     }
-    // Through a symbolic link: the file it names is the one replaced.
-    char resolved[PATH_MAX];
-    if (::realpath(path_.c_str(), resolved) != nullptr) target = resolved;
   }
   const std::size_t slash = target.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);

@@ -40,6 +40,12 @@ class OutputFile {
   std::string error_;
 };
 
+// The file an output of that name replaces: the path made absolute, with the
+// symbolic links of its final name followed (to a file that may not exist
+// yet) and its folder free of links and dots. Two names of one output have
+// the same target.
+std::string output_target(const std::string& path);
+
 // For the handlers of interrupt and termination signals (async-signal-safe):
 // renames into place the files marked to be kept and removes the others.
 void settle_outputs_on_interrupt();
