@@ -36,10 +36,19 @@ void say(const char* text, std::size_t n) {
   (void)ignored;
 }
 
+// Set by the first interrupt of a run that ends with the summary of the
+// passes done (--summary-only); a second one ends it at once.
+volatile std::sig_atomic_t interrupt_flag = 0;
+volatile std::sig_atomic_t interrupt_gently = 0;
+
 // The CSV files go into place with the rows written so far; the others, not
 // whole, are removed.
 extern "C" void on_interrupt(int) {
   say("Interrupt\n", 10);
+  if (interrupt_gently != 0 && interrupt_flag == 0) {
+    interrupt_flag = 1;
+    return;
+  }
   textio::settle_outputs_on_interrupt();
   ::_exit(1);
 }
@@ -226,6 +235,10 @@ int main(int argc, char** argv) {
   }
   options.run.progress = app::progress_mode(options.progress, ::isatty(STDERR_FILENO) == 1);
 
+  if (options.run.summary_only) {
+    interrupt_gently = 1;
+    options.run.interrupted = &interrupt_flag;
+  }
   install_handlers();
   std::ios::sync_with_stdio(false);
   if (options.pareto) {

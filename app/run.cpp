@@ -64,8 +64,13 @@ class CommandLineSink : public Sink {
       if (options_.inputs_csv) options_.inputs_csv.file->write(inputs_.view());
     });
     progress_.update(r.k);
-    return sound();
+    done_ = r.k;
+    skipped_ += r.skipped ? 1 : 0;
+    return sound() && !interrupted();
   }
+  bool interrupted() const { return options_.interrupted && *options_.interrupted != 0; }
+  int done() const { return done_; }
+  int skipped() const { return skipped_; }
   void finish() { progress_.finish(); }
 
   // Whether the report and every file are still being written.
@@ -94,6 +99,8 @@ class CommandLineSink : public Sink {
   std::ostringstream text_;
   std::ostringstream results_;
   std::ostringstream inputs_;
+  int done_ = 0;
+  int skipped_ = 0;
 };
 
 // Computes the problem with the report and the files beside it; returns the
@@ -123,8 +130,18 @@ int run_problem(const Problem& p, const Model& deck, std::int64_t t, float tstar
   Sink* const sinks[] = {&sink};
   const Evaluation ev = evaluate(p, deck, engine, sinks);
   sink.finish();
-  if (!ev.complete) return sink.failed_output();
   textio::Writer w(out, true);
+  if (!ev.complete && sink.interrupted() && sink.failed_output() == 0) {
+    // The summary of the passes shown; the files as an interrupt leaves them.
+    if (options.summary_only && sink.skipped() > 0) write_skipped_count(w, sink.skipped());
+    write_interrupted_heading(w, sink.done(), p.nsamp);
+    write_summary(w, deck, summarize(p.smode, deck, *ev.saved));
+    out.flush();
+    textio::settle_outputs_on_interrupt();
+    return out ? 1 : report_lost();
+  }
+  if (!ev.complete) return sink.failed_output();
+  if (options.summary_only && sink.skipped() > 0) write_skipped_count(w, sink.skipped());
   write_summary(w, deck, ev.summary);
   write_cpu_time(w, numeric::second() - tstart);
   if (options.summary_csv) {

@@ -3,6 +3,7 @@
 // alone.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <istream>
 #include <optional>
@@ -41,6 +42,9 @@ struct RunOptions {
   // Whether what follows the deck's last read is read, to say whether lines
   // are left (not for a deck typed at a terminal).
   bool read_to_end = true;
+  // Where an interrupt is flagged that ends the run after the pass in hand
+  // with the summary of the passes done (with summary_only), or nothing.
+  const volatile std::sig_atomic_t* interrupted = nullptr;
 };
 
 // Exit statuses beyond 0 (done), 1 (interrupted) and 2 (usage).

@@ -102,6 +102,12 @@ const Layout kPredictorMeansHead{R"L((/,"Predictor effect sizes after stage",I2,
 const Layout kPredictorMeans{R"L((2X,"Predictor",I2,5F10.3))L"};
 
 // Summary.
+// Beside the specified report, with --summary-only: the skipped samples in
+// one line, and the heading of the summary of an interrupted run.
+const Layout kSkippedCount{
+    R"L((/,"Monte Carlo samples skipped: correlations not positive definite:",I7))L"};
+const Layout kInterruptedSummary{
+    R"L((/,/,"Interrupted: the summary of the first",I7," of",I7," samples"))L"};
 const Layout kNotCounted{R"L((/,"Passes not counted in the summary:",I7))L"};
 const Layout kNoneCounted{R"L((/,/,"No pass could be counted in the summary."))L"};
 const Layout kAverages{R"L((/,/,"Average expected quality of a selected applicant",/,
@@ -324,12 +330,20 @@ void write_pass(textio::Writer& w, const Problem& p, const PassResult& r, bool s
     write_exact_line(w);
   }
   if (r.skipped) {
-    write_skipped(w, r.k);
+    if (!summary_only) write_skipped(w, r.k);
     return;
   }
   for (int s = 1; s <= m.wdca.nstage; ++s)
     if ((r.failed >> s) & 1u) write_dfzero_error(w, s);
   if (!summary_only) write_pass_report(w, p.smode, r.k, m);
+}
+
+void write_skipped_count(textio::Writer& w, int skipped) {
+  w.write(kSkippedCount, skipped);
+}
+
+void write_interrupted_heading(textio::Writer& w, int done, int total) {
+  w.write(kInterruptedSummary, done, total);
 }
 
 void write_cpu_time(textio::Writer& w, float seconds) {

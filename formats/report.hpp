@@ -27,8 +27,12 @@ void write_pass_report(textio::Writer& w, int smode, int k, const Model& m);
 // Everything the report shows of one pass: the proportion check, in pass 1
 // the banner and the echo (in exact mode the exact-computation line of every
 // later pass), then the skipped line, or the failed cutoffs and, unless
-// summary_only, the results.
+// summary_only, the results (and nothing of a skipped pass: its count follows
+// the passes, write_skipped_count).
 void write_pass(textio::Writer& w, const Problem& p, const PassResult& r, bool summary_only);
+void write_skipped_count(textio::Writer& w, int skipped);
+// Before the summary of the passes done when a run was interrupted.
+void write_interrupted_heading(textio::Writer& w, int done, int total);
 
 void write_summary(textio::Writer& w, const Model& m, const Summary& summary);
 void write_cpu_time(textio::Writer& w, float seconds);

@@ -1106,6 +1106,46 @@ TEST(ProgramTest, SummaryWithoutTheSamples) {
     }
   }
   EXPECT_EQ(checked, 2 * 3 * 9u);
+  // Skipped samples: one line that counts them, before the summary.
+  const Outcome skipping = run(kData + "/e2e/invalid_samples.deck", {"--summary-only"});
+  const std::string out = without_cpu_time(skipping.out);
+  EXPECT_EQ(out.find("Monte Carlo sample number"), std::string::npos);
+  EXPECT_NE(out.find("\nMonte Carlo samples skipped: correlations not positive definite:      1\n"
+                     "\nPasses not counted in the summary:      1\n"),
+            std::string::npos);
+}
+
+// The summary from its heading on, without the CPU line.
+std::string summary_part(const std::string& report) {
+  const std::size_t at = report.find("\nAverage expected quality");
+  if (at == std::string::npos) return "";
+  std::string s = without_cpu_time(report.substr(at));
+  return s.erase(s.find_last_not_of('\n') + 1);
+}
+
+TEST(ProgramTest, AnInterruptedSummaryIsThatOfTheSamplesDone) {
+  const Scratch scratch;
+  Process p(long_deck(scratch), {"--summary-only", "--threads", "2"});
+  ASSERT_TRUE(p.read_until("COMPUTATION RESULTS OVERVIEW\n"));
+  usleep(500000);  // a hundred samples or more, for the percentiles
+  p.signal(SIGINT);
+  const Outcome r = p.finish();
+  ASSERT_TRUE(WIFEXITED(r.status));
+  EXPECT_EQ(WEXITSTATUS(r.status), 1);
+  EXPECT_EQ(r.err, "Interrupt\n");
+  const std::string heading = "\n\nInterrupted: the summary of the first";
+  const std::size_t at = r.out.find(heading);
+  ASSERT_NE(at, std::string::npos) << r.out.substr(r.out.size() - 200);
+  const int done = std::stoi(r.out.substr(at + heading.size()));
+  EXPECT_EQ(r.out.substr(at + heading.size() + 7, 15), " of 100000 samp");
+  // The same as a run of that many samples: the same draws, in sample order.
+  std::string deck = slurp(scratch / "long.deck");
+  deck.replace(0, deck.find('\n'), "2 " + std::to_string(done) + " 3 4 10 5 0.1 0.15 0.15 0.2 0.4");
+  std::ofstream(scratch / "done.deck") << deck;
+  const Outcome whole = run(scratch / "done.deck", {"--summary-only"});
+  EXPECT_NE(summary_part(whole.out), "");
+  EXPECT_EQ(summary_part(r.out), summary_part(whole.out));
+  EXPECT_EQ(r.out.find("CPU TIME"), std::string::npos);
 }
 
 // Every bundled deck through its design file and back: the same report, byte
