@@ -185,6 +185,12 @@ int main(int argc, char** argv) {
   const bool terminal = !from_file && ::isatty(STDIN_FILENO) == 1;
   options.run.read_to_end = !terminal;
   if (options.to_deck) {
+    // A deck has no place for the clock reading: its runs need --epoch.
+    if (design->epoch)
+      std::fprintf(stderr,
+                   "selquant: the deck has no place for the design's epoch %lld: run it with "
+                   "--epoch %lld for the same numbers\n",
+                   static_cast<long long>(*design->epoch), static_cast<long long>(*design->epoch));
     std::fputs(selquant::write_deck(*design).c_str(), stdout);
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : selquant::kOutputLost;
   }

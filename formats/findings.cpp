@@ -258,16 +258,20 @@ class Findings {
     if (a.ncrit > 1) reads = "7";
     if (a.npred > 1) reads += reads.empty() ? "9" : ", 9";
     reads = reads.empty() ? "read 11" : "reads " + reads + " and 11";
-    if (names_)
-      reads = std::string("correlations") + (p_.smode == kExact    ? ""
-                                             : p_.smode == kNormal ? " (means)"
-                                                                   : " (lower bounds)");
-    add(reads +
-        (names_ ? ": the correlations and validities"
-                : " (first-row correlations and validities)") +
-        ": they do not form a positive definite matrix, so " +
-        std::string(p_.smode == kExact ? "every pass will be skipped"
-                                       : "passes drawn near them will be skipped"));
+    const std::string so = p_.smode == kExact ? "every pass will be skipped"
+                                              : "passes drawn near them will be skipped";
+    if (names_) {
+      const char* which = p_.smode == kExact    ? ""
+                          : p_.smode == kNormal ? "the means of "
+                                                : "the lower bounds of ";
+      add(std::string("correlations: ") + which +
+          "the correlations and validities do not form a positive definite matrix, so " + so);
+    } else {
+      add(reads +
+          " (first-row correlations and validities): they do not form a positive definite "
+          "matrix, so " +
+          so);
+    }
   }
 
   const Problem& p_;

@@ -156,6 +156,12 @@ TEST(FindingsTest, DesignsAreNamedByTheirKeysAndNames) {
                    "effect sizes: the base group \"majority\" has a nonzero effect size, group "
                    "\"majority\" predictor_d.interview = 0.1; effect sizes are measured from the "
                    "base group, whose own are 0"}));
+  std::istringstream singular(rectangular(9, "-0.9"));
+  textio::ListReader again(singular);
+  ASSERT_EQ(selquant::read_deck(again, p, m), "");
+  EXPECT_EQ(selquant::design_findings(selquant::design_of(p, m)),
+            Lines{"correlations: the lower bounds of the correlations and validities do not "
+                  "form a positive definite matrix, so passes drawn near them will be skipped"});
 }
 
 }  // namespace

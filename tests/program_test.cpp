@@ -1206,6 +1206,16 @@ TEST(ProgramTest, DesignFilesRunAndRefuseWhatIsWrong) {
   EXPECT_EQ(refused.err, "selquant: " + bad +
                              ", line 6, column 13: stage[1].retention: must be above 0 and at "
                              "most 1\n");
+  // A deck has no epoch: the conversion says how to keep the numbers.
+  std::ofstream(bad) << "epoch = 1765432109\n" << slurp(design);
+  const Outcome to_deck = run("/dev/null", {"--to-deck", bad});
+  EXPECT_EQ(WEXITSTATUS(to_deck.status), 0);
+  EXPECT_EQ(to_deck.err,
+            "selquant: the deck has no place for the design's epoch 1765432109: run it with "
+            "--epoch 1765432109 for the same numbers\n");
+  std::ofstream(scratch / "epoch.deck") << to_deck.out;
+  EXPECT_EQ(without_cpu_time(run(scratch / "epoch.deck", {"--epoch", "1765432109"}).out),
+            without_cpu_time(run("/dev/null", {bad}).out));
   // A .toml file is a design file, even one that holds no key.
   for (auto [text, why] :
        {std::pair{"", "is empty"}, std::pair{"# to do\n\n", "holds no key, only remarks"}}) {
