@@ -241,9 +241,15 @@ Axis ai_axis(double lo, double hi, double x) {
                     x + G::kPanelWidth);
 }
 
-void reference_line(Svg& svg, const Axis& ax, double top, double bottom) {
+// The four-fifths line; its label above the panel, or (inside) just within
+// its top, beside the line, where a heading is centred above the panel.
+void reference_line(Svg& svg, const Axis& ax, double top, double bottom, bool inside = false) {
   svg.line(ax.px(kFourFifths), top, ax.px(kFourFifths), bottom, "reference");
-  svg.text(ax.px(kFourFifths), top - 4, "0.8", "tick");
+  if (inside) {
+    svg.text(ax.px(kFourFifths) + 3, top + 12, "0.8", "tick", "start");
+  } else {
+    svg.text(ax.px(kFourFifths), top - 4, "0.8", "tick");
+  }
 }
 
 }  // namespace
@@ -378,6 +384,8 @@ struct FrontGeometry {
   static constexpr double kBars = 260;   // the width of a stage's weights
   static constexpr double kBarHeight = 200;
   static constexpr double kLegend = 18;  // one predictor's line of the legend
+  static constexpr double kFixed = 20;   // the line of a stage whose weights are fixed
+  static constexpr double kGap = 70;     // room for a panel's heading wider than the panel
 };
 using FG = FrontGeometry;
 
@@ -401,10 +409,17 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
       pairs.emplace_back(i, j);
   const double top = G::kMargin + G::kTitle + G::kHeading;
   const double panels_width = static_cast<double>(pairs.size()) * (FG::kPanel + G::kLeft);
-  const double bars_x = G::kMargin + panels_width + G::kGap;
+  const double bars_x = G::kMargin + panels_width + FG::kGap;
   const double width = bars_x + FG::kBars + G::kLeft + G::kMargin;
-  const double bars_height =
-      static_cast<double>(d.stages.size()) * (FG::kBarHeight + G::kAxis + G::kHeading);
+  // A stage with fewer than two free predictors has the same weights at every
+  // point: a line says them instead of bars.
+  std::vector<bool> fixed(d.stages.size());
+  std::vector<double> stage_y(d.stages.size() + 1, top);
+  for (std::size_t s = 0; s < d.stages.size(); ++s) {
+    fixed[s] = s >= plan.free.size() || plan.free[s].size() < 2;
+    stage_y[s + 1] = stage_y[s] + (fixed[s] ? FG::kFixed : FG::kBarHeight + G::kAxis) + G::kHeading;
+  }
+  const double bars_height = stage_y.back() - top;
   const double legend = static_cast<double>(d.predictors.size()) * FG::kLegend;
   const double height =
       std::max(top + FG::kPanel + G::kAxis, top + bars_height + legend) + G::kMargin;
@@ -462,7 +477,7 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
     svg.element("g", "id=\"front-y-" + std::to_string(pi + 1) + "\" data-lo=\"" +
                          Svg::value(ay.lo) + "\" data-hi=\"" + Svg::value(ay.hi) + "\" data-y0=\"" +
                          Svg::n(y0) + "\" data-y1=\"" + Svg::n(top) + "\"");
-    if (ai_x) reference_line(svg, ax, top, y0);
+    if (ai_x) reference_line(svg, ax, top, y0, true);
     // The front as a line through its points, in order.
     std::string path;
     for (const FrontPoint& p : front.points)
@@ -488,28 +503,53 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
                 "\" data-y=\"" + Svg::value(front.design.objectives[oy]) + "\"");
     ax.draw(svg, y0, label(ox), "front-x-" + std::to_string(pi + 1));
   }
-  // The weights of each stage along the front, one stacked bar per point.
+  // The weights of each stage along the front, one stacked bar per point:
+  // positive weights up from the zero line, negative ones (signs = "any")
+  // down from it, each as tall as its share of the sum of |w|.
   const double n = static_cast<double>(std::max<std::size_t>(1, front.points.size()));
+  const double zero_at = plan.any_sign ? 0.5 : 1.0;  // of the bar height, from its top
   for (std::size_t s = 0; s < d.stages.size(); ++s) {
-    const double y = top + static_cast<double>(s) * (FG::kBarHeight + G::kAxis + G::kHeading);
-    svg.text(bars_x + FG::kBars / 2, y - 14, "Weights of stage " + std::to_string(s + 1),
-             "heading");
-    const double bar = FG::kBars / n;
-    for (std::size_t i = 0; i < front.points.size(); ++i) {
-      double at = y + FG::kBarHeight;
+    const double y = stage_y[s];
+    const std::string heading = "Weights of stage " + std::to_string(s + 1);
+    if (fixed[s]) {
+      std::string said;
+      const std::vector<double>& w = front.design.weights[s];
       for (std::size_t j = 0; j < d.predictors.size(); ++j) {
-        const double h = std::fabs(front.points[i].weights[s][j]) * FG::kBarHeight;
+        if (w[j] == 0) continue;
+        char buf[32];
+        std::snprintf(buf, sizeof buf, " %.3g", w[j]);
+        said += (said.empty() ? "" : ",") + (" " + d.predictors[j]) + buf;
+      }
+      svg.text(bars_x, y - 14, heading + " (fixed):" + said, "heading", "start");
+      continue;
+    }
+    svg.text(bars_x, y - 14, heading, "heading", "start");
+    const double bar = FG::kBars / n;
+    const double zero = y + zero_at * FG::kBarHeight;
+    const double scale = zero_at * FG::kBarHeight;  // the height of |w| = 1
+    for (std::size_t i = 0; i < front.points.size(); ++i) {
+      double up = zero;
+      double down = zero;
+      for (std::size_t j = 0; j < d.predictors.size(); ++j) {
+        const double w = front.points[i].weights[s][j];
+        const double h = std::fabs(w) * scale;
         if (h <= 0) continue;
-        at -= h;
+        const double at = w > 0 ? (up -= h) : down;
+        if (w < 0) down += h;
         svg.element("rect", "x=\"" + Svg::n(bars_x + static_cast<double>(i) * bar) + "\" y=\"" +
                                 Svg::n(at) + "\" width=\"" + Svg::n(bar * 0.9) + "\" height=\"" +
                                 Svg::n(h) + "\" fill=\"" + kPredictorFills[j % 10] +
                                 "\" data-kind=\"weight\" data-stage=\"" + std::to_string(s + 1) +
                                 "\" data-point=\"" + std::to_string(i + 1) + "\" data-value=\"" +
-                                Svg::value(front.points[i].weights[s][j]) + "\"");
+                                Svg::value(w) + "\"");
       }
     }
-    svg.line(bars_x, y + FG::kBarHeight, bars_x + FG::kBars, y + FG::kBarHeight, "axis");
+    svg.line(bars_x, zero, bars_x + FG::kBars, zero, "axis");
+    svg.text(bars_x - 4, zero + 4, "0", "tick", "end");
+    svg.text(bars_x - 4, y + 4, "1", "tick", "end");
+    if (plan.any_sign) svg.text(bars_x - 4, y + FG::kBarHeight + 4, "\u22121", "tick", "end");
+    svg.element("g", "id=\"weights-" + std::to_string(s + 1) + "\" data-zero=\"" + Svg::n(zero) +
+                         "\" data-unit=\"" + Svg::n(scale) + "\"");
     svg.text(bars_x + FG::kBars / 2, y + FG::kBarHeight + 15,
              "point 1 to " + std::to_string(front.points.size()) + " along the front", "tick");
   }

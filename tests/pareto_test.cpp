@@ -140,27 +140,73 @@ TEST(ParetoTest, FindsTheFrontOfATwoStageGrid) {
 }
 
 TEST(ParetoTest, EveryPointIsWhatTheOrdinaryRunGives) {
-  Read r = read(kBobko);
-  r.plan.free = {{1, 2, 3, 4}};
-  r.plan.points = 9;
-  const Front front = selquant::pareto(r.d, r.plan, {});
-  ASSERT_GE(front.points.size(), 5u);
-  for (const auto& p : front.points) {
-    double sum = 0;
-    for (double w : p.weights[0])
-      sum += std::fabs(w);
-    EXPECT_NEAR(sum, 1.0, 1e-15);
-    Design d = r.d;
-    d.stages[0].weights = p.weights[0];
-    selquant::Collector collector(d);
-    selquant::Sink* const sinks[] = {&collector};
-    selquant::EngineOptions o;
-    o.kernel = selquant::SearchOptions{}.kernel;
-    selquant::evaluate(d, o, sinks);
-    const selquant::Table& t = collector.results();
-    EXPECT_NEAR(t["quality_all"].values[0], p.objectives[0], 1e-12);
-    EXPECT_NEAR(t["cum_ai"].values[0], p.objectives[1], 1e-12);  // group 1's row
+  for (const bool any_sign : {false, true}) {
+    Read r = read(kBobko);
+    r.plan.free = {{1, 2, 3, 4}};
+    r.plan.points = 9;
+    r.plan.any_sign = any_sign;
+    selquant::SearchOptions options;
+    std::vector<std::pair<int, int>> told;  // every search done is told, one at a time
+    options.progress = [&](int done, int total) { told.emplace_back(done, total); };
+    const Front front = selquant::pareto(r.d, r.plan, options);
+    ASSERT_GT(told.size(), 9u);  // the single-objective searches and one per point
+    for (std::size_t i = 0; i < told.size(); ++i)
+      EXPECT_EQ(told[i], std::pair(static_cast<int>(i + 1), static_cast<int>(told.size())));
+    ASSERT_GE(front.points.size(), 5u);
+    int negative = 0;
+    for (const auto& p : front.points) {
+      negative += static_cast<int>(
+          std::count_if(p.weights[0].begin(), p.weights[0].end(), [](double w) { return w < 0; }));
+      double sum = 0;
+      for (double w : p.weights[0])
+        sum += std::fabs(w);
+      EXPECT_NEAR(sum, 1.0, 1e-15);
+      Design d = r.d;
+      d.stages[0].weights = p.weights[0];
+      selquant::Collector collector(d);
+      selquant::Sink* const sinks[] = {&collector};
+      selquant::EngineOptions o;
+      o.kernel = selquant::SearchOptions{}.kernel;
+      selquant::evaluate(d, o, sinks);
+      const selquant::Table& t = collector.results();
+      EXPECT_NEAR(t["quality_all"].values[0], p.objectives[0], 1e-12);
+      EXPECT_NEAR(t["cum_ai"].values[0], p.objectives[1], 1e-12);  // group 1's row
+    }
+    EXPECT_EQ(negative > 0, any_sign);
   }
+}
+
+TEST(ParetoTest, BandsAreThePercentilesOfTheReport) {
+  // Uncertain validities: each point's bands over the draws are the summary
+  // of an ordinary run of as many samples from the same clock reading.
+  std::string text = kBobko;
+  text.replace(text.find("[[0.30, 0.30, 0.18, 0.28]]"), 26,
+               "[[{ low = 0.2, high = 0.4 }, { low = 0.2, high = 0.4 }, 0.18, 0.28]]");
+  text += "samples = 100\npoints = 2\n";
+  const Read r = read(text);
+  selquant::SearchOptions options;
+  options.epoch = 1772874303;
+  const Front front = selquant::pareto(r.d, r.plan, options);
+  ASSERT_TRUE(front.bands);
+  Design d = r.d;
+  d.samples = 100;
+  d.stages[0].weights = front.design.weights[0];
+  selquant::Collector collector(d);
+  selquant::Sink* const sinks[] = {&collector};
+  selquant::EngineOptions o;
+  o.epoch = options.epoch;
+  o.kernel = options.kernel;
+  const selquant::Evaluation ev = selquant::evaluate(d, o, sinks);
+  ASSERT_EQ(ev.summary.count, 100);
+  ASSERT_TRUE(ev.summary.percentiles);
+  // Saved in single precision: equal to 1e-6.
+  const selquant::FrontPoint& p = front.design;
+  EXPECT_NEAR(p.mean[0], ev.summary.avq(1), 1e-6);
+  EXPECT_NEAR(p.p5[0], ev.summary.q[0][1], 1e-6);
+  EXPECT_NEAR(p.p95[0], ev.summary.q[0][7], 1e-6);
+  EXPECT_NEAR(p.mean[1], ev.summary.avai(1, 1), 1e-6);
+  EXPECT_NEAR(p.p5[1], ev.summary.ai[0][0][1], 1e-6);
+  EXPECT_NEAR(p.p95[1], ev.summary.ai[0][0][7], 1e-6);
 }
 
 TEST(ParetoTest, AFirstStageThatKeepsEveryoneLeavesTheSecondStagesFront) {

@@ -1148,6 +1148,47 @@ TEST(ProgramTest, AnInterruptedSummaryIsThatOfTheSamplesDone) {
   EXPECT_EQ(r.out.find("CPU TIME"), std::string::npos);
 }
 
+TEST(ProgramTest, TheFrontFigureDrawsTheWeightsWithTheirSigns) {
+  // Signs free in stage 2; stage 1 has one predictor and no bars.
+  const Scratch scratch;
+  std::string text = slurp(kData + "/../../examples/bobko_two_stage.toml");
+  text.replace(text.find("weights = { CA = 1, B = 1 }"), 27, "weights = { CA = 1 }");
+  text += "signs = \"any\"\n";
+  std::ofstream(scratch / "any.toml") << text;
+  const Outcome r =
+      run("/dev/null", {"--pareto", scratch / "any.toml", "--plot", scratch / "f.svg"});
+  ASSERT_EQ(WEXITSTATUS(r.status), 0) << r.err;
+  const std::string svg = slurp(scratch / "f.svg");
+  EXPECT_EQ(xml_fault(svg), "");
+  EXPECT_EQ(svg.find("data-kind=\"weight\" data-stage=\"1\""), std::string::npos);
+  EXPECT_NE(svg.find(">Weights of stage 1 (fixed): CA 1<"), std::string::npos);
+  const double zero = std::stod(attribute(svg, "id=\"weights-2\"", "data-zero"));
+  const double unit = std::stod(attribute(svg, "id=\"weights-2\"", "data-unit"));
+  int negative = 0;
+  for (std::size_t at = svg.find("data-kind=\"weight\""); at != std::string::npos;
+       at = svg.find("data-kind=\"weight\"", at + 1)) {
+    const std::string el = svg.substr(svg.rfind('<', at), svg.find('>', at) - svg.rfind('<', at));
+    const double w = std::stod(attribute(el, "data-value", "data-value"));
+    const double y = std::stod(attribute(el, "data-value", "y"));
+    const double h = std::stod(attribute(el, "data-value", "height"));
+    EXPECT_NEAR(h, std::fabs(w) * unit, 0.01) << el;
+    if (w < 0) {
+      ++negative;
+      EXPECT_GE(y, zero - 0.01) << el;  // below the zero line
+    } else {
+      EXPECT_LE(y + h, zero + 0.01) << el;
+    }
+  }
+  EXPECT_GT(negative, 0);
+  // The four-fifths label within the panel, below its heading.
+  const std::size_t label = svg.find(">0.8<", svg.find("class=\"reference\""));
+  const std::size_t heading = svg.find(">Quality of all selected against");
+  ASSERT_NE(label, std::string::npos);
+  ASSERT_NE(heading, std::string::npos);
+  EXPECT_GT(std::stod(attribute(svg.substr(svg.rfind('<', label)), ">0.8<", "y")),
+            std::stod(attribute(svg.substr(svg.rfind('<', heading)), ">Quality", "y")) + 16);
+}
+
 // Every bundled deck through its design file and back: the same report, byte
 // for byte but for the CPU seconds, and the same messages.
 class Conversion : public ::testing::TestWithParam<const char*> {};
@@ -1250,9 +1291,46 @@ TEST(ProgramTest, ParetoWritesTheFrontAndRefusesWhatIsWrong) {
   const std::string svg = slurp(dir + "/front.svg");
   EXPECT_EQ(xml_fault(svg), "");
   EXPECT_NE(svg.find("data-kind=\"design\""), std::string::npos);
-  // The same front with one thread.
-  const Outcome one = run("/dev/null", {"--pareto", design, "--threads", "1"});
+  for (std::size_t i = 1; i < rows.size(); ++i)
+    EXPECT_EQ(rows[i][0], std::to_string(i));
+  // The design's diamond stands where its values, those of an ordinary run,
+  // map on the axes.
+  const std::string plain = run("/dev/null", {design}).out;
+  const std::string after = plain.substr(plain.rfind("after stage 2 over the"));
+  const double quality = std::stod(after.substr(after.find(" is ") + 4));
+  const double ai = std::stod(after.substr(after.find("are\n") + 4));
+  const std::string mark = "data-kind=\"design\"";
+  EXPECT_NEAR(std::stod(attribute(svg, mark, "data-x")), ai, 0.0005);
+  EXPECT_NEAR(std::stod(attribute(svg, mark, "data-y")), quality, 0.00005);
+  auto at = [&](const std::string& axis, const char* from, const char* to, double v) {
+    const std::string id = "id=\"" + axis + "\"";
+    const double lo = std::stod(attribute(svg, id, "data-lo"));
+    const double hi = std::stod(attribute(svg, id, "data-hi"));
+    const double p0 = std::stod(attribute(svg, id, from));
+    return p0 + (v - lo) / (hi - lo) * (std::stod(attribute(svg, id, to)) - p0);
+  };
+  std::istringstream path(attribute(svg, mark, "d").substr(1));
+  double top_x = 0, top_y = 0;
+  path >> top_x >> top_y;  // the top vertex, 6 above the value
+  EXPECT_NEAR(top_x,
+              at("front-x-1", "data-x0", "data-x1", std::stod(attribute(svg, mark, "data-x"))),
+              0.01);
+  EXPECT_NEAR(top_y + 6,
+              at("front-y-1", "data-y0", "data-y1", std::stod(attribute(svg, mark, "data-y"))),
+              0.01);
+  // The same front with one thread, showing progress.
+  const Outcome one = run("/dev/null", {"--pareto", design, "--threads", "1", "--progress"});
   EXPECT_EQ(one.out, r.out);
+  const std::string shown = lines(one.err).back();
+  const std::size_t slash = shown.find('/');
+  EXPECT_EQ(shown.rfind("selquant: ", 0), 0u);
+  EXPECT_EQ(shown.substr(10, slash - 10) + " searches",
+            shown.substr(slash + 1, shown.find(',') - slash - 1))
+      << shown;
+  const Outcome full = run("/dev/null", {"--pareto", design, "--csv", "/dev/full"});
+  EXPECT_EQ(WEXITSTATUS(full.status), 3);
+  EXPECT_EQ(full.err,
+            "selquant: the CSV file '/dev/full' could not be written: No space left on device\n");
   for (auto [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--pareto", kData + "/../../examples/two_stage_design.toml"},
             "selquant: " + kData +
