@@ -149,6 +149,8 @@ TEST(DesignFileTest, ErrorsNameTheFileTheLineAndTheKey) {
             "symmetric: this element differs from its mirror"},
            {with("[[{ low = 0.2, high = 0.4 }]]", "[[1, 0.2], [0.2, 0.9]]"),
             "d.toml, line 21, column 31: correlations.predictors[2][2]: the diagonal must be 1"},
+           {with("[[{ low = 0.2, high = 0.4 }]]", "[[1, 0.2], [0.2, 2]]"),
+            "d.toml, line 21, column 31: correlations.predictors[2][2]: the diagonal must be 1"},
            {with("[[{ low = 0.2, high = 0.4 }]]", "[[0.2], [0.1], [0.3]]"),
             "d.toml, line 21, column 14: correlations.predictors: 3 rows: the strict lower "
             "triangle of 2 has 1, the full matrix 2"},
@@ -168,6 +170,12 @@ TEST(DesignFileTest, ErrorsNameTheFileTheLineAndTheKey) {
             "in [-1, 1]"}}) {
     EXPECT_EQ(error_of(text), message);
   }
+  // Equal bounds are that value.
+  Design equal;
+  ASSERT_EQ(selquant::read_design(with("low = -0.5, high = -0.3", "low = -0.2, high = -0.2"),
+                                  "d.toml", equal),
+            "");
+  EXPECT_EQ(equal.groups[0].criterion_d[0], (selquant::Uncertain{-0.2f, -0.2f}));
   // Mixed forms where no sampling is given; a negative standard deviation.
   const std::string mixed = with("sampling = \"rectangular\"\n", "");
   std::string normal_one = mixed;

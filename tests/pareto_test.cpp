@@ -242,6 +242,8 @@ TEST(ParetoTest, BadTablesNameTheKey) {
             "p.toml, line 19, column 10: pareto.points: 1 is out of range: 2 to 1000"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nfree = [[\"CA\", \"GMA\"]]\n",
             "p.toml, line 19, column 16: pareto.free[1][2]: no predictor 'GMA'"},
+           {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nponits = 5\n",
+            "p.toml, line 19, column 10: pareto.ponits: unknown key; did you mean 'points'?"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nsign = \"any\"\n",
             "p.toml, line 19, column 8: pareto.sign: unknown key; did you mean 'signs'?"}}) {
     ParetoPlan plan;
