@@ -105,4 +105,79 @@ TEST(TablesTest, EqualTheCsvFilesOfAnExactRun) {
   compare(kData + "/e2e/dfzero_error.deck", 1, false, 4);  // two passes, a failed cutoff
 }
 
+// The results table against what a cutoff means, independently of how the
+// table is laid out: one cutoff per stage, shared by its groups, that keeps
+// the stage's retention rate of the pool.
+void expect_cutoffs_of_their_stage(const std::string& deck) {
+  std::ifstream in(deck);
+  textio::ListReader reader(in);
+  selquant::Problem p;
+  selquant::Model m;
+  ASSERT_EQ(selquant::read_deck(reader, p, m), "");
+  selquant::Collector collector(m);
+  selquant::Sink* const sinks[] = {&collector};
+  selquant::EngineOptions options;
+  options.epoch = kEpoch;
+  ASSERT_TRUE(selquant::evaluate(p, m, options, sinks).complete);
+  const selquant::Table& t = collector.results();
+  const selquant::Table& inputs = collector.inputs();
+  const int groups = m.wdca.ngroup;
+  ASSERT_EQ(t.rows() % static_cast<std::size_t>(groups), 0u);
+  for (std::size_t r = 0; r < t.rows(); r += static_cast<std::size_t>(groups)) {
+    const int stage = static_cast<int>(t["stage"].values[r]);
+    const auto sample = static_cast<std::size_t>(t["sample"].values[r]);
+    double kept = 0;
+    for (int g = 1; g <= groups; ++g) {
+      const std::size_t row = r + static_cast<std::size_t>(g - 1);
+      EXPECT_EQ(t["stage"].values[row], stage);
+      EXPECT_EQ(t["cutoff"].values[row], t["cutoff"].values[r]) << "row " << row;
+      kept += inputs["prop_" + std::to_string(g)].values[sample - 1] * t["passing"].values[row];
+    }
+    // To the root finder's tolerance on the cutoff (1e-6 relative) times a density.
+    EXPECT_NEAR(kept, m.wdca.rr(stage), 1e-6) << "sample " << sample << " stage " << stage;
+  }
+}
+
+TEST(TablesTest, EveryGroupOfAStageHasItsCutoff) {
+  expect_cutoffs_of_their_stage(kData + "/e2e/rectangular_150.deck");
+  expect_cutoffs_of_their_stage(kData + "/reference/w25b_two_stage.deck");
+  // The two-stage example: predictors with r = 0.3, group means (-0.5, -0.3)
+  // and (0, 0); stage 1 keeps those above c1 on predictor 1, stage 2 those
+  // also above c2 on (x1 + x2) / 2 in within-group SD units. Group g passes
+  // stage 1 with Phi(m1 - c1), and both with the integral over x1 > c1 of
+  // phi(x1 - m1) P(composite > c2 | x1), by Simpson's rule.
+  const std::string deck = kData + "/reference/w25b_two_stage.deck";
+  std::ifstream in(deck);
+  textio::ListReader reader(in);
+  selquant::Problem p;
+  selquant::Model m;
+  ASSERT_EQ(selquant::read_deck(reader, p, m), "");
+  selquant::Collector collector(m);
+  selquant::Sink* const sinks[] = {&collector};
+  selquant::evaluate(p, m, {}, sinks);
+  const selquant::Table& t = collector.results();
+  ASSERT_EQ(t.rows(), 4u);  // stage 1, groups 1 and 2; stage 2, groups 1 and 2
+  const double c1 = t["cutoff"].values[0];
+  const double c2 = t["cutoff"].values[2];
+  auto upper = [](double z) { return 0.5 * std::erfc(z / std::sqrt(2.0)); };
+  const double r = static_cast<double>(0.3f);  // as the deck holds it
+  const double sd = std::sqrt(0.5 + 0.5 * r);  // of (x1 + x2) / 2
+  for (std::size_t g = 0; g < 2; ++g) {
+    const double m1 = g == 0 ? -0.5 : 0.0;
+    const double m2 = g == 0 ? static_cast<double>(-0.3f) : 0.0;
+    EXPECT_NEAR(t["passing"].values[g], upper(c1 - m1), 1e-12);
+    auto integrand = [&](double x) {
+      const double mean = (x + m2 + r * (x - m1)) / 2 / sd;
+      const double spread = std::sqrt(1 - r * r) / 2 / sd;
+      return std::exp(-(x - m1) * (x - m1) / 2) / std::sqrt(2 * M_PI) * upper((c2 - mean) / spread);
+    };
+    constexpr int n = 4000;  // Simpson's error here is below 1e-13
+    const double a = c1, b = m1 + 12, h = (b - a) / n;
+    double sum = integrand(a) + integrand(b);
+    for (int i = 1; i < n; ++i)
+      sum += (i % 2 ? 4 : 2) * integrand(a + i * h);
+    EXPECT_NEAR(t["passing"].values[2 + g], sum * h / 3, 1e-11) << "group " << g + 1;
+  }
+}
+
 }  // namespace
