@@ -361,6 +361,19 @@ TEST(MvnTest, EveryVectorWidthGivesTheBitsOfTheScalarPath) {
       }
     }
     EXPECT_GT(cache.steps_kept(), 0);
+    // Matrices that differ in their last correlation alone are two matrices.
+    for (int n : {3, 4}) {
+      const double h[4] = {0.3, -0.2, 0.5, 0.1};
+      double r[6] = {0.3, 0.2, 0.4, 0.1, 0.25, 0.35};
+      const auto call = [&](mvn::fast::PathCache* c) {
+        return n == 3 ? *mvn::fast::lower3(h, r, simd, {}, c)
+                      : *mvn::fast::lower4(h, r, simd, {}, c);
+      };
+      mvn::fast::PathCache one;
+      ASSERT_TRUE(same_bits(call(&one), call(nullptr)));
+      r[n == 3 ? 2 : 5] += 0.3;
+      ASSERT_TRUE(same_bits(call(&one), call(nullptr))) << n << " variables";
+    }
     // A copy starts empty; an assignment forgets.
     mvn::fast::PathCache copy = cache;
     EXPECT_EQ(copy.steps_kept(), 0);
@@ -552,6 +565,12 @@ TEST(MvnTest, FastKernelJudgesItsStepsSafely) {
     EXPECT_NEAR(*mvn::fast::lower4(h, r),
                 *mvn::fast::lower4(h, r, mvn::default_simd(), {true, 1e-15}), 1e-11);
   }
+  // A matrix whose smallest pivot, 0.0157, lies below where the smooth
+  // judgement starts (3000 random problems miss it; a start at 0.01 errs by
+  // 2.3e-9 here). Reference: tools/mvn_reference.py's tvn_lower.
+  const double h3[3] = {-0.05576314001537197, 0.49991914954320382, -1.3297683886363714};
+  const double r3[3] = {-0.61297685609412444, -0.24318260756895649, -0.61091385286779243};
+  EXPECT_NEAR(*mvn::fast::lower3(h3, r3), 1.4193932406222586e-14, 1e-11);
   std::printf("%d random problems: worst difference %.2e from the reference integral\n", computed,
               worst);
 }
