@@ -69,9 +69,12 @@ R_PACKAGES = r-base-dev r-cran-cpp11 r-cran-testthat r-cran-knitr r-cran-markdow
 r-deps: deps
 	@$(MAKE) --no-print-directory deps PACKAGES="$(R_PACKAGES)"
 
+# Built first (R CMD build makes the vignette), then installed with it.
 r: r-deps
 	tools/r_package.sh
-	MAKEFLAGS=-j$(JOBS) R CMD INSTALL r
+	rm -rf build-r-install && mkdir -p build-r-install
+	cd build-r-install && MAKEFLAGS=-j$(JOBS) R CMD build ../r && \
+	  MAKEFLAGS=-j$(JOBS) R CMD INSTALL selquant_*.tar.gz
 
 # R CMD check's dependency checks look at an empty local repository, and no
 # check goes to the network.
@@ -108,4 +111,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-r build-python python/build python/*.egg-info
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-r build-r-install build-python python/build python/*.egg-info

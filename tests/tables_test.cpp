@@ -107,22 +107,22 @@ TEST(TablesTest, EqualTheCsvFilesOfAnExactRun) {
 
 // The results table against what a cutoff means, independently of how the
 // table is laid out: one cutoff per stage, shared by its groups, that keeps
-// the stage's retention rate of the pool.
-void expect_cutoffs_of_their_stage(const std::string& deck) {
+// the stage's retention rate of the pool. Returns the results.
+selquant::Table results_of_their_cutoffs(const std::string& deck) {
   std::ifstream in(deck);
   textio::ListReader reader(in);
   selquant::Problem p;
   selquant::Model m;
-  ASSERT_EQ(selquant::read_deck(reader, p, m), "");
+  EXPECT_EQ(selquant::read_deck(reader, p, m), "");
   selquant::Collector collector(m);
   selquant::Sink* const sinks[] = {&collector};
   selquant::EngineOptions options;
   options.epoch = kEpoch;
-  ASSERT_TRUE(selquant::evaluate(p, m, options, sinks).complete);
-  const selquant::Table& t = collector.results();
+  EXPECT_TRUE(selquant::evaluate(p, m, options, sinks).complete);
+  selquant::Table t = collector.results();
   const selquant::Table& inputs = collector.inputs();
   const int groups = m.wdca.ngroup;
-  ASSERT_EQ(t.rows() % static_cast<std::size_t>(groups), 0u);
+  EXPECT_EQ(t.rows() % static_cast<std::size_t>(groups), 0u);
   for (std::size_t r = 0; r < t.rows(); r += static_cast<std::size_t>(groups)) {
     const int stage = static_cast<int>(t["stage"].values[r]);
     const auto sample = static_cast<std::size_t>(t["sample"].values[r]);
@@ -136,26 +136,17 @@ void expect_cutoffs_of_their_stage(const std::string& deck) {
     // To the root finder's tolerance on the cutoff (1e-6 relative) times a density.
     EXPECT_NEAR(kept, m.wdca.rr(stage), 1e-6) << "sample " << sample << " stage " << stage;
   }
+  return t;
 }
 
 TEST(TablesTest, EveryGroupOfAStageHasItsCutoff) {
-  expect_cutoffs_of_their_stage(kData + "/e2e/rectangular_150.deck");
-  expect_cutoffs_of_their_stage(kData + "/reference/w25b_two_stage.deck");
+  results_of_their_cutoffs(kData + "/e2e/rectangular_150.deck");
   // The two-stage example: predictors with r = 0.3, group means (-0.5, -0.3)
   // and (0, 0); stage 1 keeps those above c1 on predictor 1, stage 2 those
   // also above c2 on (x1 + x2) / 2 in within-group SD units. Group g passes
   // stage 1 with Phi(m1 - c1), and both with the integral over x1 > c1 of
   // phi(x1 - m1) P(composite > c2 | x1), by Simpson's rule.
-  const std::string deck = kData + "/reference/w25b_two_stage.deck";
-  std::ifstream in(deck);
-  textio::ListReader reader(in);
-  selquant::Problem p;
-  selquant::Model m;
-  ASSERT_EQ(selquant::read_deck(reader, p, m), "");
-  selquant::Collector collector(m);
-  selquant::Sink* const sinks[] = {&collector};
-  selquant::evaluate(p, m, {}, sinks);
-  const selquant::Table& t = collector.results();
+  const selquant::Table t = results_of_their_cutoffs(kData + "/reference/w25b_two_stage.deck");
   ASSERT_EQ(t.rows(), 4u);  // stage 1, groups 1 and 2; stage 2, groups 1 and 2
   const double c1 = t["cutoff"].values[0];
   const double c2 = t["cutoff"].values[2];

@@ -52,8 +52,14 @@ class Design:
 
     @classmethod
     def read(cls, path):
-        """The design of a design file or a deck, told apart by their content."""
-        data, findings = _selquant.read_file(os.fspath(path))
+        """The design of a design file or a deck, told apart by their content.
+        A file that cannot be opened raises ``OSError`` (``FileNotFoundError``
+        where there is none); one that does not fit, ``ValueError``."""
+        path = os.fspath(path)
+        # The open's own error, of the right type; the engine reads the file.
+        with open(path, "rb"):
+            pass
+        data, findings = _selquant.read_file(path)
         d = cls.__new__(cls)
         d._data = data
         d.findings = list(findings)

@@ -33,14 +33,39 @@ class Front:
     def plot(self, path=None):
         """The first objective against each of the others, the design's own
         point marked, the 0.8 line on a Cum. AI axis and, for uncertain inputs,
-        the 5th to 95th percentile bands. Saved to path if given; returns the
-        figure."""
+        the 5th to 95th percentile bands; then per stage whose weights are
+        searched the weights of every point as a stacked bar (negative weights
+        below the zero line), as in the program's figure. Saved to path if
+        given; returns the figure."""
         import matplotlib.pyplot as plt
 
         f = self.front
         cols = list(self.design_point)
         others = cols[1:]
-        fig, axes = plt.subplots(1, len(others), figsize=(5 * len(others), 4.5), squeeze=False)
+        predictors = self.design.predictors
+        weights = [f[[f"w{s}_{p}" for p in predictors]].to_numpy()
+                   for s in range(1, len(self.design["stage"]) + 1)]
+        varied = [s for s, w in enumerate(weights, 1) if (w.max(axis=0) > w.min(axis=0)).any()]
+        panels = len(others) + len(varied)
+        fig, axes = plt.subplots(1, panels, figsize=(5 * panels, 4.5), squeeze=False)
+        for ax, s in zip(axes[0][len(others):], varied):
+            w = weights[s - 1]
+            points = range(1, len(w) + 1)
+            up = [0.0] * len(w)
+            down = [0.0] * len(w)
+            for j, name in enumerate(predictors):
+                colour = f"C{j}"
+                pos = [max(v, 0.0) for v in w[:, j]]
+                neg = [min(v, 0.0) for v in w[:, j]]
+                ax.bar(points, pos, bottom=up, color=colour, label=name)
+                ax.bar(points, neg, bottom=down, color=colour)
+                up = [a + b for a, b in zip(up, pos)]
+                down = [a + b for a, b in zip(down, neg)]
+            ax.axhline(0, color="black", lw=0.8)
+            ax.set_xlabel("point")
+            ax.set_ylabel("weight")
+            ax.set_title(f"Weights of stage {s}")
+            ax.legend(fontsize="small")
         for ax, o in zip(axes[0], others):
             ax.plot(f[o], f[cols[0]], "o-")
             if o + "_p5" in f:

@@ -103,3 +103,21 @@ def test_the_front_equals_the_programs(tmp_path):
     assert_same_numbers(front.front, expected)
     with pytest.raises(ValueError, match=r"pareto.objectives\[2\]"):
         selquant.pareto(selquant.Design.read(path), ["quality", "ai:nobody"])
+    with pytest.raises(FileNotFoundError):
+        selquant.Design.read(tmp_path / "missing.toml")
+
+
+def test_the_front_plot_draws_every_searched_stages_weights_with_their_signs():
+    import matplotlib
+    matplotlib.use("Agg")
+    design = selquant.Design.read(EXAMPLES / "bobko_two_stage.toml")
+    front = selquant.pareto(design, ["quality", "ai:minority"], points=7, signs="any",
+                            epoch=EPOCH)
+    fig = front.plot()
+    assert [a.get_title() for a in fig.axes[1:]] == ["Weights of stage 1", "Weights of stage 2"]
+    for s, ax in enumerate(fig.axes[1:], 1):
+        w = front.front[[f"w{s}_{p}" for p in design.predictors]].to_numpy()
+        # Each predictor's bar of a point is as tall as its weight, signed.
+        heights = sorted(round(r.get_height(), 12) for r in ax.patches if r.get_height() != 0)
+        assert heights == sorted(round(v, 12) for v in w.ravel() if v != 0)
+    assert any(v < 0 for v in front.front.filter(like="w2_").to_numpy().ravel())

@@ -194,7 +194,8 @@ dress <- function(r, findings = NULL) {
 # A design from a list of the design's parts, checked by the engine's reader;
 # errors name the argument.
 as_design <- function(x, caller) {
-  dress(engine_call(design_from_text_(design_text(x, caller)), caller))
+  text <- design_text(x, caller)  # its errors name the caller already
+  dress(engine_call(design_from_text_(text), caller))
 }
 
 # Calls the engine with a design text, naming the argument at fault in its

@@ -12,8 +12,9 @@
 #' `epoch` gives exactly the numbers of the command-line program run with
 #' `--epoch` (and the same kernel).
 #'
-#' An interrupt (Ctrl-C) stops the run within a fraction of a second with an
-#' error. Runs that take more than a few seconds show a progress bar (cli's,
+#' An interrupt (Ctrl-C) stops the run within a fraction of a second, as an
+#' `interrupt` condition (`tryCatch(..., interrupt = function(c) ...)` sees
+#' it). Runs that take more than a few seconds show a progress bar (cli's,
 #' where installed).
 #'
 #' @param design A `selquant_design`.
@@ -23,7 +24,8 @@
 #'   program's method (slower; equal to 1e-11).
 #' @param epoch The clock reading (whole seconds since 1970) that seeds the
 #'   sampling, or `NULL`.
-#' @param progress Whether to show a progress bar for a long run.
+#' @param progress Whether to show a progress bar for a long run, or a
+#'   function of `done` and `total` samples called as they are done.
 #' @return An object of class `selquant_result`: `results` (one row per
 #'   sample, stage and group), `inputs` (one row per sample: the drawn
 #'   inputs), `summary` (one row per stage, group and statistic; `group` is
@@ -42,9 +44,15 @@ evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch
   threads <- whole_number(threads, "threads", 1, 1024)
   epoch <- seed_epoch(epoch, design)
   text <- design_text(design, "evaluate()")
+  if (!is.function(progress) && !(is.logical(progress) && length(progress) == 1L && !is.na(progress))) {
+    stop("evaluate(): progress must be TRUE, FALSE or a function(done, total)", call. = FALSE)
+  }
   bar <- if (isTRUE(progress)) progress_bar() else NULL
   if (!is.null(bar)) on.exit(bar$done(), add = TRUE)
-  r <- engine_call(evaluate_(text, threads, kernel, epoch, bar$update), "evaluate()")
+  update <- if (is.function(progress)) progress else bar$update
+  r <- engine_call(evaluate_(text, threads, kernel, epoch, update), "evaluate()")
+  if (isTRUE(r$interrupted)) interrupted(sprintf("evaluate(): interrupted after %d of %d samples",
+                                                 r$done, design$samples))
   groups <- names(design$groups)
   results <- as.data.frame(r$results)
   results$sample <- as.integer(results$sample)
@@ -54,6 +62,9 @@ evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch
   inputs$sample <- as.integer(inputs$sample)
   inputs$valid <- inputs$valid == 1
   summary <- as.data.frame(r$summary)
+  # What does not apply to a row (a group's quality, the Cum. AI of all
+  # selected) is missing, as in the summary CSV, not a computed NaN.
+  for (k in c("quality", "cum_ai")) summary[[k]][is.nan(summary[[k]])] <- NA
   summary$stage <- as.integer(summary$stage)
   summary$group <- factor(ifelse(summary$group == 0, NA, groups[pmax(summary$group, 1)]),
                           levels = groups)
@@ -63,6 +74,13 @@ evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch
                  counted = r$counted, not_found = stats::setNames(r$not_found, seq_along(r$not_found)),
                  design = design),
             class = "selquant_result")
+}
+
+# An interrupt of the engine's work reaches R as an `interrupt` condition,
+# for handlers (tryCatch(interrupt = )); unhandled, it ends the call with its
+# message, back at the top level.
+interrupted <- function(message) {
+  stop(structure(class = c("interrupt", "condition"), list(message = message, call = NULL)))
 }
 
 whole_number <- function(v, arg, lo, hi) {

@@ -80,7 +80,9 @@ as.data.frame.selquant_front <- function(x, ...) x$front
 #'
 #' The first objective against each of the others, the design's own point
 #' marked, the 0.8 line on a Cum. AI axis and, for uncertain inputs, the 5th
-#' to 95th percentile bands.
+#' to 95th percentile bands; then per stage whose weights are searched the
+#' weights of every point as a stacked bar (negative weights below the zero
+#' line), as in the program's figure.
 #'
 #' @param x A `selquant_front`.
 #' @param ... Passed to [graphics::plot()].
@@ -93,7 +95,11 @@ plot.selquant_front <- function(x, ...) {
   f <- x$front
   cols <- names(x$design_point)
   others <- cols[-1]
-  old <- graphics::par(mfrow = c(1L, length(others)))
+  predictors <- x$design$predictors
+  stages <- seq_len(nrow(x$design$stages))
+  weights <- lapply(stages, function(s) as.matrix(f[paste0("w", s, "_", predictors)]))
+  varied <- stages[vapply(weights, function(w) any(apply(w, 2, function(v) diff(range(v)) > 0)), NA)]
+  old <- graphics::par(mfrow = c(1L, length(others) + length(varied)))
   on.exit(graphics::par(old))
   for (o in others) {
     xs <- c(f[[o]], x$design_point[[o]], if (startsWith(o, "ai_")) 0.8)
@@ -115,6 +121,29 @@ plot.selquant_front <- function(x, ...) {
     }
     graphics::points(x$design_point[[o]], x$design_point[[cols[1]]], pch = 8, cex = 1.5, col = "firebrick")
     if (startsWith(o, "ai_")) graphics::abline(v = 0.8, lty = 3, col = "firebrick")
+  }
+  fills <- grDevices::hcl.colors(max(2L, length(predictors)), "Dark 3")
+  for (s in varied) {
+    w <- weights[[s]]
+    graphics::plot(NA, xlim = c(0.5, nrow(w) + 0.5), ylim = c(min(0, rowSums(pmin(w, 0))), 1),
+                   xlab = "point", ylab = "weight", main = paste("Weights of stage", s))
+    for (i in seq_len(nrow(w))) {
+      up <- 0
+      down <- 0
+      for (j in seq_along(predictors)) {
+        v <- w[i, j]
+        if (v > 0) {
+          graphics::rect(i - 0.4, up, i + 0.4, up + v, col = fills[j], border = NA)
+          up <- up + v
+        } else if (v < 0) {
+          graphics::rect(i - 0.4, down + v, i + 0.4, down, col = fills[j], border = NA)
+          down <- down + v
+        }
+      }
+    }
+    graphics::abline(h = 0)
+    graphics::legend("topright", legend = predictors, fill = fills[seq_along(predictors)],
+                     bty = "n", cex = 0.8)
   }
   invisible(x)
 }

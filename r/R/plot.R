@@ -2,7 +2,9 @@
 #'
 #' One column of panels per stage, as the program's figure: in sampled modes
 #' the distribution of the quality of all selected (a histogram, its mean
-#' marked) and of every group's Cum. AI (box plots, the means marked); in
+#' marked) and of every group's Cum. AI (boxes from the 25th to the 75th
+#' percentile with the median, whiskers to the 5th and 95th, the means
+#' marked, percentiles by the report's rule); in
 #' exact mode each group's quality and Cum. AI as points. Cum. AI panels carry
 #' a reference line at 0.8 (the four-fifths rule).
 #'
@@ -14,6 +16,14 @@
 #' d$samples <- 100
 #' plot(evaluate(d, threads = 1, epoch = 1772874303))
 #' @export
+# The report's percentile of a series: the value at p n / 100 of the sorted
+# values (the first at least), as the summary and the program's figure take it.
+report_percentiles <- function(v, p) {
+  v <- sort(v)
+  if (!length(v)) return(rep(NA_real_, length(p)))
+  v[pmin(pmax(floor(p * length(v) / 100), 1), length(v))]
+}
+
 plot.selquant_result <- function(x, ...) {
   r <- x$results
   r <- r[is.finite(r$quality_all) & is.finite(r$cum_ai), ]
@@ -41,8 +51,10 @@ plot.selquant_result <- function(x, ...) {
   for (s in stages) {
     rs <- r[r$stage == s, ]
     if (sampled) {
-      graphics::boxplot(cum_ai ~ group, data = rs, col = colours, main = "", xlab = "",
-                        ylab = "Cum. AI", ...)
+      by_group <- split(rs$cum_ai, factor(rs$group, levels = groups))
+      stats <- vapply(by_group, function(v) report_percentiles(v, c(5, 25, 50, 75, 95)), numeric(5))
+      graphics::bxp(list(stats = stats, n = lengths(by_group), names = groups),
+                    boxfill = colours, main = "", xlab = "", ylab = "Cum. AI", ...)
       graphics::points(seq_along(groups), tapply(rs$cum_ai, rs$group, mean), pch = 4, lwd = 2)
     } else {
       graphics::plot(seq_along(groups), rs$cum_ai[match(groups, rs$group)], pch = 19,

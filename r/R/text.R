@@ -35,6 +35,7 @@ design_text <- function(x, caller) {
       emit("retention = ", number_text(s$retention, paste0(arg, "$retention"), fail))
     }
     if (!is.null(s$weights)) emit("weights = ", values_toml(s$weights, paste0(arg, "$weights"), fail))
+    emit_unknown(s, c("retention", "weights"), arg, fail, emit)
   }
 
   groups <- x$groups
@@ -54,6 +55,7 @@ design_text <- function(x, caller) {
     for (k in c("criterion_d", "predictor_d")) {
       if (!is.null(g[[k]])) emit(k, " = ", values_toml(g[[k]], paste0(arg, "$", k), fail))
     }
+    emit_unknown(g, c("name", "proportion", "criterion_d", "predictor_d"), arg, fail, emit)
   }
 
   r <- x$correlations
@@ -69,6 +71,15 @@ design_text <- function(x, caller) {
     }
   }
   paste0(paste(lines, collapse = "\n"), "\n")
+}
+
+# A key of a list that R does not know goes to the engine's reader as it is,
+# which refuses it and names the nearest key ("unknown key; did you mean
+# 'predictor_d'?"), as it does in a design file. Its value is not read.
+emit_unknown <- function(l, known, arg, fail, emit) {
+  keys <- names(l)
+  if (length(l) && (is.null(keys) || any(!nzchar(keys)))) fail(arg, "every element needs a name")
+  for (k in setdiff(keys, known)) emit(quoted(k), " = 0")
 }
 
 quoted <- function(s) {

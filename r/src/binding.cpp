@@ -189,9 +189,10 @@ void call_progress(void* data) {
     return true;
   };
   const selquant::Study s = selquant::study(d, o, watch);
+  // R signals the interrupt, as an interrupt condition.
   if (interrupted)
-    cpp11::stop("the evaluation was interrupted after %d of %d samples",
-                static_cast<int>(s.inputs.rows()), d.samples);
+    return writable::list(
+        {"interrupted"_nm = true, "done"_nm = static_cast<int>(s.inputs.rows())});
   writable::integers not_found;
   for (std::size_t st = 1; st <= d.stages.size(); ++st)
     not_found.push_back(s.not_found[st]);

@@ -57,7 +57,13 @@ test_that("bad arguments are errors naming the argument", {
   named <- matrix(1, 2, 2, dimnames = list(c("a", "b"), c("a", "b")))
   expect_error(three_groups(correlations = list(predictors = named, validities = validities)),
                "design\\(\\): correlations\\$predictors: its row names are not the design's \\(cognitive, interview\\)")
-  expect_error(three_groups(samples = "many"), "design\\(\\): samples: must be one number")
+  expect_error(three_groups(samples = "many"), "^design\\(\\): samples: must be one number$")
+  # An unknown key at any level, as in a design file.
+  expect_error(three_groups(groups = list(m = list(proportion = 0.2, predictr_d = c(-1, -1)),
+                                          w = list(proportion = 0.8))),
+               "^design\\(\\): groups\\[\\[1\\]\\]\\$predictr_d: unknown key; did you mean 'predictor_d'\\?$")
+  expect_error(three_groups(stages = list(list(retention = 0.5, weight = c(cognitive = 1)))),
+               "^design\\(\\): stages\\[\\[1\\]\\]\\$weight: unknown key; did you mean 'weights'\\?$")
   expect_error(uncertain(low = 1), "uncertain\\(\\): low needs high")
 })
 

@@ -7,6 +7,15 @@ test_that("a run equals the program's CSV files to the last bit, on 1 and 2 thre
     expect_same_numbers(res$summary, "two_stage_design.summary.csv")
   }
   expect_identical(levels(res$results$group), c("minority", "majority"))
+  # What a summary row has no value for is missing, as the CSV leaves it empty.
+  expect_true(all(is.na(res$summary$cum_ai[is.na(res$summary$group)])))
+  expect_false(any(is.nan(res$summary$quality)))
+  # The plot's boxes and whiskers are the summary's percentiles.
+  last <- res$results[res$results$stage == 2 & res$results$group == "minority", ]
+  p <- res$summary[res$summary$stage == 2 & res$summary$group %in% "minority", ]
+  expect_equal(selquant:::report_percentiles(last$cum_ai, c(5, 25, 50, 75, 95)),
+               p$cum_ai[match(c("p5", "p25", "p50", "p75", "p95"), p$statistic)],
+               tolerance = 1e-6)
   expect_identical(as.data.frame(res), res$results)
 })
 
@@ -36,12 +45,13 @@ test_that("set.seed() makes a run without an epoch reproducible", {
   expect_identical(a$epoch, b$epoch)
 })
 
-test_that("an interrupted run ends with an error and leaves the session working", {
+test_that("an interrupted run is an interrupt and leaves the session working", {
   d <- read_design(example("four_stage_five_group.deck"))
   d$samples <- 100000
   setTimeLimit(elapsed = 1, transient = TRUE)
   start <- Sys.time()
-  expect_error(evaluate(d, threads = 2, kernel = "specified", progress = FALSE), "interrupted")
+  expect_condition(evaluate(d, threads = 2, kernel = "specified", progress = FALSE),
+                   "^evaluate\\(\\): interrupted after [0-9]+ of 100000 samples$", class = "interrupt")
   setTimeLimit(elapsed = Inf)
   expect_lt(as.numeric(Sys.time() - start, units = "secs"), 10)
   d$samples <- 3
