@@ -37,7 +37,8 @@ void say(const char* text, std::size_t n) {
 }
 
 // Set by the first interrupt of a run that ends with the summary of the
-// passes done (--summary-only); a second one ends it at once.
+// passes done (--summary-only, once the passes have begun); a second one
+// ends it at once.
 volatile std::sig_atomic_t interrupt_flag = 0;
 volatile std::sig_atomic_t interrupt_gently = 0;
 
@@ -242,8 +243,8 @@ int main(int argc, char** argv) {
   options.run.progress = app::progress_mode(options.progress, ::isatty(STDERR_FILENO) == 1);
 
   if (options.run.summary_only) {
-    interrupt_gently = 1;
     options.run.interrupted = &interrupt_flag;
+    options.run.passes_begun = &interrupt_gently;
   }
   install_handlers();
   std::ios::sync_with_stdio(false);

@@ -123,6 +123,7 @@ int run_problem(const Problem& p, const Model& deck, std::int64_t t, float tstar
     options.inputs_csv.file->keep_on_interrupt();
   }
   CommandLineSink sink(out, p, options, p.nsamp);
+  if (options.passes_begun) *options.passes_begun = 1;
   EngineOptions engine;
   engine.threads = options.threads;
   engine.epoch = t;

@@ -43,8 +43,11 @@ struct RunOptions {
   // are left (not for a deck typed at a terminal).
   bool read_to_end = true;
   // Where an interrupt is flagged that ends the run after the pass in hand
-  // with the summary of the passes done (with summary_only), or nothing.
+  // with the summary of the passes done (with summary_only), or nothing; and
+  // the flag set once the passes begin, from when an interrupt is so taken
+  // (before, while the deck is read, it ends the run at once).
   const volatile std::sig_atomic_t* interrupted = nullptr;
+  volatile std::sig_atomic_t* passes_begun = nullptr;
 };
 
 // Exit statuses beyond 0 (done), 1 (interrupted) and 2 (usage).

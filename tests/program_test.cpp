@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -1146,6 +1147,21 @@ TEST(ProgramTest, AnInterruptedSummaryIsThatOfTheSamplesDone) {
   EXPECT_NE(summary_part(whole.out), "");
   EXPECT_EQ(summary_part(r.out), summary_part(whole.out));
   EXPECT_EQ(r.out.find("CPU TIME"), std::string::npos);
+  // While the deck is still being read, an interrupt ends the run at once.
+  const std::string fifo = scratch / "deck.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  Process reading(fifo, {"--summary-only"});
+  const int writer = open(fifo.c_str(), O_WRONLY);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(write(writer, "2 10 1 2 2 2 0.3 0.7\n", 21), 21);
+  usleep(200000);
+  reading.signal(SIGINT);
+  usleep(200000);
+  close(writer);  // were it still reading, the deck would end here, too soon
+  const Outcome stopped = reading.finish();
+  ASSERT_TRUE(WIFEXITED(stopped.status));
+  EXPECT_EQ(WEXITSTATUS(stopped.status), 1);
+  EXPECT_EQ(stopped.err, "Interrupt\n");
 }
 
 TEST(ProgramTest, TheFrontFigureDrawsTheWeightsWithTheirSigns) {
