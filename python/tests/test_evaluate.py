@@ -118,6 +118,7 @@ def test_the_front_plot_draws_every_searched_stages_weights_with_their_signs():
     for s, ax in enumerate(fig.axes[1:], 1):
         w = front.front[[f"w{s}_{p}" for p in design.predictors]].to_numpy()
         # Each predictor's bar of a point is as tall as its weight, signed.
-        heights = sorted(round(r.get_height(), 12) for r in ax.patches if r.get_height() != 0)
-        assert heights == sorted(round(v, 12) for v in w.ravel() if v != 0)
+        def shown(values):
+            return sorted(x for x in (round(v, 12) for v in values) if x != 0)
+        assert shown(r.get_height() for r in ax.patches) == shown(w.ravel())
     assert any(v < 0 for v in front.front.filter(like="w2_").to_numpy().ravel())
