@@ -640,9 +640,11 @@ TEST(ProgramTest, CsvAgreesWithTheReport) {
                                           "dc_2_1",  "dp_1_1",  "dp_1_2", "dp_2_1", "dp_2_2",
                                           "rpp_1_2", "val_1_1", "val_1_2"};
   EXPECT_EQ(exact[0], names);
-  EXPECT_EQ(exact[1][1], "1");
-  EXPECT_EQ(std::stod(exact[1][10]),
-            static_cast<double>(0.3f));  // r(1, 2) as read, single precision
+  // Every input is the deck's value, as read in single precision.
+  const std::vector<float> deck = {1, 0.5f, 0.5f, -0.2f, 0, -0.5f, -0.3f, 0, 0, 0.3f, 0.3f, 0.4f};
+  for (std::size_t p = 1; p < exact.size(); ++p)
+    for (std::size_t c = 1; c < names.size(); ++c)
+      EXPECT_EQ(std::stod(exact[p][c]), static_cast<double>(deck[c - 1])) << names[c];
 }
 
 TEST(ProgramTest, CsvWritesNotANumber) {
