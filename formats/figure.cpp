@@ -49,9 +49,10 @@ class Svg {
     element("line", "x1=\"" + n(x1) + "\" y1=\"" + n(y1) + "\" x2=\"" + n(x2) + "\" y2=\"" + n(y2) +
                         "\" class=\"" + cls + "\"");
   }
-  void rect(double x, double y, double w, double h, const std::string& cls) {
+  void rect(double x, double y, double w, double h, const std::string& cls,
+            const std::string& attrs = "") {
     element("rect", "x=\"" + n(x) + "\" y=\"" + n(y) + "\" width=\"" + n(w) + "\" height=\"" +
-                        n(h) + "\" class=\"" + cls + "\"");
+                        n(h) + "\" class=\"" + cls + "\"" + (attrs.empty() ? "" : " " + attrs));
   }
 
   std::string document(const std::string& title) const {
@@ -229,7 +230,13 @@ void box_row(Svg& svg, const Axis& ax, double y, std::vector<double> v, int s, i
   svg.line(ax.px(p75), y, ax.px(p95), y, "whisker");
   svg.line(ax.px(p5), y - h / 3, ax.px(p5), y + h / 3, "whisker");
   svg.line(ax.px(p95), y - h / 3, ax.px(p95), y + h / 3, "whisker");
-  svg.rect(ax.px(p25), y - h / 2, std::max(1.0, ax.px(p75) - ax.px(p25)), h, "box");
+  // The box carries its five points, for whoever reads them back.
+  std::string points = "data-kind=\"cum_ai_box\" data-stage=\"" + std::to_string(s) +
+                       "\" data-group=\"" + std::to_string(g) + "\"";
+  for (auto [name, v] : {std::pair{"p5", p5}, std::pair{"p25", p25}, std::pair{"p50", p50},
+                         std::pair{"p75", p75}, std::pair{"p95", p95}})
+    points += std::string(" data-") + name + "=\"" + Svg::value(v) + "\"";
+  svg.rect(ax.px(p25), y - h / 2, std::max(1.0, ax.px(p75) - ax.px(p25)), h, "box", points);
   svg.line(ax.px(p50), y - h / 2, ax.px(p50), y + h / 2, "median");
   const double m = mean(v);
   diamond(svg, ax.px(m), y, mark_attrs("cum_ai_mean", s, g, m));

@@ -919,6 +919,31 @@ TEST(ProgramTest, PlotOfASampledRunShowsTheSummary) {
       const std::string m = "data-kind=\"cum_ai_mean\" data-stage=\"" + std::to_string(s) +
                             "\" data-group=\"" + std::to_string(g) + "\"";
       EXPECT_NEAR(std::stod(attribute(svg, m, "data-value")), avai, 0.0005) << s << " " << g;
+      // The box and whiskers: the report's 5th, 25th, 50th, 75th and 95th
+      // percentiles, the box from the 25th to the 75th on the stage's axis.
+      std::istringstream printed(report[i + 13 + 3 * static_cast<std::size_t>(g - 1)]);
+      std::vector<double> points(9);
+      for (double& v : points)
+        printed >> v;
+      const std::string box = "data-kind=\"cum_ai_box\" data-stage=\"" + std::to_string(s) +
+                              "\" data-group=\"" + std::to_string(g) + "\"";
+      for (auto [name, at] :
+           {std::pair{"data-p5", 1}, std::pair{"data-p25", 3}, std::pair{"data-p50", 4},
+            std::pair{"data-p75", 5}, std::pair{"data-p95", 7}})
+        EXPECT_NEAR(std::stod(attribute(svg, box, name)), points[static_cast<std::size_t>(at)],
+                    0.0005)
+            << s << " " << g << " " << name;
+      const std::string axis = "id=\"ai-axis-" + std::to_string(s) + "\"";
+      const double lo = std::stod(attribute(svg, axis, "data-lo"));
+      const double hi = std::stod(attribute(svg, axis, "data-hi"));
+      const double x0 = std::stod(attribute(svg, axis, "data-x0"));
+      const double x1 = std::stod(attribute(svg, axis, "data-x1"));
+      auto px = [&](const char* name) {
+        return x0 + (std::stod(attribute(svg, box, name)) - lo) / (hi - lo) * (x1 - x0);
+      };
+      EXPECT_NEAR(std::stod(attribute(svg, box, "x")), px("data-p25"), 0.01);
+      EXPECT_NEAR(std::stod(attribute(svg, box, "width")),
+                  std::max(1.0, px("data-p75") - px("data-p25")), 0.02);
     }
   }
   EXPECT_EQ(stages, 2);
