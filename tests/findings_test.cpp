@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "textio/listin.hpp"
@@ -156,6 +157,13 @@ TEST(FindingsTest, DesignsAreNamedByTheirKeysAndNames) {
                    "effect sizes: the base group \"majority\" has a nonzero effect size, group "
                    "\"majority\" predictor_d.interview = 0.1; effect sizes are measured from the "
                    "base group, whose own are 0"}));
+  d.groups[0].proportion = 1.25;
+  const Lines scaled = selquant::design_findings(d);
+  EXPECT_EQ(
+      std::count(scaled.begin(), scaled.end(),
+                 "group proportion: the proportions of the groups before \"majority\" sum to 1.25, "
+                 "above 1: they are scaled to sum to 1 and the base group \"majority\" gets none"),
+      1);
   std::istringstream singular(rectangular(9, "-0.9"));
   textio::ListReader again(singular);
   ASSERT_EQ(selquant::read_deck(again, p, m), "");

@@ -178,12 +178,16 @@ TEST(ParetoTest, EveryPointIsWhatTheOrdinaryRunGives) {
 }
 
 TEST(ParetoTest, BandsAreThePercentilesOfTheReport) {
-  // Uncertain validities: each point's bands over the draws are the summary
-  // of an ordinary run of as many samples from the same clock reading.
+  // Uncertain validities and correlations: each point's bands over the draws
+  // are the summary of an ordinary run of as many samples from the same clock
+  // reading, without the draws it skips (31 of 150 here).
   std::string text = kBobko;
   text.replace(text.find("[[0.30, 0.30, 0.18, 0.28]]"), 26,
                "[[{ low = 0.2, high = 0.4 }, { low = 0.2, high = 0.4 }, 0.18, 0.28]]");
-  text += "samples = 100\npoints = 2\n";
+  text.replace(text.find("[[0.24], [0.00, 0.12], [0.19, 0.16, 0.51]]"), 42,
+               "[[0.24], [{ low = -0.9, high = 0.9 }, 0.12], [0.19, 0.16, { low = -0.9, high = "
+               "0.9 }]]");
+  text += "samples = 150\npoints = 2\n";
   const Read r = read(text);
   selquant::SearchOptions options;
   options.epoch = 1772874303;
@@ -192,7 +196,7 @@ TEST(ParetoTest, BandsAreThePercentilesOfTheReport) {
   // The first point, as its table shows it.
   const selquant::Table table = selquant::front_table(r.d, r.plan, front);
   Design d = r.d;
-  d.samples = 100;
+  d.samples = 150;
   d.stages[0].weights = front.points[0].weights[0];
   selquant::Collector collector(d);
   selquant::Sink* const sinks[] = {&collector};
@@ -200,7 +204,7 @@ TEST(ParetoTest, BandsAreThePercentilesOfTheReport) {
   o.epoch = options.epoch;
   o.kernel = options.kernel;
   const selquant::Evaluation ev = selquant::evaluate(d, o, sinks);
-  ASSERT_EQ(ev.summary.count, 100);
+  ASSERT_EQ(ev.summary.count, 119);
   ASSERT_TRUE(ev.summary.percentiles);
   // Saved in single precision: equal to 1e-6.
   for (auto [column, value] :
