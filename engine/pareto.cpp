@@ -100,14 +100,17 @@ class Judge {
   // The objectives of one model with the weights, on a spare model of the
   // judge's (whose kept paths keep their storage from one evaluation to the
   // next).
-  std::vector<double> on(const Model& base, const std::vector<std::vector<double>>& w) const {
+  std::vector<double> on(const Model& base, const std::vector<std::vector<double>>& w,
+                         const std::vector<double>& retention) const {
     std::unique_ptr<Model> spare = take();
     Model& m = *spare;
     m = base;
     m.wdca.kernel = kernel_;
-    for (int s = 1; s <= stages_; ++s)
+    for (int s = 1; s <= stages_; ++s) {
+      m.wdca.rr(s) = retention[static_cast<std::size_t>(s - 1)];
       for (int j = 1; j <= m.wdca.npred; ++j)
         m.wdcc.b(s, j) = w[static_cast<std::size_t>(s - 1)][static_cast<std::size_t>(j - 1)];
+    }
     solve_cutoffs(m);
     ef(m, m.wdcb.cut, false);
     std::vector<double> f;
@@ -117,15 +120,17 @@ class Judge {
     give_back(std::move(spare));
     return f;
   }
-  std::vector<double> expected(const std::vector<std::vector<double>>& w) const {
-    return on(expected_, w);
+  std::vector<double> expected(const std::vector<std::vector<double>>& w,
+                               const std::vector<double>& retention) const {
+    return on(expected_, w, retention);
   }
   // What the search maximizes: at the expected values, or the mean over the draws.
-  std::vector<double> searched(const std::vector<std::vector<double>>& w) const {
-    if (!plan_.mean || draws_.empty()) return expected(w);
+  std::vector<double> searched(const std::vector<std::vector<double>>& w,
+                               const std::vector<double>& retention) const {
+    if (!plan_.mean || draws_.empty()) return expected(w, retention);
     std::vector<double> sum(plan_.objectives.size(), 0.0);
     for (const Model& m : draws_) {
-      const std::vector<double> f = on(m, w);
+      const std::vector<double> f = on(m, w, retention);
       for (std::size_t i = 0; i < f.size(); ++i)
         sum[i] += f[i];
     }
@@ -170,7 +175,10 @@ namespace {
 // hyperspherical angles, m - 1 of them for m free predictors, each scaled to
 // [0, 1] (non-negative weights: angles in [0, pi/2]; any signs: the last in
 // [-pi, pi], the others in [0, pi]). A direction has no scale to wander in:
-// the weights' sizes do not matter to the selection.
+// the weights' sizes do not matter to the selection. Then one variable in
+// [0, 1] per stage whose retention rate is searched: the rate within the room
+// its range leaves between the next stage's rate and the highest the earlier
+// stages can keep, so that no rate rises from one stage to the next.
 class Weights {
  public:
   Weights(const Design& d, const ParetoPlan& plan) : d_(d), any_(plan.any_sign) {
@@ -182,8 +190,26 @@ class Weights {
       n_ += b.free.size() - 1;
       blocks_.push_back(b);
     }
+    for (std::size_t s = 0; s < d.stages.size(); ++s) {
+      const bool given = s < plan.retention_low.size();
+      low_.push_back(given ? plan.retention_low[s] : d.stages[s].retention);
+      high_.push_back(given ? plan.retention_high[s] : d.stages[s].retention);
+      rate_.push_back(low_[s] < high_[s] ? n_++ : kFixed);
+    }
   }
   std::size_t size() const { return n_; }
+
+  // Every stage's retention rate from the variables.
+  std::vector<double> retention(const std::vector<double>& x) const {
+    std::vector<double> r(low_.size());
+    double later = 0;  // the next stage's rate
+    for (std::size_t s = low_.size(); s-- > 0;) {
+      const auto [lo, hi] = room(s, later);
+      r[s] = rate_[s] == kFixed ? low_[s] : lo + x[rate_[s]] * (hi - lo);
+      later = r[s];
+    }
+    return r;
+  }
 
   // Every stage's weights from the variables, normalized to absolute values
   // summing to 1.
@@ -208,9 +234,21 @@ class Weights {
     return w;
   }
 
-  // The variables of given weights (their free parts).
+  // The variables of given weights (their free parts) and of the design's
+  // retention rates, where its ranges hold them (else the nearest end).
   std::vector<double> from(const std::vector<std::vector<double>>& w) const {
     std::vector<double> x(n_, 0.0);
+    double later = 0;
+    for (std::size_t s = low_.size(); s-- > 0;) {
+      const auto [lo, hi] = room(s, later);
+      if (rate_[s] == kFixed) {
+        later = low_[s];
+        continue;
+      }
+      const double r = std::clamp(d_.stages[s].retention, lo, hi);
+      x[rate_[s]] = (r - lo) / (hi - lo);
+      later = r;
+    }
     for (const Block& b : blocks_) {
       const std::size_t m = b.free.size();
       std::vector<double> u;
@@ -259,15 +297,27 @@ class Weights {
     return last ? (theta + kPi) / (2 * kPi) : theta / kPi;
   }
 
+  // The room of stage s's rate: above its low end and the next stage's rate,
+  // below its high end and every earlier stage's.
+  std::pair<double, double> room(std::size_t s, double later) const {
+    double hi = high_[s];
+    for (std::size_t t = 0; t < s; ++t)
+      hi = std::min(hi, high_[t]);
+    return {std::max(low_[s], later), hi};
+  }
+
   struct Block {
     std::size_t stage;
     std::size_t first;  // its first variable
     std::vector<std::size_t> free;
   };
+  static constexpr std::size_t kFixed = static_cast<std::size_t>(-1);
   const Design& d_;
   bool any_;
   std::size_t n_ = 0;
   std::vector<Block> blocks_;
+  std::vector<double> low_, high_;  // per stage, the range of its rate
+  std::vector<std::size_t> rate_;   // per stage its variable, or kFixed
 };
 
 double finite(double v) {
@@ -283,7 +333,7 @@ struct Found {
 Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vector<double> x) {
   const std::size_t n = weights.size();
   auto value = [&](const std::vector<double>& v) {
-    return finite(judge.searched(weights.of(v))[i]);
+    return finite(judge.searched(weights.of(v), weights.retention(v))[i]);
   };
   if (n > 0) {
     nlopt::opt opt(nlopt::LN_COBYLA, static_cast<unsigned>(n));
@@ -303,7 +353,7 @@ Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vec
       // A search stopped by round-off keeps the best point it found.
     }
   }
-  return {x, judge.searched(weights.of(x))};
+  return {x, judge.searched(weights.of(x), weights.retention(x))};
 }
 
 // The front point for the hull point q: maximize t with u(x) >= q + t.
@@ -318,7 +368,7 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
       u[i] = (finite(f[i]) - nadir[i]) / (ideal[i] - nadir[i]);
     return u;
   };
-  if (n == 0) return {x, judge.searched(weights.of(x))};
+  if (n == 0) return {x, judge.searched(weights.of(x), weights.retention(x))};
   struct Boundary {
     const Judge& judge;
     const Weights& weights;
@@ -329,7 +379,7 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
   // Variables: x, then t.
   std::vector<double> y = x;
   {
-    const std::vector<double> u = scaled(judge.searched(weights.of(x)));
+    const std::vector<double> u = scaled(judge.searched(weights.of(x), weights.retention(x)));
     double t = 1e9;
     for (std::size_t i = 0; i < k; ++i)
       t = std::min(t, u[i] - q[i]);
@@ -351,7 +401,8 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
       [](unsigned m, double* c, unsigned, const double* v, double*, void* data) {
         const auto& p = *static_cast<Boundary*>(data);
         const std::vector<double> xs(v, v + p.n);
-        const std::vector<double> u = p.scale(p.judge.searched(p.weights.of(xs)));
+        const std::vector<double> u =
+            p.scale(p.judge.searched(p.weights.of(xs), p.weights.retention(xs)));
         for (unsigned i = 0; i < m; ++i)
           c[i] = p.q[i] + v[p.n] - u[i];
       },
@@ -362,7 +413,7 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
   } catch (const std::exception&) {
   }
   y.pop_back();
-  return {y, judge.searched(weights.of(y))};
+  return {y, judge.searched(weights.of(y), weights.retention(y))};
 }
 
 // The lattice of hull weights: all lambda with k parts of h divisions.
@@ -433,12 +484,19 @@ Objectives::Objectives(const Design& d, const ParetoPlan& plan, mvn::Kernel kern
   Design exact = d;
   exact.sampling = kExact;
   judge_ = std::make_unique<Judge>(exact, *plan_, o);
+  for (const Design::Stage& s : d.stages)
+    retention_.push_back(s.retention);
 }
 
 Objectives::~Objectives() = default;
 
 std::vector<double> Objectives::at(const std::vector<std::vector<double>>& weights) const {
-  return judge_->expected(weights);
+  return judge_->expected(weights, retention_);
+}
+
+std::vector<double> Objectives::at(const std::vector<std::vector<double>>& weights,
+                                   const std::vector<double>& retention) const {
+  return judge_->expected(weights, retention);
 }
 
 std::vector<double> objectives_at(const Design& d, const ParetoPlan& plan,
@@ -538,7 +596,8 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
   parallel_for(static_cast<int>(found.size()), options.threads, [&](int i) {
     FrontPoint& p = points[static_cast<std::size_t>(i)];
     p.weights = weights.of(found[static_cast<std::size_t>(i)].x);
-    p.objectives = judge.expected(p.weights);
+    p.retention = weights.retention(found[static_cast<std::size_t>(i)].x);
+    p.objectives = judge.expected(p.weights, p.retention);
   });
   // Not dominated, not repeated; the objectives searched decide.
   std::vector<std::vector<double>> searched(found.size());
@@ -570,7 +629,9 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     for (auto& row : w)
       Weights::normalize(row);
     front.design.weights = w;
-    front.design.objectives = judge.expected(w);
+    for (const Design::Stage& s : d.stages)
+      front.design.retention.push_back(s.retention);
+    front.design.objectives = judge.expected(w, front.design.retention);
   }
   // Bands over the draws.
   if (front.bands) {
@@ -582,7 +643,7 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
       FrontPoint& p = *all[static_cast<std::size_t>(i)];
       std::vector<std::vector<double>> series(k);
       for (const Model& m : judge.draws()) {
-        const std::vector<double> f = judge.on(m, p.weights);
+        const std::vector<double> f = judge.on(m, p.weights, p.retention);
         for (std::size_t o = 0; o < k; ++o)
           series[o].push_back(f[o]);
       }

@@ -36,6 +36,15 @@ struct ParetoPlan {
   bool any_sign = false;               // weights of any sign, else non-negative
   bool mean = false;                   // search the mean over `samples` draws
   int samples = 20;                    // draws for the mean and the bands
+  // Per stage the range its retention rate is searched in (low == high: that
+  // rate, fixed); empty: the design's rates, fixed. The ranges allow rates
+  // that do not rise from one stage to the next, and only such are searched.
+  std::vector<double> retention_low, retention_high;
+  bool searches_retention() const {
+    for (std::size_t s = 0; s < retention_low.size(); ++s)
+      if (retention_low[s] < retention_high[s]) return true;
+    return false;
+  }
 };
 
 struct SearchOptions {
@@ -50,6 +59,7 @@ struct SearchOptions {
 struct FrontPoint {
   std::vector<double> objectives;            // at the searched values
   std::vector<std::vector<double>> weights;  // per stage, per predictor; |w| sums to 1
+  std::vector<double> retention;             // per stage
   // Over the draws, for a design with uncertain inputs: per objective.
   std::vector<double> mean, p5, p95;
 };
@@ -77,12 +87,16 @@ class Objectives {
  public:
   Objectives(const Design& d, const ParetoPlan& plan, mvn::Kernel kernel);
   ~Objectives();
-  // With the given weights (per stage, per predictor).
+  // With the given weights (per stage, per predictor), and retention rates
+  // (per stage; else the design's).
   std::vector<double> at(const std::vector<std::vector<double>>& weights) const;
+  std::vector<double> at(const std::vector<std::vector<double>>& weights,
+                         const std::vector<double>& retention) const;
 
  private:
   std::unique_ptr<ParetoPlan> plan_;  // the judge refers to it
   std::unique_ptr<Judge> judge_;
+  std::vector<double> retention_;  // the design's
 };
 
 // The objectives of a design with the given weights (per stage, per

@@ -19,8 +19,9 @@ namespace {
 constexpr std::array<std::string_view, 10> kTopKeys = {
     "sampling",          "samples", "epoch", "predictors",   "criteria",
     "criterion_weights", "stage",   "group", "correlations", "pareto"};
-constexpr std::array<std::string_view, 6> kParetoKeys = {"objectives", "points",      "free",
-                                                         "signs",      "uncertainty", "samples"};
+constexpr std::array<std::string_view, 7> kParetoKeys = {
+    "objectives", "points", "free", "signs", "uncertainty", "samples", "retention"};
+constexpr std::array<std::string_view, 2> kRangeKeys = {"low", "high"};
 constexpr std::array<std::string_view, 2> kStageKeys = {"retention", "weights"};
 constexpr std::array<std::string_view, 4> kGroupKeys = {"name", "proportion", "criterion_d",
                                                         "predictor_d"};
@@ -165,10 +166,51 @@ class Reader {
     } else {
       plan.free = default_free(d);
     }
+    read_retention(*t, d, plan);
     std::size_t searched = 0;
     for (const auto& f : plan.free)
       searched += f.size();
-    if (searched == 0) fail(t, "pareto.free", "no free predictor: there is nothing to search");
+    if (searched == 0 && !plan.searches_retention())
+      fail(t, "pareto.free", "no free predictor: there is nothing to search");
+  }
+
+  // pareto.retention: per stage a rate (fixed) or { low, high } (searched),
+  // all in (0, 1], leaving rates that do not rise from stage to stage.
+  void read_retention(const toml::table& t, const Design& d, ParetoPlan& plan) const {
+    const toml::node* n = t.get("retention");
+    if (n == nullptr) return;
+    const toml::array& stages = array(*n, "pareto.retention");
+    if (stages.size() != d.stages.size())
+      fail(n, "pareto.retention",
+           std::to_string(stages.size()) + " retention rates for " +
+               std::to_string(d.stages.size()) + " stages");
+    auto rate = [&](const toml::node& v, const std::string& path) {
+      const double r = number(v, path);
+      if (!(r > 0 && r <= 1)) fail(&v, path, "must be above 0 and at most 1");
+      return r;
+    };
+    for (std::size_t s = 0; s < stages.size(); ++s) {
+      const std::string path = index("pareto.retention", s);
+      double lo = 0, hi = 0;
+      if (const toml::table* range = stages[s].as_table()) {
+        known(*range, path, kRangeKeys);
+        lo = rate(need(*range, "low", path, range), path + ".low");
+        hi = rate(need(*range, "high", path, range), path + ".high");
+        if (lo > hi)
+          fail(&stages[s], path,
+               "low " + textio::shortest(lo) + " is above high " + textio::shortest(hi));
+      } else {
+        lo = hi = rate(stages[s], path);
+      }
+      for (std::size_t e = 0; e < s; ++e)
+        if (lo > plan.retention_high[e])
+          fail(&stages[s], path,
+               "keeps at least " + textio::shortest(lo) + ", more than stage " +
+                   std::to_string(e + 1) + " can keep (" +
+                   textio::shortest(plan.retention_high[e]) + ")");
+      plan.retention_low.push_back(lo);
+      plan.retention_high.push_back(hi);
+    }
   }
 
   void read(Design& d) {

@@ -38,6 +38,12 @@ Table front_table(const Design& d, const ParetoPlan& plan, const Front& front) {
       }
     }
   }
+  if (plan.searches_retention())
+    for (std::size_t s = 0; s < d.stages.size(); ++s) {
+      Column& c = column("r" + std::to_string(s + 1));
+      for (const FrontPoint& p : front.points)
+        c.values.push_back(p.retention[s]);
+    }
   for (std::size_t s = 0; s < d.stages.size(); ++s)
     for (std::size_t j = 0; j < d.predictors.size(); ++j) {
       Column& c = column("w" + std::to_string(s + 1) + "_" + d.predictors[j]);

@@ -177,6 +177,71 @@ TEST(ParetoTest, EveryPointIsWhatTheOrdinaryRunGives) {
   }
 }
 
+TEST(ParetoTest, SearchesTheRetentionOfAStageWithTheWeights) {
+  // A screen on CA keeping 15 % to 90 %, then CA and C searched, a tenth
+  // selected: against a grid of retention rates and weights.
+  std::string text = kBobko;
+  text.replace(text.find("[[stage]]"), 0, "[[stage]]\nretention = 0.5\nweights = [1, 0, 0, 0]\n");
+  text += "retention = [{ low = 0.15, high = 0.9 }, 0.1]\nfree = [[], [\"CA\", \"C\"]]\n";
+  const Read r = read(text);
+  const Front front = selquant::pareto(r.d, r.plan, {});
+  ASSERT_GE(front.points.size(), 10u);
+  const selquant::Table table = selquant::front_table(r.d, r.plan, front);
+  const selquant::Objectives objectives(r.d, r.plan, selquant::SearchOptions{}.kernel);
+  Points grid;
+  for (int a = 0; a <= 30; ++a)
+    for (int i = 0; i <= 100; ++i) {
+      const double w = i / 100.0;
+      const std::vector<double> f =
+          objectives.at({{1, 0, 0, 0}, {w, 0, 1 - w, 0}}, {0.15 + 0.025 * a, 0.1});
+      grid.emplace_back(f[0], f[1]);
+    }
+  for (std::size_t i = 0; i < front.points.size(); ++i) {
+    const selquant::FrontPoint& p = front.points[i];
+    EXPECT_EQ(table["r1"].values[i], p.retention[0]);
+    EXPECT_EQ(table["r2"].values[i], 0.1);
+    EXPECT_GE(p.retention[0], 0.15);
+    EXPECT_LE(p.retention[0], 0.9);
+    // No design of the grid is better in both by more than 1e-3.
+    for (const auto& [q, ai] : grid)
+      EXPECT_FALSE(q > p.objectives[0] + 1e-3 && ai > p.objectives[1] + 1e-3)
+          << "point " << i + 1 << " (" << p.objectives[0] << ", " << p.objectives[1] << ") below ("
+          << q << ", " << ai << ")";
+    // What an ordinary run of the design with its rates and weights gives.
+    Design d = r.d;
+    for (std::size_t s = 0; s < 2; ++s) {
+      d.stages[s].retention = p.retention[s];
+      d.stages[s].weights = p.weights[s];
+    }
+    selquant::Collector collector(d);
+    selquant::Sink* const sinks[] = {&collector};
+    selquant::EngineOptions o;
+    o.kernel = selquant::SearchOptions{}.kernel;
+    selquant::evaluate(d, o, sinks);
+    const selquant::Table& t = collector.results();
+    EXPECT_NEAR(t["quality_all"].values[2], p.objectives[0], 1e-12);  // stage 2, group 1
+    EXPECT_NEAR(t["cum_ai"].values[2], p.objectives[1], 1e-12);
+  }
+  double qmax = -1, aimax = -1;
+  for (const auto& [q, ai] : grid) {
+    qmax = std::max(qmax, q);
+    aimax = std::max(aimax, ai);
+  }
+  EXPECT_GE(front.points.front().objectives[0], qmax - 1e-5);
+  EXPECT_GE(front.points.back().objectives[1], aimax - 1e-5);
+  // Both rates searched, the later's range above the earlier's: no stage
+  // keeps more than the one before.
+  std::string later = text;
+  later.replace(later.find("retention = [{ low = 0.15, high = 0.9 }, 0.1]"), 45,
+                "retention = [{ low = 0.05, high = 0.3 }, { low = 0.05, high = 0.8 }]");
+  const Read l = read(later);
+  for (const selquant::FrontPoint& p : selquant::pareto(l.d, l.plan, {}).points) {
+    EXPECT_LE(p.retention[0], 0.3);
+    EXPECT_LE(p.retention[1], p.retention[0]);
+    EXPECT_GE(p.retention[1], 0.05);
+  }
+}
+
 TEST(ParetoTest, BandsAreThePercentilesOfTheReport) {
   // Uncertain validities and correlations: each point's bands over the draws
   // are the summary of an ordinary run of as many samples from the same clock
@@ -250,6 +315,11 @@ TEST(ParetoTest, BadTablesNameTheKey) {
             "p.toml, line 19, column 10: pareto.points: 1 is out of range: 2 to 1000"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nfree = [[\"CA\", \"GMA\"]]\n",
             "p.toml, line 19, column 16: pareto.free[1][2]: no predictor 'GMA'"},
+           {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nretention = [{ low = 0, "
+            "high = 0.5 }]\n",
+            "p.toml, line 19, column 22: pareto.retention[1].low: must be above 0 and at most 1"},
+           {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nretention = [0.1, 0.2]\n",
+            "p.toml, line 19, column 13: pareto.retention: 2 retention rates for 1 stages"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nponits = 5\n",
             "p.toml, line 19, column 10: pareto.ponits: unknown key; did you mean 'points'?"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nsign = \"any\"\n",

@@ -65,4 +65,10 @@ if [ $# -ge 1 ]; then
   run exact_two_stage --kernel specified "$root/examples/exact_two_stage.deck"
   "$selquant" --pareto --epoch $epoch --threads 1 --csv "$out/bobko_two_stage.front.csv" \
     "$root/examples/bobko_two_stage.toml" >/dev/null
+  # The same with the first stage's retention searched.
+  sed 's/^points = 11$/points = 11\nretention = [{ low = 0.15, high = 0.9 }, 0.1]/' \
+    "$root/examples/bobko_two_stage.toml" > "$out/retention.toml"
+  "$selquant" --pareto --epoch $epoch --threads 1 \
+    --csv "$out/bobko_two_stage_retention.front.csv" "$out/retention.toml" >/dev/null
+  rm "$out/retention.toml"
 fi

@@ -87,7 +87,8 @@ class Front:
 
 
 def pareto(design, objectives, points=21, free=None, signs="nonnegative",
-           uncertainty="expected", samples=20, threads=2, kernel="fast", epoch=None, rng=None):
+           uncertainty="expected", samples=20, retention=None, threads=2, kernel="fast",
+           epoch=None, rng=None):
     """The Pareto front of the design's stage weights; returns a ``Front``.
 
     ``objectives``: 2 to 5 of "quality" (of all selected after the last
@@ -96,7 +97,10 @@ def pareto(design, objectives, points=21, free=None, signs="nonnegative",
     divisions); ``free``: per stage the predictors searched (default: those
     with a non-zero weight); ``signs``: "nonnegative" or "any";
     ``uncertainty``: "expected" (the uncertain inputs at their expected
-    values) or "mean" (over ``samples`` draws). The keys and values are those
+    values) or "mean" (over ``samples`` draws); ``retention``: per stage a
+    rate (fixed) or ``{"low": a, "high": b}`` (searched in that range, no
+    stage keeping more than the one before; the front then has a column
+    ``rS`` per stage). The keys and values are those
     of a design file's [pareto] table; errors name them.
     """
     if not isinstance(design, Design):
@@ -106,5 +110,7 @@ def pareto(design, objectives, points=21, free=None, signs="nonnegative",
             "uncertainty": uncertainty, "samples": samples}
     if free is not None:
         plan["free"] = [list(f) for f in free]
+    if retention is not None:
+        plan["retention"] = list(retention)
     text = design_text(design._data) + f"pareto = {_value(plan, 'pareto')}\n"
     return Front(design, objectives, _selquant.pareto(text, threads, kernel, epoch))

@@ -105,6 +105,18 @@ def test_the_front_equals_the_programs(tmp_path):
         selquant.pareto(selquant.Design.read(path), ["quality", "ai:nobody"])
     with pytest.raises(FileNotFoundError):
         selquant.Design.read(tmp_path / "missing.toml")
+    # With the first stage's retention searched.
+    searched = tmp_path / "retention.toml"
+    searched.write_text(path.read_text().replace(
+        "points = 11\n", "points = 11\nretention = [{ low = 0.15, high = 0.9 }, 0.1]\n"))
+    subprocess.run([program, "--pareto", "--epoch", str(EPOCH), "--threads", "1", "--csv",
+                    str(tmp_path / "retention.csv"), str(searched)], check=True,
+                   stdout=subprocess.DEVNULL)
+    expected = pd.read_csv(tmp_path / "retention.csv", float_precision="round_trip")
+    front = selquant.pareto(selquant.Design.read(path), ["quality", "ai:minority"], points=11,
+                            retention=[{"low": 0.15, "high": 0.9}, 0.1], epoch=EPOCH)
+    assert list(front.front.columns[3:5]) == ["r1", "r2"]
+    assert_same_numbers(front.front, expected)
 
 
 def test_the_front_plot_draws_every_searched_stages_weights_with_their_signs():

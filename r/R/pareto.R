@@ -15,11 +15,15 @@
 #' @param uncertainty `"expected"` (the uncertain inputs at their expected
 #'   values) or `"mean"` (the mean over `samples` draws).
 #' @param samples Draws for the mean and the 5th to 95th percentile bands.
+#' @param retention Per stage its retention rate: a number (fixed) or
+#'   `c(low = , high = )` (searched in that range); by default the design's,
+#'   fixed. No stage keeps more than the one before.
 #' @param threads,kernel,epoch As for [evaluate()]; the search uses the fast
 #'   kernel unless told otherwise.
 #' @return An object of class `selquant_front`: `front` (a data frame: point,
-#'   the objectives, for uncertain inputs their bands, then the weight of
-#'   every stage and predictor `wS_PREDICTOR`), `design_point` (the design's
+#'   the objectives, for uncertain inputs their bands, where retention rates
+#'   are searched every stage's `rS`, then the weight of every stage and
+#'   predictor `wS_PREDICTOR`), `design_point` (the design's
 #'   own objectives), `evaluations` and `design`.
 #' @examples
 #' d <- read_design(system.file("extdata", "bobko_two_stage.toml", package = "selquant"))
@@ -28,7 +32,8 @@
 #' @export
 pareto <- function(design, objectives, points = 21, free = NULL,
                    signs = c("nonnegative", "any"), uncertainty = c("expected", "mean"),
-                   samples = 20, threads = 2, kernel = c("fast", "specified"), epoch = NULL) {
+                   samples = 20, retention = NULL, threads = 2,
+                   kernel = c("fast", "specified"), epoch = NULL) {
   if (!inherits(design, "selquant_design")) stop("pareto(): design must be a design()", call. = FALSE)
   signs <- match.arg(signs)
   uncertainty <- match.arg(uncertainty)
@@ -47,6 +52,21 @@ pareto <- function(design, objectives, points = 21, free = NULL,
     if (!is.list(free)) fail("free", "a list of predictor names per stage")
     rows <- vapply(free, function(f) array_text(vapply(as.character(f), quoted, "")), "")
     plan <- c(plan, paste0("free = ", array_text(rows)))
+  }
+  if (!is.null(retention)) {
+    if (!is.list(retention) && !is.numeric(retention)) fail("retention", "a rate or a range per stage")
+    rates <- vapply(seq_along(retention), function(s) {
+      r <- retention[[s]]
+      arg <- sprintf("retention[[%d]]", s)
+      if (!is.null(names(r))) {
+        if (!setequal(names(r), c("low", "high"))) fail(arg, "a rate or c(low = , high = )")
+        sprintf("{ low = %s, high = %s }", number_text(r[["low"]], arg, fail),
+                number_text(r[["high"]], arg, fail))
+      } else {
+        number_text(r, arg, fail)
+      }
+    }, "")
+    plan <- c(plan, paste0("retention = ", array_text(rates)))
   }
   text <- paste0(design_text(design, "pareto()"), paste(plan, collapse = "\n"), "\n")
   r <- engine_call(pareto_(text, threads, kernel, epoch), "pareto()")

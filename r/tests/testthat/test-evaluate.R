@@ -67,4 +67,10 @@ test_that("the front equals the program's, and its weights are named by stage an
   expect_same_numbers(f$front, "bobko_two_stage.front.csv")
   expect_true(all(c("w1_CA", "w2_B") %in% names(f$front)))
   expect_error(pareto(d, c("quality", "ai:nobody")), "pareto\\(\\): pareto\\$objectives\\[\\[2\\]\\]")
+  # A searched retention rate: the program's front of the same table.
+  r <- pareto(d, c("quality", "ai:minority"), points = 11, threads = 2, epoch = cli_epoch,
+              retention = list(c(low = 0.15, high = 0.9), 0.1))
+  expect_same_numbers(r$front, "bobko_two_stage_retention.front.csv")
+  expect_error(pareto(d, c("quality", "ai:minority"), retention = list(c(low = 0.5, high = 1.5), 0.1)),
+               "pareto\\(\\): pareto\\$retention\\[\\[1\\]\\]\\$high: must be above 0 and at most 1")
 })
