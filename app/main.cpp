@@ -192,6 +192,10 @@ int main(int argc, char** argv) {
                    "selquant: the deck has no place for the design's epoch %lld: run it with "
                    "--epoch %lld for the same numbers\n",
                    static_cast<long long>(*design->epoch), static_cast<long long>(*design->epoch));
+    if (!design->costs.empty() || design->utility)
+      std::fprintf(stderr,
+                   "selquant: the deck has no place for the design's [costs] and "
+                   "[utility]; they are left out\n");
     std::fputs(selquant::write_deck(*design).c_str(), stdout);
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : selquant::kOutputLost;
   }

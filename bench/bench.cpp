@@ -278,7 +278,8 @@ void BM_exact_evaluation(benchmark::State& state) {
     return;
   }
   selquant::ParetoPlan plan;
-  plan.objectives = {{true, 0, "quality"}, {false, 1, "ai:group_1"}};
+  using M = selquant::Objective::Measure;
+  plan.objectives = {{M::quality, 0, "quality"}, {M::ai, 1, "ai:group_1"}};
   std::vector<std::vector<double>> weights;
   for (const selquant::Design::Stage& s : d.stages)
     weights.push_back(s.weights);

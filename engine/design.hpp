@@ -55,6 +55,18 @@ struct Design {
   UncertainMatrix predictor_r;                     // predictors x predictors
   std::vector<std::vector<Uncertain>> validities;  // criteria x predictors
 
+  // The cost of assessing one applicant with each predictor (any unit), or
+  // nothing where none is given.
+  std::vector<double> costs;
+  // What the hires are worth: the applicants assessed at stage 1 and the
+  // standard deviation of the criterion in money in their pool.
+  struct Utility {
+    double applicants = 0;
+    double sdy = 0;
+    bool operator==(const Utility&) const = default;
+  };
+  std::optional<Utility> utility;
+
   bool operator==(const Design&) const = default;
 };
 

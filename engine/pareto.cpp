@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "engine/economics.hpp"
 #include "engine/engine.hpp"
 #include "engine/model.hpp"
 
@@ -76,7 +77,12 @@ Design expected_values(const Design& d) {
 class Judge {
  public:
   Judge(const Design& d, const ParetoPlan& plan, const SearchOptions& options)
-      : plan_(plan), kernel_(options.kernel), stages_(static_cast<int>(d.stages.size())) {
+      : plan_(plan),
+        kernel_(options.kernel),
+        stages_(static_cast<int>(d.stages.size())),
+        costs_(d.costs),
+        entry_(entry_stages(d, plan.free)),
+        utility_(d.utility) {
     Problem p;
     Model deck;
     RandomSources rs;
@@ -100,8 +106,9 @@ class Judge {
   // The objectives of one model with the weights, on a spare model of the
   // judge's (whose kept paths keep their storage from one evaluation to the
   // next).
+  // (and the quality of all selected, where asked).
   std::vector<double> on(const Model& base, const std::vector<std::vector<double>>& w,
-                         const std::vector<double>& retention) const {
+                         const std::vector<double>& retention, double* quality = nullptr) const {
     std::unique_ptr<Model> spare = take();
     Model& m = *spare;
     m = base;
@@ -114,11 +121,31 @@ class Judge {
     solve_cutoffs(m);
     ef(m, m.wdcb.cut, false);
     std::vector<double> f;
-    for (const Objective& o : plan_.objectives)
-      f.push_back(o.quality ? m.wdcf.qall(stages_) : m.wdcc.aicum(stages_, o.group));
+    for (const Objective& o : plan_.objectives) {
+      using M = Objective::Measure;
+      f.push_back(o.measure == M::quality ? m.wdcf.qall(stages_)
+                  : o.measure == M::ai    ? m.wdcc.aicum(stages_, o.group)
+                  : o.measure == M::cost  ? cost(retention)
+                                          : utility(retention, m.wdcf.qall(stages_)));
+    }
+    if (quality != nullptr) *quality = m.wdcf.qall(stages_);
     evaluations_ += 1;
     give_back(std::move(spare));
     return f;
+  }
+  double cost(const std::vector<double>& retention) const {
+    return cost_per_applicant(costs_, entry_, retention);
+  }
+  double utility(const std::vector<double>& retention, double quality) const {
+    return utility_ ? selquant::utility(*utility_, retention.back(), quality, cost(retention))
+                    : 0.0;
+  }
+  // The cost and utility of a point, at the expected values.
+  std::pair<double, double> economics(const std::vector<std::vector<double>>& w,
+                                      const std::vector<double>& retention) const {
+    double quality = 0;
+    on(expected_, w, retention, &quality);
+    return {cost(retention), utility(retention, quality)};
   }
   std::vector<double> expected(const std::vector<std::vector<double>>& w,
                                const std::vector<double>& retention) const {
@@ -127,7 +154,7 @@ class Judge {
   // What the search maximizes: at the expected values, or the mean over the draws.
   std::vector<double> searched(const std::vector<std::vector<double>>& w,
                                const std::vector<double>& retention) const {
-    if (!plan_.mean || draws_.empty()) return expected(w, retention);
+    if (!plan_.mean || draws_.empty()) return maximized(expected(w, retention));
     std::vector<double> sum(plan_.objectives.size(), 0.0);
     for (const Model& m : draws_) {
       const std::vector<double> f = on(m, w, retention);
@@ -136,7 +163,26 @@ class Judge {
     }
     for (double& v : sum)
       v /= static_cast<double>(draws_.size());
-    return sum;
+    return maximized(sum);
+  }
+  // Values of the objectives as the search maximizes them, one that cannot
+  // be computed far worse than any that can.
+  std::vector<double> maximized(std::vector<double> f) const {
+    for (std::size_t i = 0; i < f.size(); ++i)
+      f[i] = std::isfinite(f[i]) ? plan_.objectives[i].maximized(f[i]) : worst(i);
+    return f;
+  }
+  // Quality and Cum. AI are of the order of 1; money is of its own scale.
+  double worst(std::size_t i) const {
+    double scale = 1;
+    if (plan_.objectives[i].measure == Objective::Measure::cost ||
+        plan_.objectives[i].measure == Objective::Measure::utility) {
+      double costs = 0;
+      for (double c : costs_)
+        costs += c;
+      scale += costs + (utility_ ? utility_->applicants * (utility_->sdy + costs) : 0.0);
+    }
+    return kWorst * scale;
   }
   const std::vector<Model>& draws() const { return draws_; }
   long evaluations() const { return evaluations_; }
@@ -162,6 +208,9 @@ class Judge {
   const ParetoPlan& plan_;
   mvn::Kernel kernel_;
   int stages_;
+  std::vector<double> costs_;  // per predictor (none: nothing costs)
+  std::vector<int> entry_;     // per predictor its first stage, or 0
+  std::optional<Design::Utility> utility_;
   Model expected_;
   std::vector<Model> draws_;
   mutable std::atomic<long> evaluations_{0};
@@ -598,11 +647,12 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     p.weights = weights.of(found[static_cast<std::size_t>(i)].x);
     p.retention = weights.retention(found[static_cast<std::size_t>(i)].x);
     p.objectives = judge.expected(p.weights, p.retention);
+    std::tie(p.cost, p.utility) = judge.economics(p.weights, p.retention);
   });
   // Not dominated, not repeated; the objectives searched decide.
   std::vector<std::vector<double>> searched(found.size());
   for (std::size_t i = 0; i < found.size(); ++i)
-    searched[i] = plan.mean ? found[i].f : points[i].objectives;
+    searched[i] = plan.mean ? found[i].f : judge.maximized(points[i].objectives);
   // A point whose objectives are not all numbers (no cutoff, nobody selected)
   // is no point of the front, and no judge of the others.
   std::vector<bool> finite_point(points.size(), true);
@@ -632,6 +682,7 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     for (const Design::Stage& s : d.stages)
       front.design.retention.push_back(s.retention);
     front.design.objectives = judge.expected(w, front.design.retention);
+    std::tie(front.design.cost, front.design.utility) = judge.economics(w, front.design.retention);
   }
   // Bands over the draws.
   if (front.bands) {

@@ -21,12 +21,16 @@
 
 namespace selquant {
 
-// One objective, maximized: the quality of all selected after the last stage,
-// or a group's Cum. AI after the last stage.
+// One objective: the quality of all selected after the last stage, a group's
+// Cum. AI after the last stage, the cost per applicant (minimized) or the
+// utility; the others maximized.
 struct Objective {
-  bool quality = true;
+  enum class Measure { quality, ai, cost, utility };
+  Measure measure = Measure::quality;
   int group = 0;     // 1-based, for a Cum. AI
-  std::string name;  // "quality" or "ai:GROUP" as written
+  std::string name;  // "quality", "ai:GROUP", "cost" or "utility" as written
+  // Its values as the search maximizes them.
+  double maximized(double v) const { return measure == Measure::cost ? -v : v; }
 };
 
 struct ParetoPlan {
@@ -60,6 +64,8 @@ struct FrontPoint {
   std::vector<double> objectives;            // at the searched values
   std::vector<std::vector<double>> weights;  // per stage, per predictor; |w| sums to 1
   std::vector<double> retention;             // per stage
+  double cost = 0;                           // per applicant, where the design has costs
+  double utility = 0;                        // where the design has a [utility]
   // Over the draws, for a design with uncertain inputs: per objective.
   std::vector<double> mean, p5, p95;
 };

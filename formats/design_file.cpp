@@ -16,9 +16,10 @@ namespace selquant {
 namespace {
 
 // The keys of each table of a design file: the one place that maps them.
-constexpr std::array<std::string_view, 10> kTopKeys = {
-    "sampling",          "samples", "epoch", "predictors",   "criteria",
-    "criterion_weights", "stage",   "group", "correlations", "pareto"};
+constexpr std::array<std::string_view, 12> kTopKeys = {
+    "sampling", "samples", "epoch",        "predictors", "criteria", "criterion_weights",
+    "stage",    "group",   "correlations", "pareto",     "costs",    "utility"};
+constexpr std::array<std::string_view, 2> kUtilityKeys = {"applicants", "sdy"};
 constexpr std::array<std::string_view, 7> kParetoKeys = {
     "objectives", "points", "free", "signs", "uncertainty", "samples", "retention"};
 constexpr std::array<std::string_view, 2> kRangeKeys = {"low", "high"};
@@ -96,24 +97,37 @@ class Reader {
     for (const Design::Group& g : d.groups)
       names.push_back("ai:" + g.name);
     names.insert(names.begin(), "quality");
+    names.push_back("cost");
+    names.push_back("utility");
     for (std::size_t i = 0; i < objectives.size(); ++i) {
       const std::string path = index("pareto.objectives", i);
       const auto name = objectives[i].value_exact<std::string>();
-      if (!name) fail(&objectives[i], path, "an objective: \"quality\" or \"ai:GROUP\"");
+      if (!name)
+        fail(&objectives[i], path,
+             "an objective: \"quality\", \"ai:GROUP\", \"cost\" or \"utility\"");
       const auto it = std::find(names.begin(), names.end(), *name);
       if (it == names.end()) {
         const std::string near = nearest(*name, names);
         fail(&objectives[i], path,
              "no objective '" + *name + "'" +
-                 (near.empty() ? std::string("; they are \"quality\" and \"ai:GROUP\"")
+                 (near.empty() ? std::string("; they are \"quality\", \"ai:GROUP\", \"cost\" "
+                                             "and \"utility\"")
                                : "; did you mean '" + near + "'?"));
       }
       for (const Objective& o : plan.objectives)
         if (o.name == *name) fail(&objectives[i], path, "'" + *name + "' is named twice");
       Objective o;
       o.name = *name;
-      o.quality = it == names.begin();
-      o.group = static_cast<int>(it - names.begin());
+      using M = Objective::Measure;
+      o.measure = it == names.begin()  ? M::quality
+                  : *name == "cost"    ? M::cost
+                  : *name == "utility" ? M::utility
+                                       : M::ai;
+      o.group = o.measure == M::ai ? static_cast<int>(it - names.begin()) : 0;
+      if (o.measure == M::cost && d.costs.empty())
+        fail(&objectives[i], path, "'cost' needs a [costs] table");
+      if (o.measure == M::utility && !d.utility)
+        fail(&objectives[i], path, "'utility' needs a [utility] table");
       plan.objectives.push_back(o);
     }
     if (plan.objectives.size() < 2 || plan.objectives.size() > 5)
@@ -222,7 +236,37 @@ class Reader {
     read_stages(d);
     read_groups(d);
     read_correlations(d);
+    read_economics(d);
     settle(d);
+  }
+
+  // [costs]: per predictor the cost of assessing one applicant with it (those
+  // left out cost 0); [utility]: applicants and sdy.
+  void read_economics(Design& d) const {
+    if (const toml::node* c = root_.get("costs")) {
+      d.costs.assign(d.predictors.size(), 0.0);
+      for_names(c, "costs", d.predictors, "predictor",
+                [&](std::size_t j, const toml::node& v, const std::string& p) {
+                  d.costs[j] = number(v, p);
+                  if (!(d.costs[j] >= 0 && std::isfinite(d.costs[j])))
+                    fail(&v, p, "must be a cost of 0 or more");
+                });
+    }
+    if (const toml::node* u = root_.get("utility")) {
+      const toml::table* t = u->as_table();
+      if (t == nullptr) fail(u, "utility", "must be a table of applicants and sdy");
+      known(*t, "utility", kUtilityKeys);
+      Design::Utility utility;
+      const toml::node& a = need(*t, "applicants", "utility", t);
+      utility.applicants = number(a, "utility.applicants");
+      if (!(utility.applicants > 0 && std::isfinite(utility.applicants)))
+        fail(&a, "utility.applicants", "must be above 0");
+      const toml::node& s = need(*t, "sdy", "utility", t);
+      utility.sdy = number(s, "utility.sdy");
+      if (!(utility.sdy >= 0 && std::isfinite(utility.sdy)))
+        fail(&s, "utility.sdy", "must be 0 or more");
+      d.utility = utility;
+    }
   }
 
  private:
@@ -748,6 +792,14 @@ std::string write_design(const Design& d) {
   for (std::size_t c = 0; c < d.validities.size(); ++c)
     o << (c > 0 ? ",\n  " : "\n  ") << values(d.validities[c]);
   o << "\n]\n";
+  if (!d.costs.empty()) {
+    o << "\n[costs]\n";
+    for (std::size_t j = 0; j < d.predictors.size(); ++j)
+      o << quoted(d.predictors[j]) << " = " << shortest(d.costs[j]) << "\n";
+  }
+  if (d.utility)
+    o << "\n[utility]\napplicants = " << shortest(d.utility->applicants)
+      << "\nsdy = " << shortest(d.utility->sdy) << "\n";
   return o.str();
 }
 

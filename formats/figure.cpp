@@ -441,8 +441,16 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
            "tick");
   auto label = [&](std::size_t o) {
     const Objective& ob = plan.objectives[o];
-    return ob.quality ? std::string("Quality of all selected")
-                      : "Cum. AI of " + d.groups[static_cast<std::size_t>(ob.group - 1)].name;
+    switch (ob.measure) {
+      case Objective::Measure::quality:
+        return std::string("Quality of all selected");
+      case Objective::Measure::cost:
+        return std::string("Cost per applicant");
+      case Objective::Measure::utility:
+        return std::string("Utility");
+      default:
+        return "Cum. AI of " + d.groups[static_cast<std::size_t>(ob.group - 1)].name;
+    }
   };
   for (std::size_t pi = 0; pi < pairs.size(); ++pi) {
     const std::size_t oy = pairs[pi].first;
@@ -463,7 +471,7 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
     for (const FrontPoint& p : front.points)
       extend(p);
     extend(front.design);
-    const bool ai_x = !plan.objectives[ox].quality;
+    const bool ai_x = plan.objectives[ox].measure == Objective::Measure::ai;
     if (ai_x) {
       xlo = std::min(xlo, kFourFifths);
       xhi = std::max(xhi, kFourFifths);
@@ -485,11 +493,12 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
                          Svg::value(ay.lo) + "\" data-hi=\"" + Svg::value(ay.hi) + "\" data-y0=\"" +
                          Svg::n(y0) + "\" data-y1=\"" + Svg::n(top) + "\"");
     if (ai_x) reference_line(svg, ax, top, y0, true);
-    // The front as a line through its points, in order.
+    // The front of two objectives as a line through its points, in order
+    // (with more, the points of a pair are not in order along a line).
     std::string path;
-    for (const FrontPoint& p : front.points)
-      path += (path.empty() ? "M" : " L") + Svg::n(ax.px(p.objectives[ox])) + ' ' +
-              Svg::n(py(p.objectives[oy]));
+    for (std::size_t i = 0; k == 2 && i < front.points.size(); ++i)
+      path += (path.empty() ? "M" : " L") + Svg::n(ax.px(front.points[i].objectives[ox])) + ' ' +
+              Svg::n(py(front.points[i].objectives[oy]));
     if (!path.empty()) svg.element("path", "d=\"" + path + "\" class=\"frontline\"");
     for (std::size_t i = 0; i < front.points.size(); ++i) {
       const FrontPoint& p = front.points[i];

@@ -8,8 +8,16 @@
 namespace selquant {
 
 std::string objective_column(const Objective& o, const Design& d) {
-  if (o.quality) return "quality";
-  return "ai_" + d.groups[static_cast<std::size_t>(o.group - 1)].name;
+  switch (o.measure) {
+    case Objective::Measure::quality:
+      return "quality";
+    case Objective::Measure::cost:
+      return "cost";
+    case Objective::Measure::utility:
+      return "utility";
+    default:
+      return "ai_" + d.groups[static_cast<std::size_t>(o.group - 1)].name;
+  }
 }
 
 Table front_table(const Design& d, const ParetoPlan& plan, const Front& front) {
@@ -44,6 +52,22 @@ Table front_table(const Design& d, const ParetoPlan& plan, const Front& front) {
       for (const FrontPoint& p : front.points)
         c.values.push_back(p.retention[s]);
     }
+  // The cost and utility of every point, where the design has them and they
+  // are not objectives already.
+  auto objective = [&](Objective::Measure m) {
+    return std::any_of(plan.objectives.begin(), plan.objectives.end(),
+                       [m](const Objective& o) { return o.measure == m; });
+  };
+  if (!d.costs.empty() && !objective(Objective::Measure::cost)) {
+    Column& c = column("cost");
+    for (const FrontPoint& p : front.points)
+      c.values.push_back(p.cost);
+  }
+  if (d.utility && !objective(Objective::Measure::utility)) {
+    Column& c = column("utility");
+    for (const FrontPoint& p : front.points)
+      c.values.push_back(p.utility);
+  }
   for (std::size_t s = 0; s < d.stages.size(); ++s)
     for (std::size_t j = 0; j < d.predictors.size(); ++j) {
       Column& c = column("w" + std::to_string(s + 1) + "_" + d.predictors[j]);
@@ -54,10 +78,18 @@ Table front_table(const Design& d, const ParetoPlan& plan, const Front& front) {
 }
 
 void write_front(std::ostream& out, const Table& table) {
-  // Each column as wide as its name, at least ten characters; four decimals.
+  // Each column as wide as its name and its widest value, at least ten
+  // characters; four decimals.
   std::vector<std::size_t> width;
-  for (const Column& c : table.columns)
-    width.push_back(std::max<std::size_t>(10, c.name.size()));
+  for (std::size_t c = 0; c < table.columns.size(); ++c) {
+    std::size_t w = std::max<std::size_t>(10, table.columns[c].name.size());
+    for (double v : table.columns[c].values) {
+      char buf[64];
+      w = std::max<std::size_t>(
+          w, static_cast<std::size_t>(std::snprintf(buf, sizeof buf, c == 0 ? "%.0f" : "%.4f", v)));
+    }
+    width.push_back(w);
+  }
   for (std::size_t c = 0; c < table.columns.size(); ++c)
     out << (c > 0 ? " " : "") << std::string(width[c] - table.columns[c].name.size(), ' ')
         << table.columns[c].name;

@@ -85,6 +85,9 @@ py::dict dict_of(const selquant::Design& d) {
   out["correlations"] = py::dict("predictors"_a = matrix_of(d.predictor_r, s, true),
                                  "criteria"_a = matrix_of(d.criterion_r, s, true),
                                  "validities"_a = matrix_of(d.validities, s, false));
+  if (!d.costs.empty()) out["costs"] = by_name(d.predictors, d.costs, plain);
+  if (d.utility)
+    out["utility"] = py::dict("applicants"_a = d.utility->applicants, "sdy"_a = d.utility->sdy);
   return out;
 }
 

@@ -121,7 +121,11 @@ TEST(DesignFileTest, EveryDeckRoundTripsThroughItsDesignFile) {
         "/../../examples/normal_three_stage.deck", "/../../examples/four_stage_five_group.deck",
         "/e2e/invalid_samples.deck", "/e2e/perfect_correlation.deck"}) {
     Design d = design_of_deck(kData + deck);
-    d.epoch = -12345;  // which a deck cannot hold, but a design file does
+    // What a deck cannot hold, but a design file does.
+    d.epoch = -12345;
+    d.costs.assign(d.predictors.size(), 0.0);
+    d.costs.back() = 12.5;
+    d.utility = Design::Utility{1000, 0.1 + 0.2};
     Design back;
     ASSERT_EQ(selquant::read_design(selquant::write_design(d), "d.toml", back), "") << deck;
     EXPECT_EQ(back, d) << deck;
@@ -164,6 +168,13 @@ TEST(DesignFileTest, ErrorsNameTheFileTheLineAndTheKey) {
            {with("{ low = 0.3, high = 0.5 }", "{ mean = 0.3, sd = -0.1 }"),
             "d.toml, line 22, column 16: correlations.validities[1][1]: { mean, sd } in a design "
             "whose sampling is \"rectangular\""},
+           {kExample + "[costs]\ncognitiv = 10\n",
+            "d.toml, line 24, column 12: costs.cognitiv: no predictor 'cognitiv'; did you mean "
+            "'cognitive'?"},
+           {kExample + "[costs]\ninterview = -1\n",
+            "d.toml, line 24, column 13: costs.interview: must be a cost of 0 or more"},
+           {kExample + "[utility]\napplicants = 100\n",
+            "d.toml, line 23, column 1: utility: the key 'sdy' is missing"},
            {with("samples = 500", "samples = 0"),
             "d.toml, line 2, column 11: samples: 0 is out of range: 1 to 100000"},
            {with("{ low = 0.2, high = 0.4 }]]", "{ low = 0.2, high = 1.4 }]]"),

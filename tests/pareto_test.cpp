@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/economics.hpp"
 #include "engine/engine.hpp"
 #include "engine/tables.hpp"
 #include "formats/design_file.hpp"
@@ -242,6 +243,42 @@ TEST(ParetoTest, SearchesTheRetentionOfAStageWithTheWeights) {
   }
 }
 
+TEST(ParetoTest, CostsArePaidWhereAPredictorFirstEnters) {
+  // CA and B screen, SI and C enter at stage 2 after a first stage keeping
+  // r1: 10 + 12 for everyone, (150 + 8) r1 for those who pass.
+  std::string text = kBobko;
+  text.replace(text.find("[[stage]]"), 0, "[[stage]]\nretention = 0.5\nweights = [1, 0, 0, 1]\n");
+  text.replace(text.find("[pareto]"), 0,
+               "[costs]\nCA = 10\nSI = 150\nC = 8\nB = 12\n[utility]\napplicants = 1000\n"
+               "sdy = 40000\n");
+  text +=
+      "objectives = [\"quality\", \"cost\"]\nretention = [{ low = 0.15, high = 0.9 }, "
+      "0.1]\nfree = [[\"CA\", \"B\"], [\"CA\", \"SI\", \"C\"]]\n";
+  text.erase(text.find("objectives = [\"quality\", \"ai:minority\"]\n"), 40);
+  const Read r = read(text);
+  // Unused predictors cost nothing; a late one is paid at the rate before.
+  const std::vector<int> entry = selquant::entry_stages(r.d, {{1, 4}, {1, 2}});
+  EXPECT_EQ(entry, (std::vector<int>{1, 2, 0, 1}));
+  // A stage not searched uses the predictors its weights give.
+  EXPECT_EQ(selquant::entry_stages(r.d, {{}, {1, 3}}), (std::vector<int>{1, 0, 2, 1}));
+  EXPECT_EQ(selquant::cost_per_applicant(r.d.costs, entry, {0.4, 0.1}), 10 + 12 + 150 * 0.4);
+  const Front front = selquant::pareto(r.d, r.plan, {});
+  ASSERT_GE(front.points.size(), 10u);
+  const selquant::Table table = selquant::front_table(r.d, r.plan, front);
+  for (std::size_t i = 0; i < front.points.size(); ++i) {
+    const selquant::FrontPoint& p = front.points[i];
+    const double cost = 10 + 12 + (150 + 8) * p.retention[0];
+    EXPECT_NEAR(table["cost"].values[i], cost, 1e-12);
+    if (i > 0) {
+      EXPECT_LT(table["cost"].values[i], table["cost"].values[i - 1]);
+    }
+    // The utility of the quality an ordinary run gives.
+    EXPECT_NEAR(table["utility"].values[i],
+                1000 * 0.1 * 40000 * table["quality"].values[i] - 1000 * cost, 1e-6);
+  }
+  EXPECT_NEAR(front.points.back().retention[0], 0.15, 1e-6);  // the cheapest keeps fewest
+}
+
 TEST(ParetoTest, BandsAreThePercentilesOfTheReport) {
   // Uncertain validities and correlations: each point's bands over the draws
   // are the summary of an ordinary run of as many samples from the same clock
@@ -320,6 +357,8 @@ TEST(ParetoTest, BadTablesNameTheKey) {
             "p.toml, line 19, column 22: pareto.retention[1].low: must be above 0 and at most 1"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nretention = [0.1, 0.2]\n",
             "p.toml, line 19, column 13: pareto.retention: 2 retention rates for 1 stages"},
+           {"[pareto]\nobjectives = [\"quality\", \"cost\"]\n",
+            "p.toml, line 18, column 26: pareto.objectives[2]: 'cost' needs a [costs] table"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nponits = 5\n",
             "p.toml, line 19, column 10: pareto.ponits: unknown key; did you mean 'points'?"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nsign = \"any\"\n",

@@ -1291,12 +1291,14 @@ TEST(ProgramTest, DesignFilesRunAndRefuseWhatIsWrong) {
                              ", line 6, column 13: stage[1].retention: must be above 0 and at "
                              "most 1\n");
   // A deck has no epoch: the conversion says how to keep the numbers.
-  std::ofstream(bad) << "epoch = 1765432109\n" << slurp(design);
+  std::ofstream(bad) << "epoch = 1765432109\n" << slurp(design) << "\n[costs]\ncognitive = 3\n";
   const Outcome to_deck = run("/dev/null", {"--to-deck", bad});
   EXPECT_EQ(WEXITSTATUS(to_deck.status), 0);
   EXPECT_EQ(to_deck.err,
             "selquant: the deck has no place for the design's epoch 1765432109: run it with "
-            "--epoch 1765432109 for the same numbers\n");
+            "--epoch 1765432109 for the same numbers\n"
+            "selquant: the deck has no place for the design's [costs] and [utility]; they are "
+            "left out\n");
   std::ofstream(scratch / "epoch.deck") << to_deck.out;
   EXPECT_EQ(without_cpu_time(run(scratch / "epoch.deck", {"--epoch", "1765432109"}).out),
             without_cpu_time(run("/dev/null", {bad}).out));

@@ -119,6 +119,21 @@ def test_the_front_equals_the_programs(tmp_path):
     assert_same_numbers(front.front, expected)
 
 
+def test_costs_and_utility_go_through_the_design_and_the_front_pays_where_predictors_enter():
+    data = selquant.Design.read(EXAMPLES / "bobko_two_stage.toml").data
+    data["costs"] = {"CA": 10, "SI": 150, "C": 8, "B": 12}
+    data["utility"] = {"applicants": 1000, "sdy": 40000}
+    design = selquant.Design(data)
+    assert selquant.Design(design.data) == design
+    assert design["costs"] == {"CA": 10.0, "SI": 150.0, "C": 8.0, "B": 12.0}
+    front = selquant.pareto(design, ["quality", "cost"], points=5, epoch=EPOCH,
+                            retention=[{"low": 0.15, "high": 0.9}, 0.1]).front
+    # CA and B screen everyone; SI and C, entering at stage 2, those kept.
+    assert np.allclose(front["cost"], 10 + 12 + (150 + 8) * front["r1"], rtol=0, atol=1e-12)
+    assert np.allclose(front["utility"], 1000 * 0.1 * 40000 * front["quality"]
+                       - 1000 * front["cost"], rtol=1e-12)
+
+
 def test_the_front_plot_draws_every_searched_stages_weights_with_their_signs():
     import matplotlib
     matplotlib.use("Agg")

@@ -28,6 +28,11 @@
 #'   predictors): full symmetric matrices, or uncertain ones.
 #' @param sampling `"exact"`, `"normal"` or `"rectangular"`; by default the
 #'   forms of the uncertain values decide.
+#' @param costs Optional: per predictor the cost of assessing one applicant
+#'   with it (a named vector; predictors left out cost 0), for the search's
+#'   `"cost"` and `"utility"`.
+#' @param utility Optional: `list(applicants = , sdy = )`, the applicants
+#'   assessed at stage 1 and the standard deviation of the criterion in money.
 #' @param samples Monte Carlo samples (1 to 100000).
 #' @param epoch Optional clock reading (seconds since 1970) that seeds the
 #'   sampling.
@@ -47,11 +52,12 @@
 #' d
 #' @export
 design <- function(predictors, criteria = "criterion", criterion_weights = 1, stages, groups,
-                   correlations = list(), sampling = NULL, samples = 1, epoch = NULL) {
+                   correlations = list(), sampling = NULL, samples = 1, epoch = NULL,
+                   costs = NULL, utility = NULL) {
   as_design(list(sampling = sampling, samples = samples, epoch = epoch,
                  predictors = predictors, criteria = criteria,
-                 criterion_weights = criterion_weights, stages = stages, groups = groups,
-                 correlations = correlations), "design()")
+                 criterion_weights = criterion_weights, costs = costs, utility = utility,
+                 stages = stages, groups = groups, correlations = correlations), "design()")
 }
 
 #' Read a design file or a deck
@@ -130,6 +136,13 @@ print.selquant_design <- function(x, ...) {
     cat("correlations$", k, ":\n", sep = "")
     print(cells(m), quote = FALSE, right = TRUE)
   }
+  if (length(x$costs)) {
+    cat("costs per applicant: ", paste(names(x$costs), x$costs, collapse = ", "), "\n", sep = "")
+  }
+  if (!is.null(x$utility)) {
+    cat(sprintf("utility: %s applicants, sdy %s\n", format(x$utility$applicants),
+                format(x$utility$sdy)))
+  }
   f <- attr(x, "findings")
   if (length(f)) cat("findings:\n", paste0("  ", f, "\n"), sep = "")
   invisible(x)
@@ -181,6 +194,8 @@ dress <- function(r, findings = NULL) {
     sampling = sampling, samples = r$samples, epoch = r$epoch,
     predictors = r$predictors, criteria = r$criteria,
     criterion_weights = stats::setNames(r$criterion_weights, r$criteria),
+    costs = if (length(r$costs)) stats::setNames(r$costs, r$predictors),
+    utility = r$utility,
     stages = stages, groups = groups,
     correlations = list(
       predictors = value(r$predictor_r, dimnames = list(r$predictors, r$predictors)),

@@ -6,7 +6,8 @@
 #' maximized).
 #'
 #' @param design A `selquant_design`.
-#' @param objectives 2 to 5 of `"quality"` and `"ai:GROUP"`.
+#' @param objectives 2 to 5 of `"quality"`, `"ai:GROUP"`, `"cost"` (minimized;
+#'   the design needs `costs`) and `"utility"` (the design needs `utility`).
 #' @param points Points along the front (with more than two objectives, the
 #'   divisions of the lattice).
 #' @param free Per stage the predictors whose weights are searched (a list of
@@ -22,8 +23,8 @@
 #'   kernel unless told otherwise.
 #' @return An object of class `selquant_front`: `front` (a data frame: point,
 #'   the objectives, for uncertain inputs their bands, where retention rates
-#'   are searched every stage's `rS`, then the weight of every stage and
-#'   predictor `wS_PREDICTOR`), `design_point` (the design's
+#'   are searched every stage's `rS`, where the design has them `cost` and
+#'   `utility`, then the weight of every stage and predictor `wS_PREDICTOR`), `design_point` (the design's
 #'   own objectives), `evaluations` and `design`.
 #' @examples
 #' d <- read_design(system.file("extdata", "bobko_two_stage.toml", package = "selquant"))

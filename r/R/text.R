@@ -16,6 +16,17 @@ design_text <- function(x, caller) {
   emit("predictors = ", array_text(vapply(predictors, quoted, "")))
   emit("criteria = ", array_text(vapply(criteria, quoted, "")))
   emit("criterion_weights = ", values_toml(x$criterion_weights, "criterion_weights", fail))
+  if (length(x$costs)) emit("costs = ", values_toml(x$costs, "costs", fail))
+  if (!is.null(x$utility)) {
+    u <- x$utility
+    # Every key as given: the engine's reader refuses one it does not know.
+    if (!is.list(u) || is.null(names(u)) || any(!nzchar(names(u)))) {
+      fail("utility", "list(applicants = , sdy = )")
+    }
+    emit("utility = { ", paste(vapply(names(u), function(k) {
+      paste0(quoted(k), " = ", number_text(u[[k]], paste0("utility$", k), fail))
+    }, ""), collapse = ", "), " }")
+  }
 
   stages <- x$stages
   if (is.data.frame(stages)) {

@@ -13,7 +13,9 @@ design(
   correlations = list(),
   sampling = NULL,
   samples = 1,
-  epoch = NULL
+  epoch = NULL,
+  costs = NULL,
+  utility = NULL
 )
 }
 \arguments{
@@ -45,6 +47,13 @@ forms of the uncertain values decide.}
 
 \item{epoch}{Optional clock reading (seconds since 1970) that seeds the
 sampling.}
+
+\item{costs}{Optional: per predictor the cost of assessing one applicant
+with it (a named vector; predictors left out cost 0), for the search's
+`"cost"` and `"utility"`.}
+
+\item{utility}{Optional: `list(applicants = , sdy = )`, the applicants
+assessed at stage 1 and the standard deviation of the criterion in money.}
 }
 \value{
 An object of class `selquant_design`.

@@ -24,7 +24,8 @@ program's method (slower; equal to 1e-11).}
 \item{epoch}{The clock reading (whole seconds since 1970) that seeds the
 sampling, or `NULL`.}
 
-\item{progress}{Whether to show a progress bar for a long run.}
+\item{progress}{Whether to show a progress bar for a long run, or a
+function of `done` and `total` samples called as they are done.}
 }
 \value{
 An object of class `selquant_result`: `results` (one row per
@@ -46,8 +47,9 @@ number generator, so that `set.seed()` makes a run reproducible. A given
 `epoch` gives exactly the numbers of the command-line program run with
 `--epoch` (and the same kernel).
 
-An interrupt (Ctrl-C) stops the run within a fraction of a second with an
-error. Runs that take more than a few seconds show a progress bar (cli's,
+An interrupt (Ctrl-C) stops the run within a fraction of a second, as an
+`interrupt` condition (`tryCatch(..., interrupt = function(c) ...)` sees
+it). Runs that take more than a few seconds show a progress bar (cli's,
 where installed).
 }
 \examples{

@@ -12,6 +12,7 @@ pareto(
   signs = c("nonnegative", "any"),
   uncertainty = c("expected", "mean"),
   samples = 20,
+  retention = NULL,
   threads = 2,
   kernel = c("fast", "specified"),
   epoch = NULL
@@ -20,7 +21,8 @@ pareto(
 \arguments{
 \item{design}{A `selquant_design`.}
 
-\item{objectives}{2 to 5 of `"quality"` and `"ai:GROUP"`.}
+\item{objectives}{2 to 5 of `"quality"`, `"ai:GROUP"`, `"cost"` (minimized;
+the design needs `costs`) and `"utility"` (the design needs `utility`).}
 
 \item{points}{Points along the front (with more than two objectives, the
 divisions of the lattice).}
@@ -35,13 +37,18 @@ values) or `"mean"` (the mean over `samples` draws).}
 
 \item{samples}{Draws for the mean and the 5th to 95th percentile bands.}
 
+\item{retention}{Per stage its retention rate: a number (fixed) or
+`c(low = , high = )` (searched in that range); by default the design's,
+fixed. No stage keeps more than the one before.}
+
 \item{threads, kernel, epoch}{As for [evaluate()]; the search uses the fast
 kernel unless told otherwise.}
 }
 \value{
 An object of class `selquant_front`: `front` (a data frame: point,
-  the objectives, for uncertain inputs their bands, then the weight of
-  every stage and predictor `wS_PREDICTOR`), `design_point` (the design's
+  the objectives, for uncertain inputs their bands, where retention rates
+  are searched every stage's `rS`, where the design has them `cost` and
+  `utility`, then the weight of every stage and predictor `wS_PREDICTOR`), `design_point` (the design's
   own objectives), `evaluations` and `design`.
 }
 \description{

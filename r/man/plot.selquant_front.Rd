@@ -17,7 +17,9 @@
 \description{
 The first objective against each of the others, the design's own point
 marked, the 0.8 line on a Cum. AI axis and, for uncertain inputs, the 5th
-to 95th percentile bands.
+to 95th percentile bands; then per stage whose weights are searched the
+weights of every point as a stacked bar (negative weights below the zero
+line), as in the program's figure.
 }
 \examples{
 d <- read_design(system.file("extdata", "bobko_two_stage.toml", package = "selquant"))

@@ -17,7 +17,9 @@
 \description{
 One column of panels per stage, as the program's figure: in sampled modes
 the distribution of the quality of all selected (a histogram, its mean
-marked) and of every group's Cum. AI (box plots, the means marked); in
+marked) and of every group's Cum. AI (boxes from the 25th to the 75th
+percentile with the median, whiskers to the 5th and 95th, the means
+marked, percentiles by the report's rule); in
 exact mode each group's quality and Cum. AI as points. Cum. AI panels carry
 a reference line at 0.8 (the four-fifths rule).
 }

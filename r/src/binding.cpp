@@ -79,6 +79,9 @@ SEXP r_design(const selquant::Design& d) {
                                      "criterion_d"_nm = pair_of(g.criterion_d),
                                      "predictor_d"_nm = pair_of(g.predictor_d)}));
   SEXP epoch = d.epoch ? cpp11::as_sexp(static_cast<double>(*d.epoch)) : R_NilValue;
+  SEXP utility = R_NilValue;
+  if (d.utility)
+    utility = writable::list({"applicants"_nm = d.utility->applicants, "sdy"_nm = d.utility->sdy});
   return writable::list({
       "sampling"_nm = std::string(selquant::sampling_name(d.sampling)),
       "samples"_nm = d.samples,
@@ -92,6 +95,8 @@ SEXP r_design(const selquant::Design& d) {
       "criterion_r"_nm = matrix_pair_of(d.criterion_r, d.criteria.size()),
       "predictor_r"_nm = matrix_pair_of(d.predictor_r, d.predictors.size()),
       "validities"_nm = matrix_pair_of(d.validities, d.predictors.size()),
+      "costs"_nm = doubles_of(d.costs),
+      "utility"_nm = utility,
   });
 }
 
@@ -191,8 +196,7 @@ void call_progress(void* data) {
   const selquant::Study s = selquant::study(d, o, watch);
   // R signals the interrupt, as an interrupt condition.
   if (interrupted)
-    return writable::list(
-        {"interrupted"_nm = true, "done"_nm = static_cast<int>(s.inputs.rows())});
+    return writable::list({"interrupted"_nm = true, "done"_nm = static_cast<int>(s.inputs.rows())});
   writable::integers not_found;
   for (std::size_t st = 1; st <= d.stages.size(); ++st)
     not_found.push_back(s.not_found[st]);

@@ -78,3 +78,22 @@ test_that("a malformed deck names the line and column", {
   writeLines(c("2 5 1 1 1 2 0.3 0.7", "half"), f)
   expect_error(read_design(f), "deck: line 2, column 1: 'half' is not a number")
 })
+
+test_that("costs and utility go through design files, and the front pays where predictors enter", {
+  d <- read_design(example("bobko_two_stage.toml"))
+  d$costs <- c(CA = 10, SI = 150, C = 8, B = 12)
+  d$utility <- list(applicants = 1000, sdy = 40000)
+  f <- tempfile(fileext = ".toml")
+  write_design(d, f)
+  back <- read_design(f)
+  expect_identical(back$costs, d$costs)
+  expect_identical(back$utility, d$utility)
+  front <- pareto(back, c("quality", "cost"), points = 5, threads = 1, epoch = 0,
+                  retention = list(c(low = 0.15, high = 0.9), 0.1))$front
+  # CA and B screen everyone; SI and C, entering at stage 2, those kept.
+  expect_equal(front$cost, 10 + 12 + (150 + 8) * front$r1, tolerance = 1e-12)
+  expect_equal(front$utility, 1000 * 0.1 * 40000 * front$quality - 1000 * front$cost,
+               tolerance = 1e-12)
+  d$utility <- list(applicants = 1000, sd_y = 1)
+  expect_error(write_design(d, f), "utility\\.sd_y: unknown key; did you mean 'sdy'\\?")
+})
