@@ -258,6 +258,14 @@ int run_pareto(const Design& d, const ParetoPlan& plan, std::ostream& out,
     std::fprintf(stderr, "selquant: the front cannot be searched: %s\n", e.what());
     return 2;
   }
+  if (front.unmet) {
+    char value[32];
+    std::snprintf(value, sizeof value, "%.4f", front.unmet->second);
+    std::fprintf(stderr,
+                 "selquant: no design meets the constraints; the nearest is '%s', where the "
+                 "nearest design reaches %s\n",
+                 front.unmet->first.c_str(), value);
+  }
   const Table table = front_table(d, plan, front);
   write_front(out, table);
   out.flush();

@@ -20,6 +20,10 @@ namespace {
 // An objective that cannot be computed (no cutoff, nobody selected) counts as
 // far worse than any that can.
 constexpr double kWorst = -1e3;
+// How far inside its bound the search takes a constraint, relative to the
+// bound: above the round-off of evaluating a point again, far below what a
+// reader of the front can see.
+constexpr double kInside = 1e-7;
 // COBYLA: the first steps span a tenth of a weight's range; the search stops
 // when the weights move by less than this relative amount.
 constexpr double kFirstStep = 0.1;
@@ -82,7 +86,10 @@ class Judge {
         stages_(static_cast<int>(d.stages.size())),
         costs_(d.costs),
         entry_(entry_stages(d, plan.free)),
-        utility_(d.utility) {
+        utility_(d.utility),
+        outputs_(plan.objectives) {
+    for (const Constraint& c : plan.constraints)
+      outputs_.push_back(c.measure);
     Problem p;
     Model deck;
     RandomSources rs;
@@ -103,10 +110,10 @@ class Judge {
     if (draws_.empty()) throw std::invalid_argument("no draw of the design is a valid model");
   }
 
-  // The objectives of one model with the weights, on a spare model of the
-  // judge's (whose kept paths keep their storage from one evaluation to the
-  // next).
-  // (and the quality of all selected, where asked).
+  // The objectives of one model with the weights, then the constraints'
+  // measures, on a spare model of the judge's (whose kept paths keep their
+  // storage from one evaluation to the next); and the quality of all
+  // selected, where asked.
   std::vector<double> on(const Model& base, const std::vector<std::vector<double>>& w,
                          const std::vector<double>& retention, double* quality = nullptr) const {
     std::unique_ptr<Model> spare = take();
@@ -121,7 +128,7 @@ class Judge {
     solve_cutoffs(m);
     ef(m, m.wdcb.cut, false);
     std::vector<double> f;
-    for (const Objective& o : plan_.objectives) {
+    for (const Objective& o : outputs_) {
       using M = Objective::Measure;
       f.push_back(o.measure == M::quality ? m.wdcf.qall(stages_)
                   : o.measure == M::ai    ? m.wdcc.aicum(stages_, o.group)
@@ -155,7 +162,7 @@ class Judge {
   std::vector<double> searched(const std::vector<std::vector<double>>& w,
                                const std::vector<double>& retention) const {
     if (!plan_.mean || draws_.empty()) return maximized(expected(w, retention));
-    std::vector<double> sum(plan_.objectives.size(), 0.0);
+    std::vector<double> sum(outputs_.size(), 0.0);
     for (const Model& m : draws_) {
       const std::vector<double> f = on(m, w, retention);
       for (std::size_t i = 0; i < f.size(); ++i)
@@ -166,17 +173,29 @@ class Judge {
     return maximized(sum);
   }
   // Values of the objectives as the search maximizes them, one that cannot
-  // be computed far worse than any that can.
+  // be computed far worse than any that can; then of the constraints as
+  // their excess over what they allow (at most 0 where met), each bound
+  // taken a little inside, so that a point the search finds on it is met
+  // when evaluated again.
   std::vector<double> maximized(std::vector<double> f) const {
-    for (std::size_t i = 0; i < f.size(); ++i)
-      f[i] = std::isfinite(f[i]) ? plan_.objectives[i].maximized(f[i]) : worst(i);
+    const std::size_t k = plan_.objectives.size();
+    for (std::size_t i = 0; i < f.size(); ++i) {
+      if (i < k) {
+        f[i] = std::isfinite(f[i]) ? plan_.objectives[i].maximized(f[i]) : worst(outputs_[i]);
+        continue;
+      }
+      const Constraint& c = plan_.constraints[i - k];
+      const double inside = kInside * (1 + std::fabs(c.bound));
+      f[i] = !std::isfinite(f[i]) ? -worst(c.measure)
+             : c.at_least         ? c.bound + inside - f[i]
+                                  : f[i] - c.bound + inside;
+    }
     return f;
   }
   // Quality and Cum. AI are of the order of 1; money is of its own scale.
-  double worst(std::size_t i) const {
+  double worst(const Objective& o) const {
     double scale = 1;
-    if (plan_.objectives[i].measure == Objective::Measure::cost ||
-        plan_.objectives[i].measure == Objective::Measure::utility) {
+    if (o.measure == Objective::Measure::cost || o.measure == Objective::Measure::utility) {
       double costs = 0;
       for (double c : costs_)
         costs += c;
@@ -211,6 +230,7 @@ class Judge {
   std::vector<double> costs_;  // per predictor (none: nothing costs)
   std::vector<int> entry_;     // per predictor its first stage, or 0
   std::optional<Design::Utility> utility_;
+  std::vector<Objective> outputs_;  // the objectives, then the constraints' measures
   Model expected_;
   std::vector<Model> draws_;
   mutable std::atomic<long> evaluations_{0};
@@ -378,12 +398,45 @@ struct Found {
   std::vector<double> f;  // searched objectives
 };
 
-// Maximizes objective i from a start.
-Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vector<double> x) {
+// Maximizes objective i from a start, within the constraints.
+// The searched values at a point, kept for the next call at the same point
+// (COBYLA asks for the objective and the constraints apart).
+class Evaluated {
+ public:
+  Evaluated(const Judge& judge, const Weights& weights) : judge_(judge), weights_(weights) {}
+  const std::vector<double>& operator()(const std::vector<double>& x) {
+    if (x != x_ || f_.empty()) {
+      x_ = x;
+      f_ = judge_.searched(weights_.of(x), weights_.retention(x));
+    }
+    return f_;
+  }
+
+ private:
+  const Judge& judge_;
+  const Weights& weights_;
+  std::vector<double> x_, f_;
+};
+
+// The constraints' excesses among the searched values, after k objectives,
+// as COBYLA's inequality constraints (c <= 0).
+struct Excesses {
+  Evaluated& at;
+  std::size_t k;
+  static void of(unsigned m, double* c, unsigned n, const double* v, double*, void* data) {
+    auto& e = *static_cast<Excesses*>(data);
+    const std::vector<double>& f = e.at(std::vector<double>(v, v + n));
+    for (unsigned j = 0; j < m; ++j)
+      c[j] = f[e.k + j];
+  }
+};
+
+Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vector<double> x,
+             std::size_t k, std::size_t constraints) {
   const std::size_t n = weights.size();
-  auto value = [&](const std::vector<double>& v) {
-    return finite(judge.searched(weights.of(v), weights.retention(v))[i]);
-  };
+  Evaluated at(judge, weights);
+  // Objective i, or (i >= k) the least excess of constraint i - k.
+  auto value = [&](const std::vector<double>& v) { return i < k ? finite(at(v)[i]) : -at(v)[i]; };
   if (n > 0) {
     nlopt::opt opt(nlopt::LN_COBYLA, static_cast<unsigned>(n));
     opt.set_lower_bounds(0.0);
@@ -395,6 +448,10 @@ Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vec
       return (*static_cast<decltype(value)*>(data))(v);
     };
     opt.set_max_objective(f, &value);
+    Excesses excesses{at, k};
+    if (constraints > 0)
+      opt.add_inequality_mconstraint(&Excesses::of, &excesses,
+                                     std::vector<double>(constraints, 1e-9));
     double best = 0;
     try {
       opt.optimize(x, best);
@@ -406,9 +463,10 @@ Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vec
 }
 
 // The front point for the hull point q: maximize t with u(x) >= q + t.
+// The constraints' excesses come after the searched objectives, as in single.
 Found boundary(const Judge& judge, const Weights& weights, const std::vector<double>& q,
                const std::vector<double>& ideal, const std::vector<double>& nadir,
-               std::vector<double> x) {
+               std::vector<double> x, std::size_t constraints) {
   const std::size_t n = weights.size();
   const std::size_t k = q.size();
   auto scaled = [&](const std::vector<double>& f) {
@@ -445,17 +503,19 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
   opt.set_initial_step(kFirstStep);
   opt.set_max_objective(
       [](const std::vector<double>& v, std::vector<double>&, void*) { return v.back(); }, nullptr);
-  // c_i = q_i + t - u_i(x) <= 0, all from one evaluation.
+  // c_i = q_i + t - u_i(x) <= 0, then the constraints' excesses, all from
+  // one evaluation.
   opt.add_inequality_mconstraint(
       [](unsigned m, double* c, unsigned, const double* v, double*, void* data) {
         const auto& p = *static_cast<Boundary*>(data);
         const std::vector<double> xs(v, v + p.n);
-        const std::vector<double> u =
-            p.scale(p.judge.searched(p.weights.of(xs), p.weights.retention(xs)));
+        const std::vector<double> f = p.judge.searched(p.weights.of(xs), p.weights.retention(xs));
+        const std::vector<double> u = p.scale(f);
+        const std::size_t k = p.q.size();
         for (unsigned i = 0; i < m; ++i)
-          c[i] = p.q[i] + v[p.n] - u[i];
+          c[i] = i < k ? p.q[i] + v[p.n] - u[i] : f[i];
       },
-      &problem, std::vector<double>(k, 1e-9));
+      &problem, std::vector<double>(k + constraints, 1e-9));
   double best = 0;
   try {
     opt.optimize(y, best);
@@ -556,7 +616,9 @@ std::vector<double> objectives_at(const Design& d, const ParetoPlan& plan,
 
 Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& options) {
   const std::size_t k = plan.objectives.size();
-  if (k < 2 || k > 5) throw std::invalid_argument("2 to 5 objectives");
+  const std::size_t nc = plan.constraints.size();
+  if (k < (nc > 0 ? 1u : 2u) || k > 5)
+    throw std::invalid_argument("2 to 5 objectives (1 with constraints)");
   const Judge judge(d, plan, options);
   const Weights weights(d, plan);
   const std::size_t n = weights.size();
@@ -578,12 +640,12 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     std::vector<std::vector<double>> w = own;
     if (weights.stressed(j, w)) starts.push_back(weights.from(w));
   }
+  // One objective: its constrained optimum alone.
   std::vector<std::vector<double>> lambdas;
   std::vector<int> part;
-  lattice(k, std::max(1, plan.points - (k == 2 ? 1 : 0)), part, lambdas);
-  std::vector<Found> tries(k * starts.size());
+  if (k > 1) lattice(k, std::max(1, plan.points - (k == 2 ? 1 : 0)), part, lambdas);
   // Every search done is told, in order, one at a time.
-  const int searches = static_cast<int>(tries.size() + lambdas.size());
+  const int searches = static_cast<int>(nc + k * (starts.size() + nc) + lambdas.size());
   std::mutex told;
   int done = 0;
   auto searched_one = [&] {
@@ -591,17 +653,37 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     const std::lock_guard<std::mutex> lock(told);
     options.progress(++done, searches);
   };
+  // With constraints, first for each the point that meets it best, from the
+  // design's weights: starts from which the others are met more easily.
+  {
+    std::vector<Found> meet(nc);
+    parallel_for(static_cast<int>(nc), options.threads, [&](int c) {
+      meet[static_cast<std::size_t>(c)] =
+          single(judge, weights, k + static_cast<std::size_t>(c), starts[0], k, 0);
+      searched_one();
+    });
+    for (const Found& m : meet)
+      starts.push_back(m.x);
+  }
+  std::vector<Found> tries(k * starts.size());
   parallel_for(static_cast<int>(tries.size()), options.threads, [&](int t) {
     const auto T = static_cast<std::size_t>(t);
-    tries[T] = single(judge, weights, T / starts.size(), starts[T % starts.size()]);
+    tries[T] = single(judge, weights, T / starts.size(), starts[T % starts.size()], k, nc);
     searched_one();
   });
+  // The best of each objective's tries: a point within the constraints
+  // before one without, then the better.
+  auto within = [&](const Found& f) {
+    for (std::size_t j = k; j < k + nc; ++j)
+      if (f.f[j] > 0) return false;
+    return true;
+  };
   std::vector<Found> best(k);
   for (std::size_t i = 0; i < k; ++i) {
     best[i] = tries[i * starts.size()];
     for (std::size_t s = 1; s < starts.size(); ++s) {
       const Found& f = tries[i * starts.size() + s];
-      if (f.f[i] > best[i].f[i]) best[i] = f;
+      if (within(f) != within(best[i]) ? within(f) : f.f[i] > best[i].f[i]) best[i] = f;
     }
   }
   std::vector<double> ideal(k), nadir(k);
@@ -627,12 +709,14 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
       for (std::size_t v = 0; v < n; ++v)
         x[v] += lambda[j] * best[j].x[v];
     }
-    found[static_cast<std::size_t>(l)] = boundary(judge, weights, q, ideal, nadir, x);
+    found[static_cast<std::size_t>(l)] = boundary(judge, weights, q, ideal, nadir, x, nc);
     searched_one();
   });
   // The single-objective optima belong to the front too (for two objectives
   // at its ends).
-  if (k == 2) {
+  if (k == 1) {
+    found.push_back(best[0]);
+  } else if (k == 2) {
     found.insert(found.begin(), best[0]);
     found.push_back(best[1]);
   } else {
@@ -647,19 +731,27 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     p.weights = weights.of(found[static_cast<std::size_t>(i)].x);
     p.retention = weights.retention(found[static_cast<std::size_t>(i)].x);
     p.objectives = judge.expected(p.weights, p.retention);
+    p.constrained.assign(p.objectives.begin() + static_cast<std::ptrdiff_t>(k), p.objectives.end());
+    p.objectives.resize(k);
     std::tie(p.cost, p.utility) = judge.economics(p.weights, p.retention);
   });
   // Not dominated, not repeated; the objectives searched decide.
   std::vector<std::vector<double>> searched(found.size());
-  for (std::size_t i = 0; i < found.size(); ++i)
+  for (std::size_t i = 0; i < found.size(); ++i) {
     searched[i] = plan.mean ? found[i].f : judge.maximized(points[i].objectives);
+    searched[i].resize(k);
+  }
   // A point whose objectives are not all numbers (no cutoff, nobody selected)
-  // is no point of the front, and no judge of the others.
+  // or that breaks a constraint (evaluated again) is no point of the front,
+  // and no judge of the others.
   std::vector<bool> finite_point(points.size(), true);
-  for (std::size_t i = 0; i < points.size(); ++i)
+  for (std::size_t i = 0; i < points.size(); ++i) {
     for (std::size_t o = 0; o < k; ++o)
       finite_point[i] = finite_point[i] && std::isfinite(points[i].objectives[o]) &&
                         std::isfinite(searched[i][o]);
+    for (std::size_t c = 0; c < nc; ++c)
+      finite_point[i] = finite_point[i] && plan.constraints[c].met(points[i].constrained[c]);
+  }
   std::vector<std::size_t> kept;
   for (std::size_t i = 0; i < points.size(); ++i) {
     bool keep = finite_point[i];
@@ -670,6 +762,31 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     if (!keep) continue;
     kept.push_back(i);
     front.points.push_back(points[i]);
+  }
+  // No design within the constraints: the constraint nearest to being met,
+  // by the design nearest to meeting them all (its largest excess relative
+  // to the bounds the smallest).
+  if (front.points.empty() && nc > 0) {
+    double nearest = std::numeric_limits<double>::infinity();
+    for (const FrontPoint& p : points) {
+      double worst_excess = -1;
+      std::size_t worst_c = 0;
+      for (std::size_t c = 0; c < nc; ++c) {
+        const Constraint& con = plan.constraints[c];
+        const double v = p.constrained[c];
+        const double excess = !std::isfinite(v) ? std::numeric_limits<double>::infinity()
+                                                : (con.at_least ? con.bound - v : v - con.bound) /
+                                                      (1 + std::fabs(con.bound));
+        if (excess > worst_excess) {
+          worst_excess = excess;
+          worst_c = c;
+        }
+      }
+      if (worst_excess < nearest) {
+        nearest = worst_excess;
+        front.unmet = std::pair{plan.constraints[worst_c].text, p.constrained[worst_c]};
+      }
+    }
   }
   // The design's own point.
   {
@@ -682,6 +799,10 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     for (const Design::Stage& s : d.stages)
       front.design.retention.push_back(s.retention);
     front.design.objectives = judge.expected(w, front.design.retention);
+    front.design.constrained.assign(
+        front.design.objectives.begin() + static_cast<std::ptrdiff_t>(k),
+        front.design.objectives.end());
+    front.design.objectives.resize(k);
     std::tie(front.design.cost, front.design.utility) = judge.economics(w, front.design.retention);
   }
   // Bands over the draws.

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,12 +30,29 @@ struct Objective {
   Measure measure = Measure::quality;
   int group = 0;     // 1-based, for a Cum. AI
   std::string name;  // "quality", "ai:GROUP", "cost" or "utility" as written
-  // Its values as the search maximizes them.
-  double maximized(double v) const { return measure == Measure::cost ? -v : v; }
+  // Its values as the search maximizes them: a cost's negative; a Cum. AI as
+  // the lower of the two rates over the higher, min(AI, 1 / AI), since a
+  // ratio past parity is adverse impact on the base group, no better.
+  double maximized(double v) const {
+    if (measure == Measure::cost) return -v;
+    if (measure == Measure::ai && v > 1) return 1 / v;
+    return v;
+  }
+};
+
+// A bound a reported design must keep: a measure (as an objective names it)
+// at least or at most a value.
+struct Constraint {
+  Objective measure;
+  bool at_least = true;
+  double bound = 0;
+  std::string text;  // as written, with "ai:*" replaced by the group's
+  bool met(double v) const { return at_least ? v >= bound : v <= bound; }
 };
 
 struct ParetoPlan {
-  std::vector<Objective> objectives;   // 2 to 5
+  std::vector<Objective> objectives;  // 2 to 5, or 1 with constraints
+  std::vector<Constraint> constraints;
   int points = 21;                     // along the front (more objectives: lattice divisions)
   std::vector<std::vector<int>> free;  // per stage the free predictors (1-based)
   bool any_sign = false;               // weights of any sign, else non-negative
@@ -66,6 +84,7 @@ struct FrontPoint {
   std::vector<double> retention;             // per stage
   double cost = 0;                           // per applicant, where the design has costs
   double utility = 0;                        // where the design has a [utility]
+  std::vector<double> constrained;           // the constraints' measures
   // Over the draws, for a design with uncertain inputs: per objective.
   std::vector<double> mean, p5, p95;
 };
@@ -75,6 +94,9 @@ struct Front {
   FrontPoint design;               // the design's own weights
   bool bands = false;              // the design has uncertain inputs
   long evaluations = 0;            // of whole designs (each draw counted)
+  // Where constraints leave no design: the one nearest to being met and the
+  // value the nearest design found reaches.
+  std::optional<std::pair<std::string, double>> unmet;
 };
 
 // The default free predictors: per stage those with a non-zero weight.

@@ -20,8 +20,8 @@ constexpr std::array<std::string_view, 12> kTopKeys = {
     "sampling", "samples", "epoch",        "predictors", "criteria", "criterion_weights",
     "stage",    "group",   "correlations", "pareto",     "costs",    "utility"};
 constexpr std::array<std::string_view, 2> kUtilityKeys = {"applicants", "sdy"};
-constexpr std::array<std::string_view, 7> kParetoKeys = {
-    "objectives", "points", "free", "signs", "uncertainty", "samples", "retention"};
+constexpr std::array<std::string_view, 8> kParetoKeys = {
+    "objectives", "points", "free", "signs", "uncertainty", "samples", "retention", "constraints"};
 constexpr std::array<std::string_view, 2> kRangeKeys = {"low", "high"};
 constexpr std::array<std::string_view, 2> kStageKeys = {"retention", "weights"};
 constexpr std::array<std::string_view, 4> kGroupKeys = {"name", "proportion", "criterion_d",
@@ -93,46 +93,23 @@ class Reader {
     if (t == nullptr) fail(n, "pareto", "must be a table");
     known(*t, "pareto", kParetoKeys);
     const toml::array& objectives = array(need(*t, "objectives", "pareto", t), "pareto.objectives");
-    std::vector<std::string> names;
-    for (const Design::Group& g : d.groups)
-      names.push_back("ai:" + g.name);
-    names.insert(names.begin(), "quality");
-    names.push_back("cost");
-    names.push_back("utility");
     for (std::size_t i = 0; i < objectives.size(); ++i) {
       const std::string path = index("pareto.objectives", i);
       const auto name = objectives[i].value_exact<std::string>();
       if (!name)
         fail(&objectives[i], path,
              "an objective: \"quality\", \"ai:GROUP\", \"cost\" or \"utility\"");
-      const auto it = std::find(names.begin(), names.end(), *name);
-      if (it == names.end()) {
-        const std::string near = nearest(*name, names);
-        fail(&objectives[i], path,
-             "no objective '" + *name + "'" +
-                 (near.empty() ? std::string("; they are \"quality\", \"ai:GROUP\", \"cost\" "
-                                             "and \"utility\"")
-                               : "; did you mean '" + near + "'?"));
-      }
       for (const Objective& o : plan.objectives)
         if (o.name == *name) fail(&objectives[i], path, "'" + *name + "' is named twice");
-      Objective o;
-      o.name = *name;
-      using M = Objective::Measure;
-      o.measure = it == names.begin()  ? M::quality
-                  : *name == "cost"    ? M::cost
-                  : *name == "utility" ? M::utility
-                                       : M::ai;
-      o.group = o.measure == M::ai ? static_cast<int>(it - names.begin()) : 0;
-      if (o.measure == M::cost && d.costs.empty())
-        fail(&objectives[i], path, "'cost' needs a [costs] table");
-      if (o.measure == M::utility && !d.utility)
-        fail(&objectives[i], path, "'utility' needs a [utility] table");
-      plan.objectives.push_back(o);
+      plan.objectives.push_back(measure(*name, d, objectives[i], path, "objective"));
     }
-    if (plan.objectives.size() < 2 || plan.objectives.size() > 5)
+    read_constraints(*t, d, plan);
+    const std::size_t least = plan.constraints.empty() ? 2 : 1;
+    if (plan.objectives.size() < least || plan.objectives.size() > 5)
       fail(&objectives, "pareto.objectives",
-           "2 to 5 objectives, not " + std::to_string(plan.objectives.size()));
+           std::string(least == 2 ? "2 to 5 objectives" : "1 to 5 objectives") + ", not " +
+               std::to_string(plan.objectives.size()) +
+               (least == 2 && plan.objectives.size() == 1 ? " (1 with constraints)" : ""));
     if (const toml::node* p = t->get("points"))
       plan.points = static_cast<int>(whole(*p, "pareto.points", 2, 1000));
     if (const toml::node* p = t->get("samples"))
@@ -186,6 +163,76 @@ class Reader {
       searched += f.size();
     if (searched == 0 && !plan.searches_retention())
       fail(t, "pareto.free", "no free predictor: there is nothing to search");
+  }
+
+  // A measure by its name: "quality", "ai:GROUP", "cost" or "utility".
+  Objective measure(const std::string& name, const Design& d, const toml::node& at,
+                    const std::string& path, const char* what) const {
+    std::vector<std::string> names = {"quality"};
+    for (const Design::Group& g : d.groups)
+      names.push_back("ai:" + g.name);
+    names.push_back("cost");
+    names.push_back("utility");
+    const auto it = std::find(names.begin(), names.end(), name);
+    if (it == names.end()) {
+      const std::string near = nearest(name, names);
+      fail(&at, path,
+           "no " + std::string(what) + " '" + name + "'" +
+               (near.empty() ? std::string("; they are \"quality\", \"ai:GROUP\", \"cost\" "
+                                           "and \"utility\"")
+                             : "; did you mean '" + near + "'?"));
+    }
+    Objective o;
+    o.name = name;
+    using M = Objective::Measure;
+    o.measure = it == names.begin() ? M::quality
+                : name == "cost"    ? M::cost
+                : name == "utility" ? M::utility
+                                    : M::ai;
+    o.group = o.measure == M::ai ? static_cast<int>(it - names.begin()) : 0;
+    if (o.measure == M::cost && d.costs.empty()) fail(&at, path, "'cost' needs a [costs] table");
+    if (o.measure == M::utility && !d.utility) fail(&at, path, "'utility' needs a [utility] table");
+    return o;
+  }
+
+  // pareto.constraints: "MEASURE >= BOUND" or "MEASURE <= BOUND"; "ai:*" is
+  // every group's Cum. AI but the base group's.
+  void read_constraints(const toml::table& t, const Design& d, ParetoPlan& plan) const {
+    const toml::node* n = t.get("constraints");
+    if (n == nullptr) return;
+    const toml::array& all = array(*n, "pareto.constraints");
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      const std::string path = index("pareto.constraints", i);
+      const auto text = all[i].value_exact<std::string>();
+      const std::string form = "a constraint: \"MEASURE >= BOUND\" or \"MEASURE <= BOUND\"";
+      if (!text) fail(&all[i], path, form);
+      const std::size_t op = std::min(text->find(">="), text->find("<="));
+      if (op == std::string::npos) fail(&all[i], path, "'" + *text + "' is not " + form);
+      auto trimmed = [](std::string v) {
+        v.erase(0, v.find_first_not_of(' '));
+        return v.erase(v.find_last_not_of(' ') + 1);
+      };
+      const std::string name = trimmed(text->substr(0, op));
+      const std::string value = trimmed(text->substr(op + 2));
+      char* end = nullptr;
+      const double bound = std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !std::isfinite(bound))
+        fail(&all[i], path, "'" + value + "' is not a number");
+      std::vector<std::string> each = {name};
+      if (name == "ai:*") {
+        each.clear();
+        for (std::size_t g = 0; g + 1 < d.groups.size(); ++g)
+          each.push_back("ai:" + d.groups[g].name);
+      }
+      for (const std::string& m : each) {
+        Constraint c;
+        c.measure = measure(m, d, all[i], path, "measure");
+        c.at_least = (*text)[op] == '>';
+        c.bound = bound;
+        c.text = m + (c.at_least ? " >= " : " <= ") + value;
+        plan.constraints.push_back(c);
+      }
+    }
   }
 
   // pareto.retention: per stage a rate (fixed) or { low, high } (searched),

@@ -46,24 +46,33 @@ Table front_table(const Design& d, const ParetoPlan& plan, const Front& front) {
       }
     }
   }
+  // Whether a column of that name is there.
+  auto shown = [&](const std::string& name) {
+    return std::any_of(t.columns.begin(), t.columns.end(),
+                       [&](const Column& col) { return col.name == name; });
+  };
+  // The measures of the constraints that no column shows yet.
+  for (std::size_t c = 0; c < plan.constraints.size(); ++c) {
+    const std::string name = objective_column(plan.constraints[c].measure, d);
+    if (shown(name)) continue;
+    Column& col = column(name);
+    for (const FrontPoint& p : front.points)
+      col.values.push_back(p.constrained[c]);
+  }
   if (plan.searches_retention())
     for (std::size_t s = 0; s < d.stages.size(); ++s) {
       Column& c = column("r" + std::to_string(s + 1));
       for (const FrontPoint& p : front.points)
         c.values.push_back(p.retention[s]);
     }
-  // The cost and utility of every point, where the design has them and they
-  // are not objectives already.
-  auto objective = [&](Objective::Measure m) {
-    return std::any_of(plan.objectives.begin(), plan.objectives.end(),
-                       [m](const Objective& o) { return o.measure == m; });
-  };
-  if (!d.costs.empty() && !objective(Objective::Measure::cost)) {
+  // The cost and utility of every point, where the design has them and no
+  // column shows them yet.
+  if (!d.costs.empty() && !shown("cost")) {
     Column& c = column("cost");
     for (const FrontPoint& p : front.points)
       c.values.push_back(p.cost);
   }
-  if (d.utility && !objective(Objective::Measure::utility)) {
+  if (d.utility && !shown("utility")) {
     Column& c = column("utility");
     for (const FrontPoint& p : front.points)
       c.values.push_back(p.utility);

@@ -166,8 +166,11 @@ py::dict pareto(const std::string& text, int threads, const std::string& kernel,
     }
   }
   if (!bad.empty()) throw py::value_error("the front cannot be searched: " + bad);
+  py::object unmet = py::none();
+  if (front.unmet) unmet = py::make_tuple(front.unmet->first, front.unmet->second);
   return py::dict("front"_a = columns_of(selquant::front_table(d, plan, front)),
-                  "design"_a = front.design.objectives, "evaluations"_a = front.evaluations);
+                  "design"_a = front.design.objectives, "evaluations"_a = front.evaluations,
+                  "unmet"_a = unmet);
 }
 
 }  // namespace

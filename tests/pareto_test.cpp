@@ -173,6 +173,9 @@ TEST(ParetoTest, EveryPointIsWhatTheOrdinaryRunGives) {
       const selquant::Table& t = collector.results();
       EXPECT_NEAR(t["quality_all"].values[0], p.objectives[0], 1e-12);
       EXPECT_NEAR(t["cum_ai"].values[0], p.objectives[1], 1e-12);  // group 1's row
+      // Past parity a Cum. AI is no better: negative weights do not carry the
+      // minority's far above the majority's.
+      EXPECT_LE(p.objectives[1], 1.001);
     }
     EXPECT_EQ(negative > 0, any_sign);
   }
@@ -279,6 +282,57 @@ TEST(ParetoTest, CostsArePaidWhereAPredictorFirstEnters) {
   EXPECT_NEAR(front.points.back().retention[0], 0.15, 1e-6);  // the cheapest keeps fewest
 }
 
+TEST(ParetoTest, ConstraintsBoundEveryPointAndTheConstrainedOptimum) {
+  // One stage, CA and C free: the grid of their weights.
+  const Read base = read(kBobko);
+  const selquant::Objectives objectives(base.d, base.plan, selquant::SearchOptions{}.kernel);
+  Points grid;
+  for (int i = 0; i <= 4000; ++i) {
+    const double w = i / 4000.0;
+    const std::vector<double> f = objectives.at({{w, 0, 1 - w, 0}});
+    grid.emplace_back(f[0], f[1]);
+  }
+  // The best quality with the minority's Cum. AI at least 0.5: the grid's
+  // best design within it, or better.
+  std::string text = kBobko;
+  text.replace(text.find("objectives = [\"quality\", \"ai:minority\"]"), 39,
+               "objectives = [\"quality\"]\nconstraints = [\"ai:* >= 0.5\"]");
+  const Read one = read(text);
+  ASSERT_EQ(one.plan.constraints.size(), 1u);
+  EXPECT_EQ(one.plan.constraints[0].text, "ai:minority >= 0.5");
+  const Front best = selquant::pareto(one.d, one.plan, {});
+  ASSERT_EQ(best.points.size(), 1u);
+  double grid_best = -1;
+  for (const auto& [q, ai] : grid)
+    if (ai >= 0.5) grid_best = std::max(grid_best, q);
+  EXPECT_GE(best.points[0].objectives[0], grid_best - 1e-6);
+  EXPECT_GE(best.points[0].constrained[0], 0.5);
+  const selquant::Table table = selquant::front_table(one.d, one.plan, best);
+  EXPECT_EQ(table["ai_minority"].values[0], best.points[0].constrained[0]);
+  // A front within a bound on quality: every point keeps it.
+  Read two = read(kBobko);
+  two.plan.constraints = one.plan.constraints;
+  two.plan.constraints[0].measure = two.plan.objectives[0];
+  two.plan.constraints[0].bound = 0.5;
+  two.plan.constraints[0].text = "quality >= 0.5";
+  const Front front = selquant::pareto(two.d, two.plan, {});
+  ASSERT_GE(front.points.size(), 5u);
+  for (const selquant::FrontPoint& p : front.points)
+    EXPECT_GE(p.objectives[0], 0.5);
+  double ai_best = -1;
+  for (const auto& [q, ai] : grid)
+    if (q >= 0.5) ai_best = std::max(ai_best, ai);
+  EXPECT_GE(front.points.back().objectives[1], ai_best - 1e-5);
+  // None within reach: the nearest constraint, and how near.
+  two.plan.constraints[0].bound = 0.9;
+  two.plan.constraints[0].text = "quality >= 0.9";
+  const Front none = selquant::pareto(two.d, two.plan, {});
+  EXPECT_TRUE(none.points.empty());
+  ASSERT_TRUE(none.unmet.has_value());
+  EXPECT_EQ(none.unmet->first, "quality >= 0.9");
+  EXPECT_LT(none.unmet->second, 0.9);
+}
+
 TEST(ParetoTest, BandsAreThePercentilesOfTheReport) {
   // Uncertain validities and correlations: each point's bands over the draws
   // are the summary of an ordinary run of as many samples from the same clock
@@ -347,7 +401,8 @@ TEST(ParetoTest, BadTablesNameTheKey) {
             "p.toml, line 18, column 26: pareto.objectives[2]: no objective 'ai:minorty'; did "
             "you mean 'ai:minority'?"},
            {"[pareto]\nobjectives = [\"quality\"]\n",
-            "p.toml, line 18, column 14: pareto.objectives: 2 to 5 objectives, not 1"},
+            "p.toml, line 18, column 14: pareto.objectives: 2 to 5 objectives, not 1 (1 with "
+            "constraints)"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\npoints = 1\n",
             "p.toml, line 19, column 10: pareto.points: 1 is out of range: 2 to 1000"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nfree = [[\"CA\", \"GMA\"]]\n",
@@ -357,6 +412,14 @@ TEST(ParetoTest, BadTablesNameTheKey) {
             "p.toml, line 19, column 22: pareto.retention[1].low: must be above 0 and at most 1"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nretention = [0.1, 0.2]\n",
             "p.toml, line 19, column 13: pareto.retention: 2 retention rates for 1 stages"},
+           {"[pareto]\nobjectives = [\"quality\"]\nconstraints = [\"ai:minorty >= 0.8\"]\n",
+            "p.toml, line 19, column 16: pareto.constraints[1]: no measure 'ai:minorty'; did "
+            "you mean 'ai:minority'?"},
+           {"[pareto]\nobjectives = [\"quality\"]\nconstraints = [\"ai:* > 0.8\"]\n",
+            "p.toml, line 19, column 16: pareto.constraints[1]: 'ai:* > 0.8' is not a "
+            "constraint: \"MEASURE >= BOUND\" or \"MEASURE <= BOUND\""},
+           {"[pareto]\nobjectives = [\"quality\"]\nconstraints = [\"quality >= high\"]\n",
+            "p.toml, line 19, column 16: pareto.constraints[1]: 'high' is not a number"},
            {"[pareto]\nobjectives = [\"quality\", \"cost\"]\n",
             "p.toml, line 18, column 26: pareto.objectives[2]: 'cost' needs a [costs] table"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nponits = 5\n",

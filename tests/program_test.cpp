@@ -1372,6 +1372,19 @@ TEST(ProgramTest, ParetoWritesTheFrontAndRefusesWhatIsWrong) {
   EXPECT_EQ(shown.substr(10, slash - 10) + " searches",
             shown.substr(slash + 1, shown.find(',') - slash - 1))
       << shown;
+  // Constraints that leave no design: the table's heading, and where they fail.
+  std::string none = slurp(design);
+  none.replace(none.find("objectives = [\"quality\", \"ai:minority\"]"), 39,
+               "objectives = [\"quality\"]\nconstraints = [\"ai:* >= 0.99\"]");
+  std::ofstream(dir + "/none.toml") << none;
+  const Outcome unmet = run("/dev/null", {"--pareto", dir + "/none.toml"});
+  EXPECT_EQ(WEXITSTATUS(unmet.status), 0);
+  EXPECT_EQ(lines(unmet.out).size(), 1u);
+  EXPECT_EQ(unmet.err.rfind("selquant: no design meets the constraints; the nearest is "
+                            "'ai:minority >= 0.99', where the nearest design reaches 0.",
+                            0),
+            0u)
+      << unmet.err;
   const Outcome full = run("/dev/null", {"--pareto", design, "--csv", "/dev/full"});
   EXPECT_EQ(WEXITSTATUS(full.status), 3);
   EXPECT_EQ(full.err,

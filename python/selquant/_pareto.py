@@ -1,6 +1,8 @@
 """The Pareto front: the stage weights whose outcomes no other weights improve
 in every objective at once."""
 
+import warnings
+
 import pandas as pd
 
 from . import _selquant
@@ -24,6 +26,13 @@ class Front:
         columns = list(self.front.columns[1:1 + len(objectives)])
         self.design_point = dict(zip(columns, raw["design"]))
         self.evaluations = raw["evaluations"]
+        # Where the constraints leave no design: the nearest to being met,
+        # and the value the nearest design reaches.
+        self.unmet = raw["unmet"]
+        if self.unmet is not None:
+            warnings.warn(f"no design meets the constraints; the nearest is '{self.unmet[0]}', "
+                          f"where the nearest design reaches {self.unmet[1]:.4f}", UserWarning,
+                          stacklevel=3)
 
     def __repr__(self):
         return (f"<selquant.Front: {len(self.front)} points, "
@@ -46,7 +55,7 @@ class Front:
         weights = [f[[f"w{s}_{p}" for p in predictors]].to_numpy()
                    for s in range(1, len(self.design["stage"]) + 1)]
         varied = [s for s, w in enumerate(weights, 1) if (w.max(axis=0) > w.min(axis=0)).any()]
-        panels = len(others) + len(varied)
+        panels = max(1, len(others) + len(varied))
         fig, axes = plt.subplots(1, panels, figsize=(5 * panels, 4.5), squeeze=False)
         for ax, s in zip(axes[0][len(others):], varied):
             w = weights[s - 1]
@@ -87,8 +96,8 @@ class Front:
 
 
 def pareto(design, objectives, points=21, free=None, signs="nonnegative",
-           uncertainty="expected", samples=20, retention=None, threads=2, kernel="fast",
-           epoch=None, rng=None):
+           uncertainty="expected", samples=20, constraints=None, retention=None, threads=2,
+           kernel="fast", epoch=None, rng=None):
     """The Pareto front of the design's stage weights; returns a ``Front``.
 
     ``objectives``: 2 to 5 of "quality" (of all selected after the last
@@ -97,7 +106,9 @@ def pareto(design, objectives, points=21, free=None, signs="nonnegative",
     divisions); ``free``: per stage the predictors searched (default: those
     with a non-zero weight); ``signs``: "nonnegative" or "any";
     ``uncertainty``: "expected" (the uncertain inputs at their expected
-    values) or "mean" (over ``samples`` draws); ``retention``: per stage a
+    values) or "mean" (over ``samples`` draws); ``constraints``: bounds every
+    reported design keeps, ``["ai:* >= 0.8", "cost <= 60"]`` (with them one
+    objective may do); ``retention``: per stage a
     rate (fixed) or ``{"low": a, "high": b}`` (searched in that range, no
     stage keeping more than the one before; the front then has a column
     ``rS`` per stage). The keys and values are those
@@ -110,6 +121,8 @@ def pareto(design, objectives, points=21, free=None, signs="nonnegative",
             "uncertainty": uncertainty, "samples": samples}
     if free is not None:
         plan["free"] = [list(f) for f in free]
+    if constraints is not None:
+        plan["constraints"] = list(constraints)
     if retention is not None:
         plan["retention"] = list(retention)
     text = design_text(design._data) + f"pareto = {_value(plan, 'pareto')}\n"

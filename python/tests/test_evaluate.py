@@ -134,6 +134,15 @@ def test_costs_and_utility_go_through_the_design_and_the_front_pays_where_predic
                        - 1000 * front["cost"], rtol=1e-12)
 
 
+def test_constraints_bound_the_designs_and_say_where_none_is_left():
+    design = selquant.Design.read(EXAMPLES / "bobko_two_stage.toml")
+    best = selquant.pareto(design, ["quality"], constraints=["ai:* >= 0.5"], epoch=EPOCH).front
+    assert len(best) == 1 and best["ai_minority"][0] >= 0.5
+    with pytest.warns(UserWarning, match="the nearest is 'ai:minority >= 0.99'"):
+        none = selquant.pareto(design, ["quality"], constraints=["ai:* >= 0.99"], epoch=EPOCH)
+    assert len(none.front) == 0 and none.unmet[0] == "ai:minority >= 0.99"
+
+
 def test_the_front_plot_draws_every_searched_stages_weights_with_their_signs():
     import matplotlib
     matplotlib.use("Agg")

@@ -16,6 +16,10 @@
 #' @param uncertainty `"expected"` (the uncertain inputs at their expected
 #'   values) or `"mean"` (the mean over `samples` draws).
 #' @param samples Draws for the mean and the 5th to 95th percentile bands.
+#' @param constraints Bounds every reported design keeps: `"MEASURE >=
+#'   BOUND"` or `"MEASURE <= BOUND"`, MEASURE as an objective or `"ai:*"`
+#'   (every group but the base group), e.g. `c("ai:* >= 0.8", "cost <= 60")`.
+#'   With constraints one objective may do: its best design within them.
 #' @param retention Per stage its retention rate: a number (fixed) or
 #'   `c(low = , high = )` (searched in that range); by default the design's,
 #'   fixed. No stage keeps more than the one before.
@@ -33,7 +37,7 @@
 #' @export
 pareto <- function(design, objectives, points = 21, free = NULL,
                    signs = c("nonnegative", "any"), uncertainty = c("expected", "mean"),
-                   samples = 20, retention = NULL, threads = 2,
+                   samples = 20, constraints = NULL, retention = NULL, threads = 2,
                    kernel = c("fast", "specified"), epoch = NULL) {
   if (!inherits(design, "selquant_design")) stop("pareto(): design must be a design()", call. = FALSE)
   signs <- match.arg(signs)
@@ -54,6 +58,10 @@ pareto <- function(design, objectives, points = 21, free = NULL,
     rows <- vapply(free, function(f) array_text(vapply(as.character(f), quoted, "")), "")
     plan <- c(plan, paste0("free = ", array_text(rows)))
   }
+  if (!is.null(constraints)) {
+    if (!is.character(constraints) || anyNA(constraints)) fail("constraints", "a character vector")
+    plan <- c(plan, paste0("constraints = ", array_text(vapply(constraints, quoted, ""))))
+  }
   if (!is.null(retention)) {
     if (!is.list(retention) && !is.numeric(retention)) fail("retention", "a rate or a range per stage")
     rates <- vapply(seq_along(retention), function(s) {
@@ -71,6 +79,10 @@ pareto <- function(design, objectives, points = 21, free = NULL,
   }
   text <- paste0(design_text(design, "pareto()"), paste(plan, collapse = "\n"), "\n")
   r <- engine_call(pareto_(text, threads, kernel, epoch), "pareto()")
+  if (!is.null(r$unmet)) {
+    message(sprintf("pareto(): no design meets the constraints; the nearest is '%s', where the nearest design reaches %.4f",
+                    r$unmet$constraint, r$unmet$value))
+  }
   front <- as.data.frame(r$front, check.names = FALSE)
   front$point <- as.integer(front$point)
   objective_columns <- names(front)[seq_along(objectives) + 1L]
@@ -120,7 +132,7 @@ plot.selquant_front <- function(x, ...) {
   stages <- seq_len(nrow(x$design$stages))
   weights <- lapply(stages, function(s) as.matrix(f[paste0("w", s, "_", predictors)]))
   varied <- stages[vapply(weights, function(w) any(apply(w, 2, function(v) diff(range(v)) > 0)), NA)]
-  old <- graphics::par(mfrow = c(1L, length(others) + length(varied)))
+  old <- graphics::par(mfrow = c(1L, max(1L, length(others) + length(varied))))
   on.exit(graphics::par(old))
   for (o in others) {
     xs <- c(f[[o]], x$design_point[[o]], if (startsWith(o, "ai_")) 0.8)

@@ -12,6 +12,7 @@ pareto(
   signs = c("nonnegative", "any"),
   uncertainty = c("expected", "mean"),
   samples = 20,
+  constraints = NULL,
   retention = NULL,
   threads = 2,
   kernel = c("fast", "specified"),
@@ -36,6 +37,11 @@ character vectors); by default those with a non-zero weight.}
 values) or `"mean"` (the mean over `samples` draws).}
 
 \item{samples}{Draws for the mean and the 5th to 95th percentile bands.}
+
+\item{constraints}{Bounds every reported design keeps: `"MEASURE >=
+BOUND"` or `"MEASURE <= BOUND"`, MEASURE as an objective or `"ai:*"`
+(every group but the base group), e.g. `c("ai:* >= 0.8", "cost <= 60")`.
+With constraints one objective may do: its best design within them.}
 
 \item{retention}{Per stage its retention rate: a number (fixed) or
 `c(low = , high = )` (searched in that range); by default the design's,

@@ -223,10 +223,15 @@ void call_progress(void* data) {
   std::vector<double> design_weights;
   for (const auto& stage : front.design.weights)
     design_weights.insert(design_weights.end(), stage.begin(), stage.end());
+  SEXP unmet = R_NilValue;
+  if (front.unmet)
+    unmet =
+        writable::list({"constraint"_nm = front.unmet->first, "value"_nm = front.unmet->second});
   return writable::list({"front"_nm = r_table(selquant::front_table(d, plan, front)),
                          "design"_nm = doubles_of(front.design.objectives),
                          "design_weights"_nm = doubles_of(design_weights),
-                         "evaluations"_nm = static_cast<double>(front.evaluations)});
+                         "evaluations"_nm = static_cast<double>(front.evaluations),
+                         "unmet"_nm = unmet});
 }
 
 // Decimal text to double by correct rounding (R's own reader is not always).

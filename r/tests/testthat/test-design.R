@@ -97,3 +97,13 @@ test_that("costs and utility go through design files, and the front pays where p
   d$utility <- list(applicants = 1000, sd_y = 1)
   expect_error(write_design(d, f), "utility\\.sd_y: unknown key; did you mean 'sdy'\\?")
 })
+
+test_that("constraints bound the designs, and a message says where none is left", {
+  d <- read_design(example("bobko_two_stage.toml"))
+  best <- pareto(d, "quality", constraints = "ai:* >= 0.5", threads = 1, epoch = 0)$front
+  expect_identical(nrow(best), 1L)
+  expect_gte(best$ai_minority, 0.5)
+  expect_message(none <- pareto(d, "quality", constraints = "ai:* >= 0.99", threads = 1, epoch = 0),
+                 "no design meets the constraints; the nearest is 'ai:minority >= 0.99'")
+  expect_identical(nrow(none$front), 0L)
+})
