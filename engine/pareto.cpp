@@ -24,6 +24,30 @@ constexpr double kWorst = -1e3;
 // bound: above the round-off of evaluating a point again, far below what a
 // reader of the front can see.
 constexpr double kInside = 1e-7;
+
+// The report's percentile of a sorted series: the value at p n / 100.
+double percentile(const std::vector<double>& sorted, int p) {
+  const std::size_t n = sorted.size();
+  std::size_t i = static_cast<std::size_t>(p) * n / 100;
+  return sorted[std::clamp<std::size_t>(i, 1, n) - 1];
+}
+
+// A statistic of a measure over the draws (Objective::statistic), of its
+// values that are numbers: their mean, or a percentile by the report's rule.
+double statistic(std::vector<double> values, int which) {
+  values.erase(
+      std::remove_if(values.begin(), values.end(), [](double v) { return !std::isfinite(v); }),
+      values.end());
+  if (values.empty()) return std::numeric_limits<double>::quiet_NaN();
+  if (which == Objective::kMean) {
+    double sum = 0;
+    for (double v : values)
+      sum += v;
+    return sum / static_cast<double>(values.size());
+  }
+  std::sort(values.begin(), values.end());
+  return percentile(values, which);
+}
 // COBYLA: the first steps span a tenth of a weight's range; the search stops
 // when the weights move by less than this relative amount.
 constexpr double kFirstStep = 0.1;
@@ -154,23 +178,48 @@ class Judge {
     on(expected_, w, retention, &quality);
     return {cost(retention), utility(retention, quality)};
   }
+  // The outputs as reported: at the expected values, or a statistic over
+  // the draws where one is asked.
   std::vector<double> expected(const std::vector<std::vector<double>>& w,
                                const std::vector<double>& retention) const {
-    return on(expected_, w, retention);
+    return combined(w, retention, false);
   }
-  // What the search maximizes: at the expected values, or the mean over the draws.
+  // What the search maximizes: at the expected values or (uncertainty =
+  // "mean") the mean over the draws, or a statistic over them where asked.
   std::vector<double> searched(const std::vector<std::vector<double>>& w,
                                const std::vector<double>& retention) const {
-    if (!plan_.mean || draws_.empty()) return maximized(expected(w, retention));
-    std::vector<double> sum(outputs_.size(), 0.0);
+    return maximized(combined(w, retention, plan_.mean));
+  }
+  std::vector<double> combined(const std::vector<std::vector<double>>& w,
+                               const std::vector<double>& retention, bool plain_as_mean) const {
+    const bool mean = plain_as_mean && !draws_.empty();
+    bool at_expected = false, over_draws = mean;
+    for (const Objective& o : outputs_) {
+      at_expected = at_expected || (o.statistic == Objective::kExpected && !mean);
+      over_draws = over_draws || o.statistic != Objective::kExpected;
+    }
+    std::vector<double> out;
+    if (at_expected) out = on(expected_, w, retention);
+    out.resize(outputs_.size());
+    if (!over_draws) return out;
+    std::vector<std::vector<double>> series(outputs_.size());
     for (const Model& m : draws_) {
       const std::vector<double> f = on(m, w, retention);
       for (std::size_t i = 0; i < f.size(); ++i)
-        sum[i] += f[i];
+        series[i].push_back(f[i]);
     }
-    for (double& v : sum)
-      v /= static_cast<double>(draws_.size());
-    return maximized(sum);
+    for (std::size_t i = 0; i < outputs_.size(); ++i) {
+      const int s = outputs_[i].statistic;
+      if (s != Objective::kExpected) {
+        out[i] = statistic(series[i], s);
+      } else if (mean) {
+        double sum = 0;
+        for (double v : series[i])
+          sum += v;
+        out[i] = sum / static_cast<double>(series[i].size());
+      }
+    }
+    return out;
   }
   // Values of the objectives as the search maximizes them, one that cannot
   // be computed far worse than any that can; then of the constraints as
@@ -563,13 +612,6 @@ bool same(const std::vector<double>& a, const std::vector<double>& b) {
   for (std::size_t i = 0; i < a.size(); ++i)
     if (!(std::fabs(a[i] - b[i]) <= kRepeat * (1 + std::fabs(a[i])))) return false;
   return true;
-}
-
-// The report's percentile of a sorted series: the value at p n / 100.
-double percentile(const std::vector<double>& sorted, int p) {
-  const std::size_t n = sorted.size();
-  std::size_t i = static_cast<std::size_t>(p) * n / 100;
-  return sorted[std::clamp<std::size_t>(i, 1, n) - 1];
 }
 
 }  // namespace

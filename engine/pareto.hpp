@@ -29,7 +29,13 @@ struct Objective {
   enum class Measure { quality, ai, cost, utility };
   Measure measure = Measure::quality;
   int group = 0;     // 1-based, for a Cum. AI
-  std::string name;  // "quality", "ai:GROUP", "cost" or "utility" as written
+  std::string name;  // "quality", "ai:GROUP", "cost" or "utility", "@STATISTIC", as written
+  // Where the inputs are uncertain, a statistic over the search's draws
+  // (those of an ordinary run of the design with the epoch and samples):
+  // the mean or a percentile p (1 to 99, the report's rule); or none.
+  static constexpr int kExpected = -1;
+  static constexpr int kMean = 0;
+  int statistic = kExpected;
   // Its values as the search maximizes them: a cost's negative; a Cum. AI as
   // the lower of the two rates over the higher, min(AI, 1 / AI), since a
   // ratio past parity is adverse impact on the base group, no better.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 
+#include "engine/summary.hpp"
 #include "textio/shortest.hpp"
 
 namespace selquant {
@@ -165,9 +166,28 @@ class Reader {
       fail(t, "pareto.free", "no free predictor: there is nothing to search");
   }
 
-  // A measure by its name: "quality", "ai:GROUP", "cost" or "utility".
-  Objective measure(const std::string& name, const Design& d, const toml::node& at,
+  // A measure by its name: "quality", "ai:GROUP", "cost" or "utility", where
+  // the inputs are uncertain with "@mean" or "@pP" (P one of the report's
+  // percentile points) for that statistic over the draws.
+  Objective measure(const std::string& written, const Design& d, const toml::node& at,
                     const std::string& path, const char* what) const {
+    const std::size_t at_sign = written.find('@');
+    const std::string name = written.substr(0, at_sign);
+    int statistic = Objective::kExpected;
+    if (at_sign != std::string::npos) {
+      const std::string s = written.substr(at_sign + 1);
+      for (int p : kPercentiles)
+        if (s == "p" + std::to_string(p)) statistic = p;
+      if (s == "mean") statistic = Objective::kMean;
+      if (statistic == Objective::kExpected)
+        fail(&at, path,
+             "'" + s +
+                 "' is no statistic: \"mean\" or \"p1\", \"p5\", \"p10\", \"p25\", "
+                 "\"p50\", \"p75\", \"p90\", \"p95\", \"p99\"");
+      if (d.sampling == kExact)
+        fail(&at, path,
+             "'" + written + "': a statistic over draws needs a design with uncertain inputs");
+    }
     std::vector<std::string> names = {"quality"};
     for (const Design::Group& g : d.groups)
       names.push_back("ai:" + g.name);
@@ -183,7 +203,8 @@ class Reader {
                              : "; did you mean '" + near + "'?"));
     }
     Objective o;
-    o.name = name;
+    o.name = written;
+    o.statistic = statistic;
     using M = Objective::Measure;
     o.measure = it == names.begin() ? M::quality
                 : name == "cost"    ? M::cost
@@ -219,10 +240,10 @@ class Reader {
       if (value.empty() || *end != '\0' || !std::isfinite(bound))
         fail(&all[i], path, "'" + value + "' is not a number");
       std::vector<std::string> each = {name};
-      if (name == "ai:*") {
+      if (name.rfind("ai:*", 0) == 0) {
         each.clear();
         for (std::size_t g = 0; g + 1 < d.groups.size(); ++g)
-          each.push_back("ai:" + d.groups[g].name);
+          each.push_back("ai:" + d.groups[g].name + name.substr(4));
       }
       for (const std::string& m : each) {
         Constraint c;

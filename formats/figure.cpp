@@ -441,16 +441,22 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
            "tick");
   auto label = [&](std::size_t o) {
     const Objective& ob = plan.objectives[o];
+    std::string text;
     switch (ob.measure) {
       case Objective::Measure::quality:
-        return std::string("Quality of all selected");
+        text = "Quality of all selected";
+        break;
       case Objective::Measure::cost:
-        return std::string("Cost per applicant");
+        text = "Cost per applicant";
+        break;
       case Objective::Measure::utility:
-        return std::string("Utility");
+        text = "Utility";
+        break;
       default:
-        return "Cum. AI of " + d.groups[static_cast<std::size_t>(ob.group - 1)].name;
+        text = "Cum. AI of " + d.groups[static_cast<std::size_t>(ob.group - 1)].name;
     }
+    const std::size_t at = ob.name.find('@');
+    return at == std::string::npos ? text : text + " " + ob.name.substr(at);
   };
   for (std::size_t pi = 0; pi < pairs.size(); ++pi) {
     const std::size_t oy = pairs[pi].first;

@@ -8,6 +8,11 @@
 namespace selquant {
 
 std::string objective_column(const Objective& o, const Design& d) {
+  const std::size_t at = o.name.find('@');
+  return measure_column(o, d) + (at == std::string::npos ? "" : o.name.substr(at));
+}
+
+std::string measure_column(const Objective& o, const Design& d) {
   switch (o.measure) {
     case Objective::Measure::quality:
       return "quality";

@@ -17,6 +17,8 @@ namespace selquant {
 Table front_table(const Design& d, const ParetoPlan& plan, const Front& front);
 // A column's name for an objective: quality, ai_GROUP.
 std::string objective_column(const Objective& o, const Design& d);
+// The same without its statistic: "ai_minority".
+std::string measure_column(const Objective& o, const Design& d);
 
 // The table as aligned text, a heading line and a row per point.
 void write_front(std::ostream& out, const Table& table);

@@ -371,6 +371,21 @@ TEST(ParetoTest, BandsAreThePercentilesOfTheReport) {
                                                    {"ai_minority_p5", ev.summary.ai[0][0][1]},
                                                    {"ai_minority_p95", ev.summary.ai[0][0][7]}})
     EXPECT_NEAR(table[column].values[0], value, 1e-6) << column;
+  // A statistic as an objective and in a constraint: that of the same run.
+  std::string robust = text;
+  robust.replace(robust.find("objectives = [\"quality\", \"ai:minority\"]"), 39,
+                 "objectives = [\"quality@p5\"]\nconstraints = [\"ai:*@p10 >= 0.3\"]");
+  const Read s = read(robust);
+  const Front best = selquant::pareto(s.d, s.plan, options);
+  ASSERT_EQ(best.points.size(), 1u);
+  d.stages[0].weights = best.points[0].weights[0];
+  selquant::Collector again(d);
+  selquant::Sink* const again_sinks[] = {&again};
+  const selquant::Evaluation run = selquant::evaluate(d, o, again_sinks);
+  const selquant::Table best_table = selquant::front_table(s.d, s.plan, best);
+  EXPECT_NEAR(best_table["quality@p5"].values[0], run.summary.q[0][1], 1e-6);
+  EXPECT_NEAR(best_table["ai_minority@p10"].values[0], run.summary.ai[0][0][2], 1e-6);
+  EXPECT_GE(run.summary.ai[0][0][2], 0.3 - 1e-6);
 }
 
 TEST(ParetoTest, AFirstStageThatKeepsEveryoneLeavesTheSecondStagesFront) {
@@ -420,6 +435,12 @@ TEST(ParetoTest, BadTablesNameTheKey) {
             "constraint: \"MEASURE >= BOUND\" or \"MEASURE <= BOUND\""},
            {"[pareto]\nobjectives = [\"quality\"]\nconstraints = [\"quality >= high\"]\n",
             "p.toml, line 19, column 16: pareto.constraints[1]: 'high' is not a number"},
+           {"[pareto]\nobjectives = [\"quality@p7\", \"ai:minority\"]\n",
+            "p.toml, line 18, column 15: pareto.objectives[1]: 'p7' is no statistic: \"mean\" or "
+            "\"p1\", \"p5\", \"p10\", \"p25\", \"p50\", \"p75\", \"p90\", \"p95\", \"p99\""},
+           {"[pareto]\nobjectives = [\"quality@p5\", \"ai:minority\"]\n",
+            "p.toml, line 18, column 15: pareto.objectives[1]: 'quality@p5': a statistic over "
+            "draws needs a design with uncertain inputs"},
            {"[pareto]\nobjectives = [\"quality\", \"cost\"]\n",
             "p.toml, line 18, column 26: pareto.objectives[2]: 'cost' needs a [costs] table"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nponits = 5\n",
