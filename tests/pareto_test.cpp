@@ -73,6 +73,21 @@ double hypervolume(Points p, std::pair<double, double> ref) {
   return volume;
 }
 
+// The results of an ordinary run of the design with a point's weights and
+// retention rates, by the search's kernel.
+selquant::Table ordinary_results(Design d, const selquant::FrontPoint& p) {
+  for (std::size_t s = 0; s < d.stages.size(); ++s) {
+    d.stages[s].weights = p.weights[s];
+    d.stages[s].retention = p.retention[s];
+  }
+  selquant::Collector collector(d);
+  selquant::Sink* const sinks[] = {&collector};
+  selquant::EngineOptions o;
+  o.kernel = selquant::SearchOptions{}.kernel;
+  selquant::evaluate(d, o, sinks);
+  return collector.results();
+}
+
 Points points_of(const Front& f) {
   Points p;
   for (const auto& x : f.points)
@@ -163,14 +178,7 @@ TEST(ParetoTest, EveryPointIsWhatTheOrdinaryRunGives) {
       for (double w : p.weights[0])
         sum += std::fabs(w);
       EXPECT_NEAR(sum, 1.0, 1e-15);
-      Design d = r.d;
-      d.stages[0].weights = p.weights[0];
-      selquant::Collector collector(d);
-      selquant::Sink* const sinks[] = {&collector};
-      selquant::EngineOptions o;
-      o.kernel = selquant::SearchOptions{}.kernel;
-      selquant::evaluate(d, o, sinks);
-      const selquant::Table& t = collector.results();
+      const selquant::Table t = ordinary_results(r.d, p);
       EXPECT_NEAR(t["quality_all"].values[0], p.objectives[0], 1e-12);
       EXPECT_NEAR(t["cum_ai"].values[0], p.objectives[1], 1e-12);  // group 1's row
       // Past parity a Cum. AI is no better: negative weights do not carry the
@@ -212,17 +220,7 @@ TEST(ParetoTest, SearchesTheRetentionOfAStageWithTheWeights) {
           << "point " << i + 1 << " (" << p.objectives[0] << ", " << p.objectives[1] << ") below ("
           << q << ", " << ai << ")";
     // What an ordinary run of the design with its rates and weights gives.
-    Design d = r.d;
-    for (std::size_t s = 0; s < 2; ++s) {
-      d.stages[s].retention = p.retention[s];
-      d.stages[s].weights = p.weights[s];
-    }
-    selquant::Collector collector(d);
-    selquant::Sink* const sinks[] = {&collector};
-    selquant::EngineOptions o;
-    o.kernel = selquant::SearchOptions{}.kernel;
-    selquant::evaluate(d, o, sinks);
-    const selquant::Table& t = collector.results();
+    const selquant::Table t = ordinary_results(r.d, p);
     EXPECT_NEAR(t["quality_all"].values[2], p.objectives[0], 1e-12);  // stage 2, group 1
     EXPECT_NEAR(t["cum_ai"].values[2], p.objectives[1], 1e-12);
   }
