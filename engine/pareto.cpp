@@ -447,7 +447,6 @@ struct Found {
   std::vector<double> f;  // searched objectives
 };
 
-// Maximizes objective i from a start, within the constraints.
 // The searched values at a point, kept for the next call at the same point
 // (COBYLA asks for the objective and the constraints apart).
 class Evaluated {
@@ -480,6 +479,7 @@ struct Excesses {
   }
 };
 
+// Maximizes objective i (of k) from a start, within the constraints.
 Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vector<double> x,
              std::size_t k, std::size_t constraints) {
   const std::size_t n = weights.size();
