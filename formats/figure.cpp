@@ -432,7 +432,8 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
       std::max(top + FG::kPanel + G::kAxis, top + bars_height + legend) + G::kMargin;
   Svg svg(width, height);
   const std::string title = "SELQUANT: Pareto front of " + std::to_string(front.points.size()) +
-                            " points, " + std::to_string(d.stages.size()) +
+                            (front.points.size() == 1 ? " point, " : " points, ") +
+                            std::to_string(d.stages.size()) +
                             (d.stages.size() == 1 ? " stage" : " stages");
   svg.text(width / 2, G::kMargin + 16, title, "title");
   svg.text(width / 2, G::kMargin + 34,
@@ -535,7 +536,9 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
     const std::string heading = "Weights of stage " + std::to_string(s + 1);
     if (fixed[s]) {
       std::string said;
-      const std::vector<double>& w = front.design.weights[s];
+      // The same at every point (a single free predictor weighs 1 there).
+      const std::vector<double>& w =
+          (front.points.empty() ? front.design : front.points[0]).weights[s];
       for (std::size_t j = 0; j < d.predictors.size(); ++j) {
         if (w[j] == 0) continue;
         char buf[32];

@@ -1196,7 +1196,8 @@ TEST(ProgramTest, TheFrontFigureDrawsTheWeightsWithTheirSigns) {
   const Scratch scratch;
   std::string text = slurp(kData + "/../../examples/bobko_two_stage.toml");
   text.replace(text.find("weights = { CA = 1, B = 1 }"), 27, "weights = { CA = 1 }");
-  text += "signs = \"any\"\n";
+  // Stage 1 searched on B alone, where the design weighs CA: B weighs 1.
+  text += "signs = \"any\"\nfree = [[\"B\"], [\"CA\", \"SI\", \"C\", \"B\"]]\n";
   std::ofstream(scratch / "any.toml") << text;
   const Outcome r =
       run("/dev/null", {"--pareto", scratch / "any.toml", "--plot", scratch / "f.svg"});
@@ -1204,7 +1205,7 @@ TEST(ProgramTest, TheFrontFigureDrawsTheWeightsWithTheirSigns) {
   const std::string svg = slurp(scratch / "f.svg");
   EXPECT_EQ(xml_fault(svg), "");
   EXPECT_EQ(svg.find("data-kind=\"weight\" data-stage=\"1\""), std::string::npos);
-  EXPECT_NE(svg.find(">Weights of stage 1 (fixed): CA 1<"), std::string::npos);
+  EXPECT_NE(svg.find(">Weights of stage 1 (fixed): B 1<"), std::string::npos);
   const double zero = std::stod(attribute(svg, "id=\"weights-2\"", "data-zero"));
   const double unit = std::stod(attribute(svg, "id=\"weights-2\"", "data-unit"));
   int negative = 0;
