@@ -60,8 +60,9 @@ Output files are written whole or not at all; none may name the deck or
 another output.
 
 Exit status: 0 done; 1 interrupted; 2 usage error or a refused deck;
-3 an output could not be written; 4 no sample could be computed (or none had all its cutoffs found); abort on a
-malformed deck (its line and column are named).
+3 an output could not be written; 4 no sample could be computed, or none
+had all its cutoffs found; abort on a malformed deck (its line and column
+are named).
 )";
 
 // A whole number from lo to hi, written in decimal digits only (a sign where

@@ -438,10 +438,6 @@ class Weights {
   std::vector<std::size_t> rate_;   // per stage its variable, or kFixed
 };
 
-double finite(double v) {
-  return std::isfinite(v) ? v : kWorst;
-}
-
 struct Found {
   std::vector<double> x;
   std::vector<double> f;  // searched objectives
@@ -485,7 +481,7 @@ Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vec
   const std::size_t n = weights.size();
   Evaluated at(judge, weights);
   // Objective i, or (i >= k) the least excess of constraint i - k.
-  auto value = [&](const std::vector<double>& v) { return i < k ? finite(at(v)[i]) : -at(v)[i]; };
+  auto value = [&](const std::vector<double>& v) { return i < k ? at(v)[i] : -at(v)[i]; };
   if (n > 0) {
     nlopt::opt opt(nlopt::LN_COBYLA, static_cast<unsigned>(n));
     opt.set_lower_bounds(0.0);
@@ -521,7 +517,7 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
   auto scaled = [&](const std::vector<double>& f) {
     std::vector<double> u(k);
     for (std::size_t i = 0; i < k; ++i)
-      u[i] = (finite(f[i]) - nadir[i]) / (ideal[i] - nadir[i]);
+      u[i] = (f[i] - nadir[i]) / (ideal[i] - nadir[i]);
     return u;
   };
   if (n == 0) return {x, judge.searched(weights.of(x), weights.retention(x))};
@@ -730,17 +726,17 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
   }
   std::vector<double> ideal(k), nadir(k);
   for (std::size_t i = 0; i < k; ++i) {
-    ideal[i] = finite(best[i].f[i]);
+    ideal[i] = best[i].f[i];
     nadir[i] = ideal[i];
     for (std::size_t j = 0; j < k; ++j)
-      nadir[i] = std::min(nadir[i], finite(best[j].f[i]));
+      nadir[i] = std::min(nadir[i], best[j].f[i]);
     if (!(ideal[i] > nadir[i])) nadir[i] = ideal[i] - 1;  // no trade-off in it
   }
   // The scaled optima span the hull; each lattice point gives a front point.
   std::vector<std::vector<double>> hull(k, std::vector<double>(k));
   for (std::size_t j = 0; j < k; ++j)
     for (std::size_t i = 0; i < k; ++i)
-      hull[j][i] = (finite(best[j].f[i]) - nadir[i]) / (ideal[i] - nadir[i]);
+      hull[j][i] = (best[j].f[i] - nadir[i]) / (ideal[i] - nadir[i]);
   std::vector<Found> found(lambdas.size());
   parallel_for(static_cast<int>(lambdas.size()), options.threads, [&](int l) {
     const std::vector<double>& lambda = lambdas[static_cast<std::size_t>(l)];
