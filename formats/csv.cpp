@@ -38,6 +38,14 @@ std::string number(double v) {
   return buf;
 }
 
+std::string text(const std::string& v) {
+  if (v.find_first_of(",\"\r\n") == std::string::npos) return v;
+  std::string quoted = "\"";
+  for (char c : v)
+    quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
 void write_results_header(std::ostream& out) {
   write_header(out, kResultColumns);
 }

@@ -13,6 +13,9 @@ namespace selquant::csv {
 
 // A number as it goes into a CSV field.
 std::string number(double v);
+// A text as it goes into a CSV field: quoted where it holds a comma, a quote
+// or a line end, its quotes doubled.
+std::string text(const std::string& v);
 
 // The results: the header line, then the rows of pass k from its model.
 void write_results_header(std::ostream& out);
