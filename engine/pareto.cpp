@@ -317,13 +317,20 @@ class Weights {
   }
   std::size_t size() const { return n_; }
 
+  // How far along its room a rate is at its variable v: (v + v^2) / 2, not v
+  // itself, so that a cost, linear in the rates, is not affine in the
+  // variables (COBYLA's linear steps can cycle without end on an affine
+  // constraint next to a bound); and the variable of a share of the room.
+  static double along(double v) { return (v + v * v) / 2; }
+  static double variable_of(double share) { return (std::sqrt(1 + 8 * share) - 1) / 2; }
+
   // Every stage's retention rate from the variables.
   std::vector<double> retention(const std::vector<double>& x) const {
     std::vector<double> r(low_.size());
     double later = 0;  // the next stage's rate
     for (std::size_t s = low_.size(); s-- > 0;) {
       const auto [lo, hi] = room(s, later);
-      r[s] = rate_[s] == kFixed ? low_[s] : lo + x[rate_[s]] * (hi - lo);
+      r[s] = rate_[s] == kFixed ? low_[s] : lo + along(x[rate_[s]]) * (hi - lo);
       later = r[s];
     }
     return r;
@@ -364,7 +371,7 @@ class Weights {
         continue;
       }
       const double r = std::clamp(d_.stages[s].retention, lo, hi);
-      x[rate_[s]] = (r - lo) / (hi - lo);
+      x[rate_[s]] = variable_of((r - lo) / (hi - lo));
       later = r;
     }
     for (const Block& b : blocks_) {
@@ -507,11 +514,15 @@ Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vec
   return {x, judge.searched(weights.of(x), weights.retention(x))};
 }
 
-// The front point for the hull point q: maximize t with u(x) >= q + t.
-// The constraints' excesses come after the searched objectives, as in single.
+// The front point for the hull point q: maximize t with u(x) >= q + t in the
+// objectives that trade off (an objective the same at every optimum, such as
+// the cost of a layout with fixed rates, would leave t bounded by itself and
+// the others free). The constraints' excesses come after the searched
+// objectives, as in single.
 Found boundary(const Judge& judge, const Weights& weights, const std::vector<double>& q,
                const std::vector<double>& ideal, const std::vector<double>& nadir,
-               std::vector<double> x, std::size_t constraints) {
+               const std::vector<std::size_t>& trading, std::vector<double> x,
+               std::size_t constraints) {
   const std::size_t n = weights.size();
   const std::size_t k = q.size();
   auto scaled = [&](const std::vector<double>& f) {
@@ -520,20 +531,21 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
       u[i] = (f[i] - nadir[i]) / (ideal[i] - nadir[i]);
     return u;
   };
-  if (n == 0) return {x, judge.searched(weights.of(x), weights.retention(x))};
+  if (n == 0 || trading.empty()) return {x, judge.searched(weights.of(x), weights.retention(x))};
   struct Boundary {
     const Judge& judge;
     const Weights& weights;
     const std::vector<double>& q;
     decltype(scaled)& scale;
+    const std::vector<std::size_t>& trading;
     std::size_t n;
-  } problem{judge, weights, q, scaled, n};
+  } problem{judge, weights, q, scaled, trading, n};
   // Variables: x, then t.
   std::vector<double> y = x;
   {
     const std::vector<double> u = scaled(judge.searched(weights.of(x), weights.retention(x)));
     double t = 1e9;
-    for (std::size_t i = 0; i < k; ++i)
+    for (std::size_t i : trading)
       t = std::min(t, u[i] - q[i]);
     y.push_back(t);
   }
@@ -548,19 +560,21 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
   opt.set_initial_step(kFirstStep);
   opt.set_max_objective(
       [](const std::vector<double>& v, std::vector<double>&, void*) { return v.back(); }, nullptr);
-  // c_i = q_i + t - u_i(x) <= 0, then the constraints' excesses, all from
-  // one evaluation.
+  // c_i = q_i + t - u_i(x) <= 0 for the objectives that trade off, then the
+  // constraints' excesses, all from one evaluation.
   opt.add_inequality_mconstraint(
       [](unsigned m, double* c, unsigned, const double* v, double*, void* data) {
         const auto& p = *static_cast<Boundary*>(data);
         const std::vector<double> xs(v, v + p.n);
         const std::vector<double> f = p.judge.searched(p.weights.of(xs), p.weights.retention(xs));
         const std::vector<double> u = p.scale(f);
-        const std::size_t k = p.q.size();
-        for (unsigned i = 0; i < m; ++i)
-          c[i] = i < k ? p.q[i] + v[p.n] - u[i] : f[i];
+        const std::size_t k = p.trading.size();
+        for (unsigned i = 0; i < m; ++i) {
+          const std::size_t o = i < k ? p.trading[i] : 0;
+          c[i] = i < k ? p.q[o] + v[p.n] - u[o] : f[p.q.size() + i - k];
+        }
       },
-      &problem, std::vector<double>(k + constraints, 1e-9));
+      &problem, std::vector<double>(trading.size() + constraints, 1e-9));
   double best = 0;
   try {
     opt.optimize(y, best);
@@ -568,6 +582,12 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
   }
   y.pop_back();
   return {y, judge.searched(weights.of(y), weights.retention(y))};
+}
+
+// The divisions of the lattice below: points - 1 for two objectives (a
+// point at each end), points for more.
+int lattice_divisions(const ParetoPlan& plan) {
+  return std::max(1, plan.points - (plan.objectives.size() == 2 ? 1 : 0));
 }
 
 // The lattice of hull weights: all lambda with k parts of h divisions.
@@ -652,13 +672,84 @@ std::vector<double> objectives_at(const Design& d, const ParetoPlan& plan,
   return Objectives(d, plan, kernel).at(weights);
 }
 
-Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& options) {
+std::size_t count_structures(int predictors, int stages) {
+  // Inclusion and exclusion over the stages left without an entering
+  // predictor: sum over j of (-1)^j C(s, j) (s + 1 - j)^p.
+  double count = 0, choose = 1;
+  for (int j = 0; j <= stages; ++j) {
+    count += (j % 2 == 0 ? 1 : -1) * choose * std::pow(stages + 1 - j, predictors);
+    choose = choose * (stages - j) / (j + 1);
+  }
+  return static_cast<std::size_t>(std::llround(count));
+}
+
+std::vector<Structure> all_structures(int predictors, int stages) {
+  std::vector<Structure> all;
+  // Each predictor's entry stage, 1 to s, or s + 1 for not used.
+  std::vector<int> entry(static_cast<std::size_t>(predictors), 1);
+  while (true) {
+    Structure s(static_cast<std::size_t>(stages));
+    for (int j = 0; j < predictors; ++j)
+      if (entry[static_cast<std::size_t>(j)] <= stages)
+        s[static_cast<std::size_t>(entry[static_cast<std::size_t>(j)] - 1)].push_back(j + 1);
+    if (std::all_of(s.begin(), s.end(), [](const auto& e) { return !e.empty(); })) all.push_back(s);
+    int j = predictors - 1;
+    while (j >= 0 && entry[static_cast<std::size_t>(j)] == stages + 1)
+      entry[static_cast<std::size_t>(j--)] = 1;
+    if (j < 0) break;
+    ++entry[static_cast<std::size_t>(j)];
+  }
+  return all;
+}
+
+namespace {
+
+// One layout searched on its own: its design (weight 1 where a predictor may
+// carry one, else 0), its plan (the free predictors of the layout), and the
+// judge and variables of both.
+struct Layout {
+  Layout(const Design& d, const ParetoPlan& p, const SearchOptions& options)
+      : design(d), plan(p), judge(design, plan, options), weights(design, plan) {}
+  Design design;
+  ParetoPlan plan;
+  Judge judge;
+  Weights weights;
+};
+
+std::unique_ptr<Layout> layout_of(const Design& d, const ParetoPlan& plan,
+                                  const SearchOptions& options, const Structure* s) {
+  if (s == nullptr) return std::make_unique<Layout>(d, plan, options);
+  Design sd = d;
+  ParetoPlan sp = plan;
+  sp.structures.clear();
+  sp.free.assign(d.stages.size(), {});
+  std::vector<int> entered;
+  for (std::size_t st = 0; st < d.stages.size(); ++st) {
+    entered.insert(entered.end(), (*s)[st].begin(), (*s)[st].end());
+    std::sort(entered.begin(), entered.end());
+    sp.free[st] = entered;
+    std::fill(sd.stages[st].weights.begin(), sd.stages[st].weights.end(), 0.0);
+    for (int j : entered)
+      sd.stages[st].weights[static_cast<std::size_t>(j - 1)] = 1;
+  }
+  return std::make_unique<Layout>(sd, sp, options);
+}
+
+// The points one layout's searches find, each evaluated again exactly, and
+// their objectives as the search maximizes them.
+struct Candidates {
+  std::vector<FrontPoint> points;
+  std::vector<std::vector<double>> searched;
+};
+
+Candidates candidates(const Layout& layout, int threads, const std::function<void()>& tell,
+                      int* count = nullptr) {
+  const Design& d = layout.design;
+  const ParetoPlan& plan = layout.plan;
+  const Judge& judge = layout.judge;
+  const Weights& weights = layout.weights;
   const std::size_t k = plan.objectives.size();
   const std::size_t nc = plan.constraints.size();
-  if (k < (nc > 0 ? 1u : 2u) || k > 5)
-    throw std::invalid_argument("2 to 5 objectives (1 with constraints)");
-  const Judge judge(d, plan, options);
-  const Weights weights(d, plan);
   const std::size_t n = weights.size();
 
   // The starts of the single-objective searches: the design's weights, equal
@@ -672,7 +763,8 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     std::vector<std::vector<double>> equal = own;
     for (auto& row : equal)
       std::fill(row.begin(), row.end(), 1.0);
-    starts.push_back(weights.from(equal));
+    const std::vector<double> x = weights.from(equal);
+    if (x != starts[0]) starts.push_back(x);
   }
   for (std::size_t j = 0; j < d.predictors.size() && n > 0; ++j) {
     std::vector<std::vector<double>> w = own;
@@ -681,33 +773,28 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
   // One objective: its constrained optimum alone.
   std::vector<std::vector<double>> lambdas;
   std::vector<int> part;
-  if (k > 1) lattice(k, std::max(1, plan.points - (k == 2 ? 1 : 0)), part, lambdas);
-  // Every search done is told, in order, one at a time.
-  const int searches = static_cast<int>(nc + k * (starts.size() + nc) + lambdas.size());
-  std::mutex told;
-  int done = 0;
-  auto searched_one = [&] {
-    if (!options.progress) return;
-    const std::lock_guard<std::mutex> lock(told);
-    options.progress(++done, searches);
-  };
+  if (k > 1) lattice(k, lattice_divisions(plan), part, lambdas);
+  if (count != nullptr) {
+    *count = static_cast<int>(nc + k * (starts.size() + nc) + lambdas.size());
+    return {};
+  }
   // With constraints, first for each the point that meets it best, from the
   // design's weights: starts from which the others are met more easily.
   {
     std::vector<Found> meet(nc);
-    parallel_for(static_cast<int>(nc), options.threads, [&](int c) {
+    parallel_for(static_cast<int>(nc), threads, [&](int c) {
       meet[static_cast<std::size_t>(c)] =
           single(judge, weights, k + static_cast<std::size_t>(c), starts[0], k, 0);
-      searched_one();
+      tell();
     });
     for (const Found& m : meet)
       starts.push_back(m.x);
   }
   std::vector<Found> tries(k * starts.size());
-  parallel_for(static_cast<int>(tries.size()), options.threads, [&](int t) {
+  parallel_for(static_cast<int>(tries.size()), threads, [&](int t) {
     const auto T = static_cast<std::size_t>(t);
     tries[T] = single(judge, weights, T / starts.size(), starts[T % starts.size()], k, nc);
-    searched_one();
+    tell();
   });
   // The best of each objective's tries: a point within the constraints
   // before one without, then the better.
@@ -725,12 +812,16 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     }
   }
   std::vector<double> ideal(k), nadir(k);
+  std::vector<std::size_t> trading;
   for (std::size_t i = 0; i < k; ++i) {
     ideal[i] = best[i].f[i];
     nadir[i] = ideal[i];
     for (std::size_t j = 0; j < k; ++j)
       nadir[i] = std::min(nadir[i], best[j].f[i]);
-    if (!(ideal[i] > nadir[i])) nadir[i] = ideal[i] - 1;  // no trade-off in it
+    if (ideal[i] > nadir[i])
+      trading.push_back(i);
+    else
+      nadir[i] = ideal[i] - 1;  // no trade-off in it
   }
   // The scaled optima span the hull; each lattice point gives a front point.
   std::vector<std::vector<double>> hull(k, std::vector<double>(k));
@@ -738,7 +829,7 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     for (std::size_t i = 0; i < k; ++i)
       hull[j][i] = (best[j].f[i] - nadir[i]) / (ideal[i] - nadir[i]);
   std::vector<Found> found(lambdas.size());
-  parallel_for(static_cast<int>(lambdas.size()), options.threads, [&](int l) {
+  parallel_for(static_cast<int>(lambdas.size()), threads, [&](int l) {
     const std::vector<double>& lambda = lambdas[static_cast<std::size_t>(l)];
     std::vector<double> q(k, 0.0), x(n, 0.0);
     for (std::size_t j = 0; j < k; ++j) {
@@ -747,8 +838,8 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
       for (std::size_t v = 0; v < n; ++v)
         x[v] += lambda[j] * best[j].x[v];
     }
-    found[static_cast<std::size_t>(l)] = boundary(judge, weights, q, ideal, nadir, x, nc);
-    searched_one();
+    found[static_cast<std::size_t>(l)] = boundary(judge, weights, q, ideal, nadir, trading, x, nc);
+    tell();
   });
   // The single-objective optima belong to the front too (for two objectives
   // at its ends).
@@ -761,11 +852,10 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     found.insert(found.end(), best.begin(), best.end());
   }
 
-  Front front;
-  front.bands = d.sampling != kExact;
-  std::vector<FrontPoint> points(found.size());
-  parallel_for(static_cast<int>(found.size()), options.threads, [&](int i) {
-    FrontPoint& p = points[static_cast<std::size_t>(i)];
+  Candidates c;
+  c.points.resize(found.size());
+  parallel_for(static_cast<int>(found.size()), threads, [&](int i) {
+    FrontPoint& p = c.points[static_cast<std::size_t>(i)];
     p.weights = weights.of(found[static_cast<std::size_t>(i)].x);
     p.retention = weights.retention(found[static_cast<std::size_t>(i)].x);
     p.objectives = judge.expected(p.weights, p.retention);
@@ -773,12 +863,61 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     p.objectives.resize(k);
     std::tie(p.cost, p.utility) = judge.economics(p.weights, p.retention);
   });
-  // Not dominated, not repeated; the objectives searched decide.
-  std::vector<std::vector<double>> searched(found.size());
+  // The objectives searched decide which are kept.
+  c.searched.resize(found.size());
   for (std::size_t i = 0; i < found.size(); ++i) {
-    searched[i] = plan.mean ? found[i].f : judge.maximized(points[i].objectives);
-    searched[i].resize(k);
+    c.searched[i] = plan.mean ? found[i].f : judge.maximized(c.points[i].objectives);
+    c.searched[i].resize(k);
   }
+  return c;
+}
+
+}  // namespace
+
+Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& options) {
+  const std::size_t k = plan.objectives.size();
+  const std::size_t nc = plan.constraints.size();
+  if (k < (nc > 0 ? 1u : 2u) || k > 5)
+    throw std::invalid_argument("2 to 5 objectives (1 with constraints)");
+  // The layouts: the design's own, or each structure.
+  const std::size_t ns = plan.structures.size();
+  std::vector<std::unique_ptr<Layout>> layouts;
+  layouts.push_back(layout_of(d, plan, options, nullptr));
+  for (const Structure& s : plan.structures)
+    layouts.push_back(layout_of(d, plan, options, &s));
+  const Judge& judge = layouts[0]->judge;
+
+  // Every search done is told, in order, one at a time; of several
+  // structures each one is.
+  int total = static_cast<int>(ns);
+  if (ns == 0) candidates(*layouts[0], 1, {}, &total);
+  std::mutex told;
+  int done = 0;
+  auto tell = [&] {
+    if (!options.progress) return;
+    const std::lock_guard<std::mutex> lock(told);
+    options.progress(++done, total);
+  };
+  std::vector<FrontPoint> points;
+  std::vector<std::vector<double>> searched;
+  std::vector<Candidates> each(std::max<std::size_t>(ns, 1));
+  if (ns == 0) {
+    each[0] = candidates(*layouts[0], options.threads, tell);
+  } else {
+    // Structures are independent: one at a time on each thread.
+    parallel_for(static_cast<int>(ns), options.threads, [&](int s) {
+      each[static_cast<std::size_t>(s)] =
+          candidates(*layouts[static_cast<std::size_t>(s) + 1], 1, [] {});
+      for (FrontPoint& p : each[static_cast<std::size_t>(s)].points)
+        p.structure = s;
+      tell();
+    });
+  }
+  for (Candidates& c : each) {
+    points.insert(points.end(), c.points.begin(), c.points.end());
+    searched.insert(searched.end(), c.searched.begin(), c.searched.end());
+  }
+
   // A point whose objectives are not all numbers (no cutoff, nobody selected)
   // or that breaks a constraint (evaluated again) is no point of the front,
   // and no judge of the others.
@@ -790,17 +929,46 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     for (std::size_t c = 0; c < nc; ++c)
       finite_point[i] = finite_point[i] && plan.constraints[c].met(points[i].constrained[c]);
   }
+  // Not dominated, not repeated; of one objective, each structure's best.
+  Front front;
+  front.bands = d.sampling != kExact;
   std::vector<std::size_t> kept;
   for (std::size_t i = 0; i < points.size(); ++i) {
     bool keep = finite_point[i];
-    for (std::size_t j = 0; j < points.size() && keep; ++j)
+    for (std::size_t j = 0; j < points.size() && keep && k > 1; ++j)
       if (j != i && finite_point[j] && dominates(searched[j], searched[i])) keep = false;
     for (std::size_t j : kept)
       if (keep && same(searched[j], searched[i])) keep = false;  // a repeat of a kept one
-    if (!keep) continue;
-    kept.push_back(i);
-    front.points.push_back(points[i]);
+    if (keep) kept.push_back(i);
   }
+  // Of several structures, in order of the first objective, best first.
+  if (ns > 0)
+    std::stable_sort(kept.begin(), kept.end(),
+                     [&](std::size_t a, std::size_t b) { return searched[a][0] > searched[b][0]; });
+  // The union of several structures' fronts is as dense as one structure's:
+  // in that order, a point nearer to a kept one than half a lattice step (of
+  // the objectives' spans over the union, in every objective) adds nothing.
+  if (ns > 0 && k > 1) {
+    std::vector<double> low(k, std::numeric_limits<double>::infinity()), high(k, -low[0]);
+    for (std::size_t i : kept)
+      for (std::size_t o = 0; o < k; ++o) {
+        low[o] = std::min(low[o], searched[i][o]);
+        high[o] = std::max(high[o], searched[i][o]);
+      }
+    const double step = 1.0 / lattice_divisions(plan);
+    std::vector<std::size_t> spread;
+    for (std::size_t i : kept) {
+      const bool apart = std::all_of(spread.begin(), spread.end(), [&](std::size_t j) {
+        for (std::size_t o = 0; o < k; ++o)
+          if (std::fabs(searched[i][o] - searched[j][o]) >= step * (high[o] - low[o])) return true;
+        return false;
+      });
+      if (apart) spread.push_back(i);
+    }
+    kept = spread;
+  }
+  for (std::size_t i : kept)
+    front.points.push_back(points[i]);
   // No design within the constraints: the constraint nearest to being met,
   // by the design nearest to meeting them all (its largest excess relative
   // to the bounds the smallest).
@@ -843,7 +1011,8 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     front.design.objectives.resize(k);
     std::tie(front.design.cost, front.design.utility) = judge.economics(w, front.design.retention);
   }
-  // Bands over the draws.
+  // Bands over the draws, each point judged by its layout's judge (a cost
+  // is of the layout).
   if (front.bands) {
     std::vector<FrontPoint*> all;
     for (FrontPoint& p : front.points)
@@ -851,9 +1020,10 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     all.push_back(&front.design);
     parallel_for(static_cast<int>(all.size()), options.threads, [&](int i) {
       FrontPoint& p = *all[static_cast<std::size_t>(i)];
+      const Judge& by = layouts[static_cast<std::size_t>(p.structure + 1)]->judge;
       std::vector<std::vector<double>> series(k);
-      for (const Model& m : judge.draws()) {
-        const std::vector<double> f = judge.on(m, p.weights, p.retention);
+      for (const Model& m : by.draws()) {
+        const std::vector<double> f = by.on(m, p.weights, p.retention);
         for (std::size_t o = 0; o < k; ++o)
           series[o].push_back(f[o]);
       }
@@ -869,7 +1039,8 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
       }
     });
   }
-  front.evaluations = judge.evaluations();
+  for (const auto& l : layouts)
+    front.evaluations += l->judge.evaluations();
   return front;
 }
 

@@ -56,6 +56,11 @@ struct Constraint {
   bool met(double v) const { return at_least ? v >= bound : v <= bound; }
 };
 
+// One layout of a design: per stage the predictors (1-based) that enter there,
+// measured for the first time; at a stage every predictor entered by then may
+// carry a weight, and every one that enters is paid for.
+using Structure = std::vector<std::vector<int>>;
+
 struct ParetoPlan {
   std::vector<Objective> objectives;  // 2 to 5, or 1 with constraints
   std::vector<Constraint> constraints;
@@ -68,6 +73,9 @@ struct ParetoPlan {
   // rate, fixed); empty: the design's rates, fixed. The ranges allow rates
   // that do not rise from one stage to the next, and only such are searched.
   std::vector<double> retention_low, retention_high;
+  // The layouts searched, each on its own, their fronts joined; none: the
+  // design's own layout with the free predictors above.
+  std::vector<Structure> structures;
   bool searches_retention() const {
     for (std::size_t s = 0; s < retention_low.size(); ++s)
       if (retention_low[s] < retention_high[s]) return true;
@@ -80,11 +88,13 @@ struct SearchOptions {
   std::int64_t epoch = 0;  // seeds the draws of the uncertain inputs
   mvn::Kernel kernel = mvn::Kernel::fast;
   // Told, one call at a time, how many of the searches (single-objective
-  // optima and front points) are done of all; the last call has done == total.
+  // optima and front points; with several structures, the structures) are
+  // done of all; the last call has done == total.
   std::function<void(int done, int total)> progress;
 };
 
 struct FrontPoint {
+  int structure = -1;                        // its index among the plan's, or -1
   std::vector<double> objectives;            // at the searched values
   std::vector<std::vector<double>> weights;  // per stage, per predictor; |w| sums to 1
   std::vector<double> retention;             // per stage
@@ -107,6 +117,12 @@ struct Front {
 
 // The default free predictors: per stage those with a non-zero weight.
 std::vector<std::vector<int>> default_free(const Design& d);
+
+// The number of structures of p predictors over s stages in which every
+// stage has a predictor entering (each predictor enters at one stage or is
+// not used), and all of them, the first predictor's entry varying slowest.
+std::size_t count_structures(int predictors, int stages);
+std::vector<Structure> all_structures(int predictors, int stages);
 
 // The front of a design; throws std::invalid_argument for a plan that does not
 // fit the design.

@@ -21,8 +21,11 @@ constexpr std::array<std::string_view, 12> kTopKeys = {
     "sampling", "samples", "epoch",        "predictors", "criteria", "criterion_weights",
     "stage",    "group",   "correlations", "pareto",     "costs",    "utility"};
 constexpr std::array<std::string_view, 2> kUtilityKeys = {"applicants", "sdy"};
-constexpr std::array<std::string_view, 8> kParetoKeys = {
-    "objectives", "points", "free", "signs", "uncertainty", "samples", "retention", "constraints"};
+constexpr std::array<std::string_view, 9> kParetoKeys = {"objectives", "points",      "free",
+                                                         "signs",      "uncertainty", "samples",
+                                                         "retention",  "constraints", "structures"};
+// "structures = \"all\"" is refused beyond this many: each is a search of its own.
+constexpr std::size_t kMostStructures = 5000;
 constexpr std::array<std::string_view, 2> kRangeKeys = {"low", "high"};
 constexpr std::array<std::string_view, 2> kStageKeys = {"retention", "weights"};
 constexpr std::array<std::string_view, 4> kGroupKeys = {"name", "proportion", "criterion_d",
@@ -138,19 +141,10 @@ class Reader {
         const toml::array& row = array(stages[s], path);
         std::vector<int> free;
         for (std::size_t j = 0; j < row.size(); ++j) {
-          const auto name = row[j].value_exact<std::string>();
           const std::string ep = index(path, j);
-          if (!name) fail(&row[j], ep, "a predictor name");
-          const auto it = std::find(d.predictors.begin(), d.predictors.end(), *name);
-          if (it == d.predictors.end()) {
-            const std::string near = nearest(*name, d.predictors);
-            fail(&row[j], ep,
-                 "no predictor '" + *name + "'" +
-                     (near.empty() ? "" : "; did you mean '" + near + "'?"));
-          }
-          const int p = static_cast<int>(it - d.predictors.begin()) + 1;
+          const int p = predictor(row[j], d, ep);
           if (std::find(free.begin(), free.end(), p) != free.end())
-            fail(&row[j], ep, "'" + *name + "' is named twice");
+            fail(&row[j], ep, "'" + *row[j].value_exact<std::string>() + "' is named twice");
           free.push_back(p);
         }
         plan.free.push_back(free);
@@ -159,6 +153,7 @@ class Reader {
       plan.free = default_free(d);
     }
     read_retention(*t, d, plan);
+    read_structures(*t, d, plan);
     std::size_t searched = 0;
     for (const auto& f : plan.free)
       searched += f.size();
@@ -254,6 +249,89 @@ class Reader {
         plan.constraints.push_back(c);
       }
     }
+  }
+
+  // pareto.structures: "all", or a list of structures, each per stage the
+  // predictors entering there.
+  void read_structures(const toml::table& t, const Design& d, ParetoPlan& plan) const {
+    const toml::node* n = t.get("structures");
+    if (n == nullptr) return;
+    const std::string path = "pareto.structures";
+    if (t.get("free") != nullptr)
+      fail(n, path, "pareto.free lays out the stages too: give one of them");
+    const int p = static_cast<int>(d.predictors.size());
+    const int stages = static_cast<int>(d.stages.size());
+    if (const auto all = n->value_exact<std::string>()) {
+      if (*all != "all") fail(n, path, "must be \"all\" or a list of structures");
+      const std::size_t count = count_structures(p, stages);
+      if (count > kMostStructures)
+        fail(n, path,
+             "\"all\" makes " + std::to_string(count) + " structures of " + std::to_string(p) +
+                 " predictors over " + std::to_string(stages) + " stages, more than " +
+                 std::to_string(kMostStructures));
+      if (count == 0)
+        fail(n, path,
+             "\"all\" makes no structure: " + std::to_string(p) + " predictors cannot enter at " +
+                 std::to_string(stages) + " stages");
+      plan.structures = all_structures(p, stages);
+      plan.free = default_free(d);
+      return;
+    }
+    const toml::array& list = array(*n, path);
+    if (list.empty()) fail(n, path, "lists no structure");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const std::string sp = index(path, i);
+      const toml::array& st = array(list[i], sp);
+      if (st.size() != d.stages.size())
+        fail(&list[i], sp,
+             std::to_string(st.size()) + " stages of entering predictors for " +
+                 std::to_string(d.stages.size()) + " stages");
+      Structure s;
+      std::vector<int> entered;
+      for (std::size_t g = 0; g < st.size(); ++g) {
+        const std::string gp = index(sp, g);
+        const toml::array& row = array(st[g], gp);
+        std::vector<int> entering;
+        for (std::size_t j = 0; j < row.size(); ++j) {
+          const std::string ep = index(gp, j);
+          const int q = predictor(row[j], d, ep);
+          if (std::find(entered.begin(), entered.end(), q) != entered.end())
+            fail(&row[j], ep,
+                 "'" + d.predictors[static_cast<std::size_t>(q - 1)] +
+                     "' enters twice: a predictor enters at one stage");
+          entered.push_back(q);
+          entering.push_back(q);
+        }
+        if (entered.empty())
+          fail(&st[g], gp, "no predictor entered by stage " + std::to_string(g + 1));
+        s.push_back(entering);
+      }
+      for (std::size_t e = 0; e < plan.structures.size(); ++e) {
+        bool equal = true;
+        for (std::size_t g = 0; g < s.size(); ++g) {
+          std::vector<int> a = s[g], b = plan.structures[e][g];
+          std::sort(a.begin(), a.end());
+          std::sort(b.begin(), b.end());
+          equal = equal && a == b;
+        }
+        if (equal) fail(&list[i], sp, "is structure " + std::to_string(e + 1) + " again");
+      }
+      plan.structures.push_back(s);
+    }
+    plan.free = default_free(d);
+  }
+
+  // A predictor by its name, 1-based.
+  int predictor(const toml::node& v, const Design& d, const std::string& path) const {
+    const auto name = v.value_exact<std::string>();
+    if (!name) fail(&v, path, "a predictor name");
+    const auto it = std::find(d.predictors.begin(), d.predictors.end(), *name);
+    if (it == d.predictors.end()) {
+      const std::string near = nearest(*name, d.predictors);
+      fail(&v, path,
+           "no predictor '" + *name + "'" + (near.empty() ? "" : "; did you mean '" + near + "'?"));
+    }
+    return static_cast<int>(it - d.predictors.begin()) + 1;
   }
 
   // pareto.retention: per stage a rate (fixed) or { low, high } (searched),

@@ -25,6 +25,17 @@ std::string measure_column(const Objective& o, const Design& d) {
   }
 }
 
+std::string structure_text(const Structure& s, const Design& d) {
+  std::string text;
+  for (std::size_t g = 0; g < s.size(); ++g) {
+    text += g > 0 ? "|" : "";
+    for (std::size_t j = 0; j < s[g].size(); ++j)
+      text += (j > 0 ? "+" : "") + d.predictors[static_cast<std::size_t>(s[g][j] - 1)];
+    if (s[g].empty()) text += "-";
+  }
+  return text;
+}
+
 Table front_table(const Design& d, const ParetoPlan& plan, const Front& front) {
   Table t;
   auto column = [&t](std::string name) -> Column& {
@@ -34,6 +45,12 @@ Table front_table(const Design& d, const ParetoPlan& plan, const Front& front) {
   Column& point = column("point");
   for (std::size_t i = 0; i < front.points.size(); ++i)
     point.values.push_back(static_cast<double>(i + 1));
+  if (!plan.structures.empty()) {
+    Column& c = column("structure");
+    c.is_text = true;
+    for (const FrontPoint& p : front.points)
+      c.text.push_back(structure_text(plan.structures[static_cast<std::size_t>(p.structure)], d));
+  }
   for (std::size_t o = 0; o < plan.objectives.size(); ++o) {
     Column& c = column(objective_column(plan.objectives[o], d));
     for (const FrontPoint& p : front.points)
@@ -93,10 +110,12 @@ Table front_table(const Design& d, const ParetoPlan& plan, const Front& front) {
 
 void write_front(std::ostream& out, const Table& table) {
   // Each column as wide as its name and its widest value, at least ten
-  // characters; four decimals.
+  // characters; four decimals; text to the left.
   std::vector<std::size_t> width;
   for (std::size_t c = 0; c < table.columns.size(); ++c) {
     std::size_t w = std::max<std::size_t>(10, table.columns[c].name.size());
+    for (const std::string& v : table.columns[c].text)
+      w = std::max(w, v.size());
     for (double v : table.columns[c].values) {
       char buf[64];
       w = std::max<std::size_t>(
@@ -104,12 +123,19 @@ void write_front(std::ostream& out, const Table& table) {
     }
     width.push_back(w);
   }
-  for (std::size_t c = 0; c < table.columns.size(); ++c)
-    out << (c > 0 ? " " : "") << std::string(width[c] - table.columns[c].name.size(), ' ')
-        << table.columns[c].name;
+  for (std::size_t c = 0; c < table.columns.size(); ++c) {
+    const Column& col = table.columns[c];
+    const std::string pad(width[c] - col.name.size(), ' ');
+    out << (c > 0 ? " " : "") << (col.is_text ? col.name + pad : pad + col.name);
+  }
   out << '\n';
   for (std::size_t r = 0; r < table.rows(); ++r) {
     for (std::size_t c = 0; c < table.columns.size(); ++c) {
+      if (table.columns[c].is_text) {
+        const std::string& v = table.columns[c].text[r];
+        out << (c > 0 ? " " : "") << v << std::string(width[c] - v.size(), ' ');
+        continue;
+      }
       char buf[64];
       const double v = table.columns[c].values[r];
       std::snprintf(buf, sizeof buf, c == 0 ? "%*.0f" : "%*.4f", static_cast<int>(width[c]), v);
@@ -125,7 +151,9 @@ void write_front_csv(std::ostream& out, const Table& table) {
   out << '\n';
   for (std::size_t r = 0; r < table.rows(); ++r) {
     for (std::size_t c = 0; c < table.columns.size(); ++c)
-      out << (c > 0 ? "," : "") << csv::number(table.columns[c].values[r]);
+      out << (c > 0 ? "," : "")
+          << (table.columns[c].is_text ? csv::text(table.columns[c].text[r])
+                                       : csv::number(table.columns[c].values[r]));
     out << '\n';
   }
 }

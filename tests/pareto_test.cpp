@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <set>
 
 #include "engine/economics.hpp"
 #include "engine/engine.hpp"
@@ -405,6 +407,148 @@ TEST(ParetoTest, AFirstStageThatKeepsEveryoneLeavesTheSecondStagesFront) {
   EXPECT_NEAR(pb.back().second, pa.back().second, 1e-7);
 }
 
+// The hypervolume above ref of points maximizing three objectives: slices of
+// the third, each the staircase area of the first two among the points at or
+// above it.
+double hypervolume3(std::vector<std::array<double, 3>> p, const std::array<double, 3>& ref) {
+  std::sort(p.begin(), p.end(), [](const auto& a, const auto& b) { return a[2] > b[2]; });
+  double volume = 0;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    std::vector<std::array<double, 3>> above(p.begin(), p.begin() + static_cast<long>(i) + 1);
+    std::sort(above.begin(), above.end(), [](const auto& a, const auto& b) { return a[0] > b[0]; });
+    double area = 0, best = ref[1];
+    for (const auto& a : above)
+      if (a[1] > best) {
+        area += (a[0] - ref[0]) * (a[1] - best);
+        best = a[1];
+      }
+    volume += area * (p[i][2] - (i + 1 < p.size() ? p[i + 1][2] : ref[2]));
+  }
+  return volume;
+}
+
+TEST(ParetoTest, EverySubsetOfOneStageIsSearchedOnItsOwn) {
+  // Costs 1, 2, 4, 8: a subset's cost names it.
+  std::string text = kBobko;
+  text.replace(text.find("[pareto]"), 0, "[costs]\nCA = 1\nSI = 2\nC = 4\nB = 8\n");
+  text +=
+      "objectives = [\"quality\", \"ai:minority\", \"cost\"]\nstructures = \"all\"\npoints = 12\n";
+  text.erase(text.find("objectives = [\"quality\", \"ai:minority\"]\n"), 40);
+  Read r = read(text);
+  ASSERT_EQ(r.plan.structures.size(), 15u);
+  selquant::SearchOptions options;
+  options.threads = 2;
+  const Front front = selquant::pareto(r.d, r.plan, options);
+  // Each subset's designs on a grid of weights in twentieths.
+  ParetoPlan two = r.plan;
+  two.objectives.resize(2);
+  std::vector<std::array<double, 3>> grid;
+  for (int subset = 1; subset < 16; ++subset) {
+    std::vector<int> in;
+    for (int j = 0; j < 4; ++j)
+      if (subset >> j & 1) in.push_back(j);
+    std::vector<int> part(in.size(), 0);
+    for (;;) {
+      int used = 0;
+      for (std::size_t j = 0; j + 1 < in.size(); ++j)
+        used += part[j];
+      if (used <= 20) {
+        std::vector<double> w(4, 0.0);
+        for (std::size_t j = 0; j < in.size(); ++j)
+          w[static_cast<std::size_t>(in[j])] = j + 1 < in.size() ? part[j] : 20 - used;
+        const std::vector<double> f =
+            selquant::objectives_at(r.d, two, {w}, selquant::SearchOptions{}.kernel);
+        grid.push_back({f[0], f[1], -static_cast<double>(subset)});
+      }
+      std::size_t j = 0;  // the next part, the last one taking the rest
+      while (j + 1 < in.size() && ++part[j] > 20)
+        part[j++] = 0;
+      if (j + 1 >= in.size()) break;
+    }
+  }
+  ASSERT_EQ(grid.size(), 1771u + 4 * 231 + 6 * 21 + 4 * 1);
+  std::vector<std::array<double, 3>> found;
+  std::set<int> subsets;
+  for (std::size_t i = 0; i < front.points.size(); ++i) {
+    const selquant::FrontPoint& p = front.points[i];
+    // Its structure is the subset its cost names, whatever its weights.
+    int subset = 0;
+    for (int j : r.plan.structures[static_cast<std::size_t>(p.structure)][0])
+      subset |= 1 << (j - 1);
+    EXPECT_EQ(p.objectives[2], subset);
+    subsets.insert(subset);
+    for (std::size_t j = 0; j < 4; ++j)
+      EXPECT_TRUE(p.weights[0][j] == 0 || (subset >> j & 1)) << i;
+    // No design of the grid is better in all three.
+    for (const auto& g : grid)
+      EXPECT_FALSE(g[0] > p.objectives[0] + 1e-4 && g[1] > p.objectives[1] + 1e-4 &&
+                   -g[2] <= p.objectives[2])
+          << "point " << i + 1 << " against a grid design of subset " << -g[2] << ": " << g[0]
+          << " " << g[1] << " over " << p.objectives[0] << " " << p.objectives[1];
+    // Each point is what the ordinary run gives.
+    if (i % 10 == 0) {
+      const selquant::Table t = ordinary_results(r.d, p);
+      EXPECT_NEAR(t["quality_all"].values[0], p.objectives[0], 1e-12);
+      EXPECT_NEAR(t["cum_ai"].values[0], p.objectives[1], 1e-12);
+    }
+    found.push_back({p.objectives[0], p.objectives[1], -p.objectives[2]});
+  }
+  EXPECT_GE(subsets.size(), 8u);
+  // The front covers the grid's.
+  std::array<double, 3> ref{1e9, 1e9, 1e9};
+  for (const auto* set : {&grid, &found})
+    for (const auto& g : *set)
+      for (int o = 0; o < 3; ++o)
+        ref[static_cast<std::size_t>(o)] =
+            std::min(ref[static_cast<std::size_t>(o)], g[static_cast<std::size_t>(o)]);
+  EXPECT_GT(hypervolume3(found, ref) / hypervolume3(grid, ref), 0.95);
+  // Spread over the front: no two points nearer than half a lattice step of
+  // its spans in every objective.
+  std::array<double, 3> span{};
+  for (std::size_t o = 0; o < 3; ++o) {
+    const auto [lo, hi] = std::minmax_element(
+        found.begin(), found.end(), [o](const auto& a, const auto& b) { return a[o] < b[o]; });
+    span[o] = (*hi)[o] - (*lo)[o];
+  }
+  for (std::size_t i = 0; i < found.size(); ++i)
+    for (std::size_t j = 0; j < i; ++j) {
+      bool apart = false;
+      for (std::size_t o = 0; o < 3; ++o)
+        apart = apart || std::fabs(found[i][o] - found[j][o]) >= span[o] / 24;
+      EXPECT_TRUE(apart) << i + 1 << " and " << j + 1;
+    }
+}
+
+TEST(ParetoTest, AllStructuresAreRefusedPastTheirLimit) {
+  // 7 predictors over 4 stages: of the 5^7 entries (a stage or none), those
+  // that leave no stage empty, 5^7 - 4 4^7 + 6 3^7 - 4 2^7 + 1 = 25200.
+  std::string text =
+      "predictors = [\"A\", \"B\", \"C\", \"D\", \"E\", \"F\", \"G\"]\n"
+      "criteria = [\"y\"]\ncriterion_weights = [1]\n";
+  for (const char* r : {"0.8", "0.6", "0.4", "0.2"})
+    text += std::string("[[stage]]\nretention = ") + r + "\nweights = [1, 1, 1, 1, 1, 1, 1]\n";
+  text +=
+      "[[group]]\nname = \"g\"\nproportion = 0.3\npredictor_d = [-1, 0, 0, 0, 0, 0, 0]\n"
+      "[[group]]\nname = \"h\"\nproportion = 0.7\n[correlations]\npredictors = [";
+  for (int i = 1; i < 7; ++i) {
+    text += i > 1 ? ", [0" : "[0";
+    for (int j = 1; j < i; ++j)
+      text += ", 0";
+    text += "]";
+  }
+  text += "]\nvalidities = [[0.3, 0.3, 0.3, 0.3, 0.3, 0.3, 0.3]]\n";
+  Design d;
+  ASSERT_EQ(selquant::read_design(text, "p.toml", d), "");
+  ParetoPlan plan;
+  EXPECT_EQ(selquant::read_pareto(
+                text + "[pareto]\nobjectives = [\"quality\", \"ai:g\"]\nstructures = \"all\"\n",
+                "p.toml", d, plan),
+            "p.toml, line 28, column 14: pareto.structures: \"all\" makes 25200 structures of 7 "
+            "predictors over 4 stages, more than 5000");
+  EXPECT_EQ(selquant::count_structures(4, 2), 50u);  // 3^4 - 2 2^4 + 1
+  EXPECT_EQ(selquant::all_structures(4, 2).size(), 50u);
+}
+
 TEST(ParetoTest, BadTablesNameTheKey) {
   Design d;
   const std::string base = std::string(kBobko).substr(0, std::string(kBobko).find("[pareto]"));
@@ -441,6 +585,30 @@ TEST(ParetoTest, BadTablesNameTheKey) {
             "draws needs a design with uncertain inputs"},
            {"[pareto]\nobjectives = [\"quality\", \"cost\"]\n",
             "p.toml, line 18, column 26: pareto.objectives[2]: 'cost' needs a [costs] table"},
+           {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nstructures = [[[\"CA\", "
+            "\"GMA\"]]]\n",
+            "p.toml, line 19, column 23: pareto.structures[1][1][2]: no predictor 'GMA'"},
+           {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nstructures = [[[\"CA\", "
+            "\"CA\"]]]\n",
+            "p.toml, line 19, column 23: pareto.structures[1][1][2]: 'CA' enters twice: a "
+            "predictor "
+            "enters at one stage"},
+           {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nstructures = [[[\"CA\"], "
+            "[\"SI\"]]]\n",
+            "p.toml, line 19, column 15: pareto.structures[1]: 2 stages of entering predictors for "
+            "1 "
+            "stages"},
+           {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nstructures = [[[\"CA\", "
+            "\"B\"]], [[\"B\", "
+            "\"CA\"]]]\n",
+            "p.toml, line 19, column 30: pareto.structures[2]: is structure 1 again"},
+           {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nstructures = [[[]]]\n",
+            "p.toml, line 19, column 16: pareto.structures[1][1]: no predictor entered by stage 1"},
+           {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nfree = [[\"CA\"]]\nstructures "
+            "= \"all\"\n",
+            "p.toml, line 20, column 14: pareto.structures: pareto.free lays out the stages too: "
+            "give "
+            "one of them"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nponits = 5\n",
             "p.toml, line 19, column 10: pareto.ponits: unknown key; did you mean 'points'?"},
            {"[pareto]\nobjectives = [\"quality\", \"ai:minority\"]\nsign = \"any\"\n",
