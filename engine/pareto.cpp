@@ -314,15 +314,28 @@ class Weights {
       high_.push_back(given ? plan.retention_high[s] : d.stages[s].retention);
       rate_.push_back(low_[s] < high_[s] ? n_++ : kFixed);
     }
+    auto cost = [](const Objective& o) { return o.measure == Objective::Measure::cost; };
+    bend_ = std::any_of(plan.objectives.begin(), plan.objectives.end(), cost) ||
+            std::any_of(plan.constraints.begin(), plan.constraints.end(),
+                        [&](const Constraint& c) { return cost(c.measure); });
   }
   std::size_t size() const { return n_; }
 
-  // How far along its room a rate is at its variable v: (v + v^2) / 2, not v
-  // itself, so that a cost, linear in the rates, is not affine in the
-  // variables (COBYLA's linear steps can cycle without end on an affine
-  // constraint next to a bound); and the variable of a share of the room.
-  static double along(double v) { return (v + v * v) / 2; }
-  static double variable_of(double share) { return (std::sqrt(1 + 8 * share) - 1) / 2; }
+  // The variables as a front point's search moves them where a cost is
+  // searched or bounded: a rate's variable v as (v + v^2) / 2, so that the
+  // cost, linear in the rates, is not affine in what is searched (COBYLA's
+  // linear steps can cycle without end on an affine constraint next to a
+  // bound); and back.
+  std::vector<double> bent(std::vector<double> x) const {
+    for (std::size_t v : rate_)
+      if (v != kFixed && bend_) x[v] = (std::sqrt(1 + 8 * x[v]) - 1) / 2;
+    return x;
+  }
+  std::vector<double> unbent(std::vector<double> y) const {
+    for (std::size_t v : rate_)
+      if (v != kFixed && bend_) y[v] = (y[v] + y[v] * y[v]) / 2;
+    return y;
+  }
 
   // Every stage's retention rate from the variables.
   std::vector<double> retention(const std::vector<double>& x) const {
@@ -330,7 +343,7 @@ class Weights {
     double later = 0;  // the next stage's rate
     for (std::size_t s = low_.size(); s-- > 0;) {
       const auto [lo, hi] = room(s, later);
-      r[s] = rate_[s] == kFixed ? low_[s] : lo + along(x[rate_[s]]) * (hi - lo);
+      r[s] = rate_[s] == kFixed ? low_[s] : lo + x[rate_[s]] * (hi - lo);
       later = r[s];
     }
     return r;
@@ -371,7 +384,7 @@ class Weights {
         continue;
       }
       const double r = std::clamp(d_.stages[s].retention, lo, hi);
-      x[rate_[s]] = variable_of((r - lo) / (hi - lo));
+      x[rate_[s]] = (r - lo) / (hi - lo);
       later = r;
     }
     for (const Block& b : blocks_) {
@@ -443,6 +456,7 @@ class Weights {
   std::vector<Block> blocks_;
   std::vector<double> low_, high_;  // per stage, the range of its rate
   std::vector<std::size_t> rate_;   // per stage its variable, or kFixed
+  bool bend_ = false;
 };
 
 struct Found {
@@ -540,8 +554,8 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
     const std::vector<std::size_t>& trading;
     std::size_t n;
   } problem{judge, weights, q, scaled, trading, n};
-  // Variables: x, then t.
-  std::vector<double> y = x;
+  // Variables: x bent, then t.
+  std::vector<double> y = weights.bent(x);
   {
     const std::vector<double> u = scaled(judge.searched(weights.of(x), weights.retention(x)));
     double t = 1e9;
@@ -565,7 +579,7 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
   opt.add_inequality_mconstraint(
       [](unsigned m, double* c, unsigned, const double* v, double*, void* data) {
         const auto& p = *static_cast<Boundary*>(data);
-        const std::vector<double> xs(v, v + p.n);
+        const std::vector<double> xs = p.weights.unbent(std::vector<double>(v, v + p.n));
         const std::vector<double> f = p.judge.searched(p.weights.of(xs), p.weights.retention(xs));
         const std::vector<double> u = p.scale(f);
         const std::size_t k = p.trading.size();
@@ -581,7 +595,8 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
   } catch (const std::exception&) {
   }
   y.pop_back();
-  return {y, judge.searched(weights.of(y), weights.retention(y))};
+  const std::vector<double> found = weights.unbent(y);
+  return {found, judge.searched(weights.of(found), weights.retention(found))};
 }
 
 // The divisions of the lattice below: points - 1 for two objectives (a

@@ -71,4 +71,10 @@ if [ $# -ge 1 ]; then
   "$selquant" --pareto --epoch $epoch --threads 1 \
     --csv "$out/bobko_two_stage_retention.front.csv" "$out/retention.toml" >/dev/null
   rm "$out/retention.toml"
+  # Two structures with costs: a column of text, the cost of each layout.
+  sed 's/^points = 11$/points = 7\nstructures = [[["CA", "B"], ["SI"]], [["B"], ["CA", "SI", "C"]]]/; s/^\[pareto\]$/[costs]\nCA = 10\nSI = 150\nC = 8\nB = 12\n\n[pareto]/' \
+    "$root/examples/bobko_two_stage.toml" > "$out/structures.toml"
+  "$selquant" --pareto --epoch $epoch --threads 1 \
+    --csv "$out/bobko_two_stage_structures.front.csv" "$out/structures.toml" >/dev/null
+  rm "$out/structures.toml"
 fi

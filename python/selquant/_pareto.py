@@ -13,7 +13,8 @@ from ._text import _value, design_text
 
 class Front:
     """The outcome of ``pareto``: ``front`` (a DataFrame: point, the
-    objectives (quality, ai_GROUP), for uncertain inputs their bands
+    structure where there are several, the objectives (quality, ai_GROUP),
+    for uncertain inputs their bands
     (_mean, _p5, _p95), then the weight of every stage and predictor,
     wS_PREDICTOR), ``design_point`` (the design's own objectives) and
     ``evaluations`` (of whole designs)."""
@@ -23,7 +24,8 @@ class Front:
         self.objectives = list(objectives)
         self.front = pd.DataFrame(raw["front"])
         self.front["point"] = self.front["point"].astype(int)
-        columns = list(self.front.columns[1:1 + len(objectives)])
+        first = 2 if "structure" in self.front.columns else 1
+        columns = list(self.front.columns[first:first + len(objectives)])
         self.design_point = dict(zip(columns, raw["design"]))
         self.evaluations = raw["evaluations"]
         # Where the constraints leave no design: the nearest to being met,
@@ -96,8 +98,8 @@ class Front:
 
 
 def pareto(design, objectives, points=21, free=None, signs="nonnegative",
-           uncertainty="expected", samples=20, constraints=None, retention=None, threads=2,
-           kernel="fast", epoch=None, rng=None):
+           uncertainty="expected", samples=20, constraints=None, retention=None, structures=None,
+           threads=2, kernel="fast", epoch=None, rng=None):
     """The Pareto front of the design's stage weights; returns a ``Front``.
 
     ``objectives``: 2 to 5 of "quality" (of all selected after the last
@@ -111,7 +113,10 @@ def pareto(design, objectives, points=21, free=None, signs="nonnegative",
     objective may do); ``retention``: per stage a
     rate (fixed) or ``{"low": a, "high": b}`` (searched in that range, no
     stage keeping more than the one before; the front then has a column
-    ``rS`` per stage). The keys and values are those
+    ``rS`` per stage); ``structures``: "all" or a list of layouts, each per
+    stage the predictors that enter there, ``[[["CA", "B"], ["SI"]]]``,
+    searched each on its own (the front then has a column ``structure``,
+    e.g. "CA+B|SI"). The keys and values are those
     of a design file's [pareto] table; errors name them.
     """
     if not isinstance(design, Design):
@@ -125,5 +130,8 @@ def pareto(design, objectives, points=21, free=None, signs="nonnegative",
         plan["constraints"] = list(constraints)
     if retention is not None:
         plan["retention"] = list(retention)
+    if structures is not None:
+        plan["structures"] = structures if isinstance(structures, str) else [
+            [list(stage) for stage in s] for s in structures]
     text = design_text(design._data) + f"pareto = {_value(plan, 'pareto')}\n"
     return Front(design, objectives, _selquant.pareto(text, threads, kernel, epoch))

@@ -117,6 +117,24 @@ def test_the_front_equals_the_programs(tmp_path):
                             retention=[{"low": 0.15, "high": 0.9}, 0.1], epoch=EPOCH)
     assert list(front.front.columns[3:5]) == ["r1", "r2"]
     assert_same_numbers(front.front, expected)
+    # Structures with costs, each searched on its own.
+    layouts = [[["CA", "B"], ["SI"]], [["B"], ["CA", "SI", "C"]]]
+    costed = tmp_path / "structures.toml"
+    costed.write_text(path.read_text().replace(
+        "[pareto]\n", "[costs]\nCA = 10\nSI = 150\nC = 8\nB = 12\n[pareto]\n").replace(
+        "points = 11\n", f"points = 7\nstructures = {layouts}\n".replace("'", '"')))
+    subprocess.run([program, "--pareto", "--epoch", str(EPOCH), "--threads", "1", "--csv",
+                    str(tmp_path / "structures.csv"), str(costed)], check=True,
+                   stdout=subprocess.DEVNULL)
+    expected = pd.read_csv(tmp_path / "structures.csv", float_precision="round_trip")
+    front = selquant.pareto(selquant.Design.read(costed), ["quality", "ai:minority"], points=7,
+                            structures=layouts, epoch=EPOCH)
+    assert set(front.front["structure"]) == {"CA+B|SI", "B|CA+SI+C"}
+    assert list(front.design_point) == ["quality", "ai_minority"]
+    assert_same_numbers(front.front, expected)
+    with pytest.raises(ValueError, match=r"pareto.structures\[1\]\[2\]\[1\]: no predictor 'GMA'"):
+        selquant.pareto(selquant.Design.read(costed), ["quality", "ai:minority"],
+                        structures=[[["CA"], ["GMA"]]])
 
 
 def test_costs_and_utility_go_through_the_design_and_the_front_pays_where_predictors_enter():

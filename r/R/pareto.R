@@ -23,10 +23,14 @@
 #' @param retention Per stage its retention rate: a number (fixed) or
 #'   `c(low = , high = )` (searched in that range); by default the design's,
 #'   fixed. No stage keeps more than the one before.
+#' @param structures `"all"` or a list of layouts, each a list per stage of
+#'   the predictors that enter there, e.g. `list(list(c("CA", "B"), "SI"))`;
+#'   each is searched on its own and the front says which a point comes from
+#'   (its column `structure`, e.g. `"CA+B|SI"`). Not with `free`.
 #' @param threads,kernel,epoch As for [evaluate()]; the search uses the fast
 #'   kernel unless told otherwise.
 #' @return An object of class `selquant_front`: `front` (a data frame: point,
-#'   the objectives, for uncertain inputs their bands, where retention rates
+#'   with several structures its `structure`, the objectives, for uncertain inputs their bands, where retention rates
 #'   are searched every stage's `rS`, where the design has them `cost` and
 #'   `utility`, then the weight of every stage and predictor `wS_PREDICTOR`), `design_point` (the design's
 #'   own objectives), `evaluations` and `design`.
@@ -37,7 +41,8 @@
 #' @export
 pareto <- function(design, objectives, points = 21, free = NULL,
                    signs = c("nonnegative", "any"), uncertainty = c("expected", "mean"),
-                   samples = 20, constraints = NULL, retention = NULL, threads = 2,
+                   samples = 20, constraints = NULL, retention = NULL, structures = NULL,
+                   threads = 2,
                    kernel = c("fast", "specified"), epoch = NULL) {
   if (!inherits(design, "selquant_design")) stop("pareto(): design must be a design()", call. = FALSE)
   signs <- match.arg(signs)
@@ -77,6 +82,17 @@ pareto <- function(design, objectives, points = 21, free = NULL,
     }, "")
     plan <- c(plan, paste0("retention = ", array_text(rates)))
   }
+  if (!is.null(structures)) {
+    layouts <- if (identical(structures, "all")) quoted("all") else {
+      if (!is.list(structures)) fail("structures", "\"all\" or a list of layouts")
+      array_text(vapply(seq_along(structures), function(i) {
+        s <- structures[[i]]
+        if (!is.list(s)) fail(sprintf("structures[[%d]]", i), "a list of predictor names per stage")
+        array_text(vapply(s, function(g) array_text(vapply(as.character(g), quoted, "")), ""))
+      }, ""))
+    }
+    plan <- c(plan, paste0("structures = ", layouts))
+  }
   text <- paste0(design_text(design, "pareto()"), paste(plan, collapse = "\n"), "\n")
   r <- engine_call(pareto_(text, threads, kernel, epoch), "pareto()")
   if (!is.null(r$unmet)) {
@@ -85,7 +101,7 @@ pareto <- function(design, objectives, points = 21, free = NULL,
   }
   front <- as.data.frame(r$front, check.names = FALSE)
   front$point <- as.integer(front$point)
-  objective_columns <- names(front)[seq_along(objectives) + 1L]
+  objective_columns <- names(front)[seq_along(objectives) + 1L + ("structure" %in% names(front))]
   structure(list(front = front,
                  design_point = stats::setNames(r$design, objective_columns),
                  evaluations = r$evaluations, objectives = objectives, design = design),

@@ -14,6 +14,7 @@ pareto(
   samples = 20,
   constraints = NULL,
   retention = NULL,
+  structures = NULL,
   threads = 2,
   kernel = c("fast", "specified"),
   epoch = NULL
@@ -47,12 +48,17 @@ With constraints one objective may do: its best design within them.}
 `c(low = , high = )` (searched in that range); by default the design's,
 fixed. No stage keeps more than the one before.}
 
+\item{structures}{`"all"` or a list of layouts, each a list per stage of
+the predictors that enter there, e.g. `list(list(c("CA", "B"), "SI"))`;
+each is searched on its own and the front says which a point comes from
+(its column `structure`, e.g. `"CA+B|SI"`). Not with `free`.}
+
 \item{threads, kernel, epoch}{As for [evaluate()]; the search uses the fast
 kernel unless told otherwise.}
 }
 \value{
 An object of class `selquant_front`: `front` (a data frame: point,
-  the objectives, for uncertain inputs their bands, where retention rates
+  with several structures its `structure`, the objectives, for uncertain inputs their bands, where retention rates
   are searched every stage's `rS`, where the design has them `cost` and
   `utility`, then the weight of every stage and predictor `wS_PREDICTOR`), `design_point` (the design's
   own objectives), `evaluations` and `design`.

@@ -5,7 +5,7 @@ cli_epoch <- 1772874303
 
 cli_csv <- function(name) {
   t <- utils::read.csv(test_path("cli", name), colClasses = "character", check.names = FALSE)
-  for (k in names(t)) if (k != "statistic") t[[k]] <- selquant:::parse_doubles_(t[[k]])
+  for (k in setdiff(names(t), c("statistic", "structure"))) t[[k]] <- selquant:::parse_doubles_(t[[k]])
   t
 }
 
@@ -15,7 +15,7 @@ example <- function(name) system.file("extdata", name, package = "selquant")
 as_numbers <- function(df) {
   for (k in names(df)) {
     if (is.factor(df[[k]]) && k != "statistic") df[[k]] <- as.numeric(as.integer(df[[k]]))
-    else if (k == "statistic") df[[k]] <- as.character(df[[k]])
+    else if (k %in% c("statistic", "structure")) df[[k]] <- as.character(df[[k]])
     else df[[k]] <- as.numeric(df[[k]])
   }
   df

@@ -73,4 +73,13 @@ test_that("the front equals the program's, and its weights are named by stage an
   expect_same_numbers(r$front, "bobko_two_stage_retention.front.csv")
   expect_error(pareto(d, c("quality", "ai:minority"), retention = list(c(low = 0.5, high = 1.5), 0.1)),
                "pareto\\(\\): pareto\\$retention\\[\\[1\\]\\]\\$high: must be above 0 and at most 1")
+  # Structures, each searched on its own: the program's front of the same table.
+  d$costs <- c(CA = 10, SI = 150, C = 8, B = 12)
+  s <- pareto(d, c("quality", "ai:minority"), points = 7, threads = 2, epoch = cli_epoch,
+              structures = list(list(c("CA", "B"), "SI"), list("B", c("CA", "SI", "C"))))
+  expect_same_numbers(s$front, "bobko_two_stage_structures.front.csv")
+  expect_setequal(unique(s$front$structure), c("CA+B|SI", "B|CA+SI+C"))
+  expect_named(s$design_point, c("quality", "ai_minority"))
+  expect_error(pareto(d, c("quality", "ai:minority"), structures = list(list("CA", "GMA"))),
+               "pareto\\(\\): pareto\\$structures\\[\\[1\\]\\]\\[\\[2\\]\\]\\[\\[1\\]\\]: no predictor 'GMA'")
 })
