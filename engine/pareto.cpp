@@ -952,8 +952,10 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     bool keep = finite_point[i];
     for (std::size_t j = 0; j < points.size() && keep && k > 1; ++j)
       if (j != i && finite_point[j] && dominates(searched[j], searched[i])) keep = false;
-    for (std::size_t j : kept)
-      if (keep && same(searched[j], searched[i])) keep = false;  // a repeat of a kept one
+    for (std::size_t j : kept)  // a repeat of a kept one (of one objective, in its structure)
+      if (keep && (k > 1 || points[j].structure == points[i].structure) &&
+          same(searched[j], searched[i]))
+        keep = false;
     if (keep) kept.push_back(i);
   }
   // Of several structures, in order of the first objective, best first.
