@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <map>
 #include <set>
 
 #include "engine/economics.hpp"
@@ -296,7 +297,7 @@ TEST(ParetoTest, ConstraintsBoundEveryPointAndTheConstrainedOptimum) {
   // best design within it, or better.
   std::string text = kBobko;
   text.replace(text.find("objectives = [\"quality\", \"ai:minority\"]"), 39,
-               "objectives = [\"quality\"]\nconstraints = [\"ai:* >= 0.5\"]");
+               "objectives = [\"quality\"]\nconstraints = [\"ai:* >= 0.8\"]");
   const Read one = read(text);
   ASSERT_EQ(one.plan.constraints.size(), 1u);
   EXPECT_EQ(one.plan.constraints[0].text, "ai:minority >= 0.5");
@@ -494,6 +495,33 @@ TEST(ParetoTest, EverySubsetOfOneStageIsSearchedOnItsOwn) {
     found.push_back({p.objectives[0], p.objectives[1], -p.objectives[2]});
   }
   EXPECT_GE(subsets.size(), 8u);
+  // Of one objective under a constraint, each subset's best within it, even
+  // where subsets reach the same quality.
+  ParetoPlan best = r.plan;
+  best.objectives.resize(1);
+  ASSERT_EQ(selquant::read_pareto(text + "constraints = [\"ai:* >= 0.8\"]\n", "p.toml", r.d, best),
+            "");
+  best.objectives.resize(1);
+  best.structures = r.plan.structures;
+  const Front within = selquant::pareto(r.d, best, options);
+  std::map<int, double> grid_best;  // per subset the grid's best quality within the bound
+  for (const auto& g : grid)
+    if (g[1] >= 0.8) {
+      double& q = grid_best.try_emplace(static_cast<int>(-g[2]), -1.0).first->second;
+      q = std::max(q, g[0]);
+    }
+  std::map<int, double> found_best;
+  for (const selquant::FrontPoint& p : within.points) {
+    int subset = 0;
+    for (int j : r.plan.structures[static_cast<std::size_t>(p.structure)][0])
+      subset |= 1 << (j - 1);
+    EXPECT_TRUE(found_best.emplace(subset, p.objectives[0]).second) << subset << " twice";
+    EXPECT_GE(p.constrained[0], 0.8);
+  }
+  for (const auto& [subset, q] : grid_best) {
+    ASSERT_TRUE(found_best.count(subset)) << subset;
+    EXPECT_GT(found_best[subset], q - 1e-4) << subset;
+  }
   // The front covers the grid's.
   std::array<double, 3> ref{1e9, 1e9, 1e9};
   for (const auto* set : {&grid, &found})
