@@ -8,6 +8,8 @@
 #include <tuple>
 #include <vector>
 
+#include "formats/front.hpp"
+
 namespace selquant {
 namespace {
 
@@ -77,6 +79,7 @@ class Svg {
         << ".quality { fill: #2e86c1; stroke: #1b4f72; stroke-width: 1; }\n"
         << ".reference { stroke: #555; stroke-width: 1.5; stroke-dasharray: 5 3; }\n"
         << ".frontline { fill: none; stroke: #1b4f72; stroke-width: 1.5; }\n"
+        << ".bound { stroke: #c0392b; stroke-width: 1.5; stroke-dasharray: 2 3; }\n"
         << "</style>\n"
         << "<rect x=\"0\" y=\"0\" width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
         << body_.str() << "</svg>\n";
@@ -94,7 +97,6 @@ class Svg {
     return buf;
   }
 
- private:
   static std::string escape(const std::string& s) {
     std::string o;
     for (char c : s) {
@@ -118,6 +120,7 @@ class Svg {
     return o;
   }
 
+ private:
   double width_;
   double height_;
   std::ostringstream body_;
@@ -401,6 +404,12 @@ constexpr std::array<const char*, 10> kPredictorFills = {"#0072b2", "#e69f00", "
                                                          "#56b4e9", "#d55e00", "#f0e442", "#999999",
                                                          "#000000", "#882255"};
 
+// Fills for the structures of a front's points (Tol's muted scheme, apart
+// from the predictors' fills), cycled beyond nine.
+constexpr std::array<const char*, 9> kStructureFills = {"#332288", "#88ccee", "#44aa99",
+                                                        "#117733", "#999933", "#ddcc77",
+                                                        "#cc6677", "#882255", "#aa4499"};
+
 // A vertical mapping of [lo, hi] onto pixels y0 (lo) to y1 (hi).
 double vy(const Axis& a, double v, double y0, double y1) {
   return y0 + (v - a.lo) / (a.hi - a.lo) * (y1 - y0);
@@ -428,8 +437,21 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
   }
   const double bars_height = stage_y.back() - top;
   const double legend = static_cast<double>(d.predictors.size()) * FG::kLegend;
+  // With several structures the points are coloured by theirs, in the order
+  // they first appear along the front, and a legend under the panels names
+  // them.
+  std::vector<int> shown;  // structures, in order of appearance
+  std::vector<std::size_t> colour(front.points.size(), 0);
+  for (std::size_t i = 0; i < front.points.size() && !plan.structures.empty(); ++i) {
+    const auto at = std::find(shown.begin(), shown.end(), front.points[i].structure);
+    colour[i] = static_cast<std::size_t>(at - shown.begin());
+    if (at == shown.end()) shown.push_back(front.points[i].structure);
+  }
+  const double structures_legend =
+      shown.empty() ? 0 : G::kHeading + static_cast<double>(shown.size()) * FG::kLegend;
   const double height =
-      std::max(top + FG::kPanel + G::kAxis, top + bars_height + legend) + G::kMargin;
+      std::max(top + FG::kPanel + G::kAxis + structures_legend, top + bars_height + legend) +
+      G::kMargin;
   Svg svg(width, height);
   const std::string title = "SELQUANT: Pareto front of " + std::to_string(front.points.size()) +
                             (front.points.size() == 1 ? " point, " : " points, ") +
@@ -438,6 +460,7 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
   svg.text(width / 2, G::kMargin + 16, title, "title");
   svg.text(width / 2, G::kMargin + 34,
            std::string("Circles: the front; diamond: the design's own weights") +
+               (plan.constraints.empty() ? "" : "; dotted: the constraints' bounds") +
                (front.bands ? "; bars: 5th to 95th percentile over the draws." : "."),
            "tick");
   auto label = [&](std::size_t o) {
@@ -483,6 +506,19 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
       xlo = std::min(xlo, kFourFifths);
       xhi = std::max(xhi, kFourFifths);
     }
+    // The bounds of the constraints on the pair's measures, within the axes.
+    std::vector<std::pair<const Constraint*, bool>> bounds;  // (constraint, on the x axis)
+    for (const Constraint& c : plan.constraints)
+      for (const std::size_t o : {ox, oy})
+        if (c.measure.measure == plan.objectives[o].measure &&
+            c.measure.group == plan.objectives[o].group &&
+            c.measure.statistic == plan.objectives[o].statistic) {
+          bounds.emplace_back(&c, o == ox);
+          double& lo = o == ox ? xlo : ylo;
+          double& hi = o == ox ? xhi : yhi;
+          lo = std::min(lo, c.bound);
+          hi = std::max(hi, c.bound);
+        }
     const Axis ax = Axis::nice(xlo, xhi, x0, x0 + FG::kPanel);
     const Axis ay = Axis::nice(ylo, yhi, 0, 1);
     auto py = [&](double v) { return vy(ay, v, y0, top); };
@@ -500,6 +536,17 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
                          Svg::value(ay.lo) + "\" data-hi=\"" + Svg::value(ay.hi) + "\" data-y0=\"" +
                          Svg::n(y0) + "\" data-y1=\"" + Svg::n(top) + "\"");
     if (ai_x) reference_line(svg, ax, top, y0, true);
+    for (const auto& [c, on_x] : bounds) {
+      const std::string data = "class=\"bound\" data-constraint=\"" + Svg::escape(c->text) + "\"";
+      if (on_x)
+        svg.element("line", "x1=\"" + Svg::n(ax.px(c->bound)) + "\" y1=\"" + Svg::n(top) +
+                                "\" x2=\"" + Svg::n(ax.px(c->bound)) + "\" y2=\"" + Svg::n(y0) +
+                                "\" " + data);
+      else
+        svg.element("line", "x1=\"" + Svg::n(x0) + "\" y1=\"" + Svg::n(py(c->bound)) + "\" x2=\"" +
+                                Svg::n(x0 + FG::kPanel) + "\" y2=\"" + Svg::n(py(c->bound)) +
+                                "\" " + data);
+    }
     // The front of two objectives as a line through its points, in order
     // (with more, the points of a pair are not in order along a line).
     std::string path;
@@ -515,9 +562,14 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
         svg.line(ax.px(p.p5[ox]), cy, ax.px(p.p95[ox]), cy, "whisker");
         svg.line(cx, py(p.p5[oy]), cx, py(p.p95[oy]), "whisker");
       }
+      const std::string fill =
+          shown.empty() ? ""
+                        : "\" style=\"fill: " +
+                              std::string(kStructureFills[colour[i] % kStructureFills.size()]) +
+                              "\" data-structure=\"" + std::to_string(p.structure + 1);
       svg.element("circle", "cx=\"" + Svg::n(cx) + "\" cy=\"" + Svg::n(cy) +
                                 "\" r=\"4\" class=\"quality\" data-kind=\"front\" data-point=\"" +
-                                std::to_string(i + 1) + "\" data-x=\"" +
+                                std::to_string(i + 1) + fill + "\" data-x=\"" +
                                 Svg::value(p.objectives[ox]) + "\" data-y=\"" +
                                 Svg::value(p.objectives[oy]) + "\"");
     }
@@ -525,6 +577,17 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
             "data-kind=\"design\" data-x=\"" + Svg::value(front.design.objectives[ox]) +
                 "\" data-y=\"" + Svg::value(front.design.objectives[oy]) + "\"");
     ax.draw(svg, y0, label(ox), "front-x-" + std::to_string(pi + 1));
+  }
+  // The structures' legend, under the panels.
+  for (std::size_t c = 0; c < shown.size(); ++c) {
+    const double y =
+        top + FG::kPanel + G::kAxis + G::kHeading + static_cast<double>(c) * FG::kLegend;
+    svg.element("circle", "cx=\"" + Svg::n(G::kMargin + G::kLeft + 4) + "\" cy=\"" + Svg::n(y - 4) +
+                              "\" r=\"4\" class=\"quality\" style=\"fill: " +
+                              kStructureFills[c % kStructureFills.size()] + "\"");
+    svg.text(G::kMargin + G::kLeft + 14, y,
+             structure_text(plan.structures[static_cast<std::size_t>(shown[c])], d), "label",
+             "start");
   }
   // The weights of each stage along the front, one stacked bar per point:
   // positive weights up from the zero line, negative ones (signs = "any")

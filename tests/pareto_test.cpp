@@ -297,7 +297,7 @@ TEST(ParetoTest, ConstraintsBoundEveryPointAndTheConstrainedOptimum) {
   // best design within it, or better.
   std::string text = kBobko;
   text.replace(text.find("objectives = [\"quality\", \"ai:minority\"]"), 39,
-               "objectives = [\"quality\"]\nconstraints = [\"ai:* >= 0.8\"]");
+               "objectives = [\"quality\"]\nconstraints = [\"ai:* >= 0.5\"]");
   const Read one = read(text);
   ASSERT_EQ(one.plan.constraints.size(), 1u);
   EXPECT_EQ(one.plan.constraints[0].text, "ai:minority >= 0.5");

@@ -1314,6 +1314,63 @@ TEST(ProgramTest, DesignFilesRunAndRefuseWhatIsWrong) {
   }
 }
 
+TEST(ProgramTest, AFrontOfStructuresNamesThemInTheTableTheCsvAndTheFigure) {
+  const Scratch scratch;
+  const std::string dir = scratch.dir();
+  // Biodata renamed with a comma: the CSV quotes the structures that name it.
+  std::string text = slurp(kData + "/../../examples/bobko_two_stage.toml");
+  for (auto [from, to] : std::vector<std::pair<std::string, std::string>>{
+           {"\"B\"]", "\"B, bio\"]"},
+           {"B = 1 }", "\"B, bio\" = 1 }"},
+           {"[pareto]\n", "[costs]\nSI = 150\n\"B, bio\" = 12\n[pareto]\n"},
+           {"points = 11\n",
+            "points = 5\nconstraints = [\"quality >= 0.3\"]\nstructures = [[[\"CA\", \"B, bio\"], "
+            "[\"SI\"]], [[\"C\"], [\"SI\", \"B, bio\"]]]\n"}}) {
+    ASSERT_NE(text.find(from), std::string::npos) << from;
+    text.replace(text.find(from), from.size(), to);
+  }
+  std::ofstream(dir + "/s.toml") << text;
+  const Outcome r = run("/dev/null", {"--pareto", dir + "/s.toml", "--csv", dir + "/s.csv",
+                                      "--plot", dir + "/s.svg"});
+  ASSERT_EQ(WEXITSTATUS(r.status), 0) << r.err;
+  const std::vector<std::string> table = lines(r.out);
+  const std::vector<std::string> csv = lines(slurp(dir + "/s.csv"));
+  ASSERT_EQ(csv.size(), table.size());
+  EXPECT_EQ(csv[0].rfind("point,structure,quality,ai_minority,cost,", 0), 0u) << csv[0];
+  std::size_t screened = 0;  // points of each structure, in table and CSV alike
+  for (std::size_t i = 1; i < csv.size(); ++i) {
+    const bool first = csv[i].find(",\"CA+B, bio|SI\",") != std::string::npos;
+    EXPECT_TRUE(first || csv[i].find(",\"C|SI+B, bio\",") != std::string::npos) << csv[i];
+    EXPECT_EQ(table[i].find(first ? " CA+B, bio|SI " : " C|SI+B, bio "), 10u) << table[i];
+    // Each pays for what enters: SI after a screen keeping half, B at the
+    // first stage or the second.
+    const std::vector<std::string> after = csv_rows(csv[i].substr(csv[i].rfind("\",") + 2))[0];
+    const double cost = std::stod(after[2]);  // after quality and the Cum. AI
+    EXPECT_DOUBLE_EQ(cost, first ? 12 + 150 * 0.5 : (150 + 12) * 0.5) << csv[i];
+    screened += first;
+  }
+  EXPECT_GT(screened, 0u);
+  EXPECT_LT(screened, csv.size() - 1);
+  // The figure: a point per row coloured by its structure, a legend line per
+  // structure, the bound where it maps on the quality axis.
+  const std::string svg = slurp(dir + "/s.svg");
+  EXPECT_EQ(xml_fault(svg), "");
+  std::size_t marks = 0;
+  for (std::size_t at = 0; (at = svg.find("data-structure=\"", at)) != std::string::npos; ++at)
+    ++marks;
+  EXPECT_EQ(marks, csv.size() - 1);
+  EXPECT_NE(svg.find(">CA+B, bio|SI</text>"), std::string::npos);
+  EXPECT_NE(svg.find(">C|SI+B, bio</text>"), std::string::npos);
+  const std::string bound = "data-constraint=\"quality &gt;= 0.3\"";
+  const std::string id = "id=\"front-y-1\"";
+  const double lo = std::stod(attribute(svg, id, "data-lo"));
+  const double hi = std::stod(attribute(svg, id, "data-hi"));
+  const double y0 = std::stod(attribute(svg, id, "data-y0"));
+  const double y1 = std::stod(attribute(svg, id, "data-y1"));
+  EXPECT_NEAR(std::stod(attribute(svg, bound, "y1")), y0 + (0.3 - lo) / (hi - lo) * (y1 - y0),
+              0.01);
+}
+
 TEST(ProgramTest, ParetoWritesTheFrontAndRefusesWhatIsWrong) {
   const Scratch scratch;
   const std::string design = kData + "/../../examples/bobko_two_stage.toml";

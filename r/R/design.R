@@ -227,7 +227,8 @@ argument_path <- function(message) {
   path <- m[2]
   path <- sub("^stage\\[", "stages[", path)
   path <- sub("^group\\[", "groups[", path)
-  path <- gsub("\\[([0-9]+)\\]\\[([0-9]+)\\]", "[\\1, \\2]", path)
+  # A matrix's entry as a matrix's; the rest are lists.
+  if (startsWith(path, "correlations.")) path <- gsub("\\[([0-9]+)\\]\\[([0-9]+)\\]", "[\\1, \\2]", path)
   path <- gsub("\\[([0-9]+)\\]", "[[\\1]]", path)
   path <- gsub(".", "$", path, fixed = TRUE)
   paste0(path, ": ", m[3])
