@@ -55,6 +55,11 @@ constexpr double kWeightTolerance = 1e-5;
 // Evaluations per search, per variable: enough for COBYLA's simplex and a
 // good deal of refinement, a bound on the cost of a large design.
 constexpr int kEvaluationsPerVariable = 30;
+// A start's short search, where a structure's starts are screened: enough
+// for COBYLA's simplex and a few steps, and for a small design's constraints
+// to be met (at least kScreenLeast evaluations).
+constexpr int kScreenPerVariable = 8;
+constexpr int kScreenLeast = 120;
 
 // Runs f(i) for i < n on the given threads; each i writes only its own result.
 template <class F>
@@ -498,7 +503,7 @@ struct Excesses {
 
 // Maximizes objective i (of k) from a start, within the constraints.
 Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vector<double> x,
-             std::size_t k, std::size_t constraints) {
+             std::size_t k, std::size_t constraints, int evaluations = 0) {
   const std::size_t n = weights.size();
   Evaluated at(judge, weights);
   // Objective i, or (i >= k) the least excess of constraint i - k.
@@ -508,7 +513,8 @@ Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vec
     opt.set_lower_bounds(0.0);
     opt.set_upper_bounds(1.0);
     opt.set_xtol_rel(kWeightTolerance);
-    opt.set_maxeval(kEvaluationsPerVariable * static_cast<int>(n + 1));
+    opt.set_maxeval(evaluations > 0 ? evaluations
+                                    : kEvaluationsPerVariable * static_cast<int>(n + 1));
     opt.set_initial_step(kFirstStep);
     auto f = [](const std::vector<double>& v, std::vector<double>&, void* data) {
       return (*static_cast<decltype(value)*>(data))(v);
@@ -757,8 +763,8 @@ struct Candidates {
   std::vector<std::vector<double>> searched;
 };
 
-Candidates candidates(const Layout& layout, int threads, const std::function<void()>& tell,
-                      int* count = nullptr) {
+Candidates candidates(const Layout& layout, int threads, bool screen,
+                      const std::function<void()>& tell, int* count = nullptr) {
   const Design& d = layout.design;
   const ParetoPlan& plan = layout.plan;
   const Judge& judge = layout.judge;
@@ -805,10 +811,17 @@ Candidates candidates(const Layout& layout, int threads, const std::function<voi
     for (const Found& m : meet)
       starts.push_back(m.x);
   }
+  // Of a structure among several, each start is a short search and only the
+  // best of them goes on to the full one.
+  const int full = kEvaluationsPerVariable * static_cast<int>(n + 1);
+  const int short_search = std::max(kScreenPerVariable * static_cast<int>(n + 1), kScreenLeast);
+  screen = screen && short_search < full;
+  const int evaluations = screen ? short_search : full;
   std::vector<Found> tries(k * starts.size());
   parallel_for(static_cast<int>(tries.size()), threads, [&](int t) {
     const auto T = static_cast<std::size_t>(t);
-    tries[T] = single(judge, weights, T / starts.size(), starts[T % starts.size()], k, nc);
+    tries[T] =
+        single(judge, weights, T / starts.size(), starts[T % starts.size()], k, nc, evaluations);
     tell();
   });
   // The best of each objective's tries: a point within the constraints
@@ -824,6 +837,10 @@ Candidates candidates(const Layout& layout, int threads, const std::function<voi
     for (std::size_t s = 1; s < starts.size(); ++s) {
       const Found& f = tries[i * starts.size() + s];
       if (within(f) != within(best[i]) ? within(f) : f.f[i] > best[i].f[i]) best[i] = f;
+    }
+    if (screen) {
+      const Found f = single(judge, weights, i, best[i].x, k, nc);
+      if (within(f) != within(best[i]) ? within(f) : f.f[i] >= best[i].f[i]) best[i] = f;
     }
   }
   std::vector<double> ideal(k), nadir(k);
@@ -905,7 +922,7 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
   // Every search done is told, in order, one at a time; of several
   // structures each one is.
   int total = static_cast<int>(ns);
-  if (ns == 0) candidates(*layouts[0], 1, {}, &total);
+  if (ns == 0) candidates(*layouts[0], 1, false, {}, &total);
   std::mutex told;
   int done = 0;
   auto tell = [&] {
@@ -917,12 +934,12 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
   std::vector<std::vector<double>> searched;
   std::vector<Candidates> each(std::max<std::size_t>(ns, 1));
   if (ns == 0) {
-    each[0] = candidates(*layouts[0], options.threads, tell);
+    each[0] = candidates(*layouts[0], options.threads, false, tell);
   } else {
     // Structures are independent: one at a time on each thread.
     parallel_for(static_cast<int>(ns), options.threads, [&](int s) {
       each[static_cast<std::size_t>(s)] =
-          candidates(*layouts[static_cast<std::size_t>(s) + 1], 1, [] {});
+          candidates(*layouts[static_cast<std::size_t>(s) + 1], 1, true, [] {});
       for (FrontPoint& p : each[static_cast<std::size_t>(s)].points)
         p.structure = s;
       tell();
