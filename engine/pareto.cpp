@@ -24,6 +24,9 @@ constexpr double kWorst = -1e3;
 // bound: above the round-off of evaluating a point again, far below what a
 // reader of the front can see.
 constexpr double kInside = 1e-7;
+// An optimum taken on with its objective held must lose none of it, and gain
+// more than this share of another objective's span, to replace it.
+constexpr double kGain = 1e-6;
 
 // The report's percentile of a sorted series: the value at p n / 100.
 double percentile(const std::vector<double>& sorted, int p) {
@@ -542,7 +545,7 @@ Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vec
 Found boundary(const Judge& judge, const Weights& weights, const std::vector<double>& q,
                const std::vector<double>& ideal, const std::vector<double>& nadir,
                const std::vector<std::size_t>& trading, std::vector<double> x,
-               std::size_t constraints) {
+               std::size_t constraints, const std::vector<std::size_t>& held = {}) {
   const std::size_t n = weights.size();
   const std::size_t k = q.size();
   auto scaled = [&](const std::vector<double>& f) {
@@ -558,8 +561,9 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
     const std::vector<double>& q;
     decltype(scaled)& scale;
     const std::vector<std::size_t>& trading;
+    const std::vector<std::size_t>& held;
     std::size_t n;
-  } problem{judge, weights, q, scaled, trading, n};
+  } problem{judge, weights, q, scaled, trading, held, n};
   // Variables: x bent, then t.
   std::vector<double> y = weights.bent(x);
   {
@@ -589,12 +593,18 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
         const std::vector<double> f = p.judge.searched(p.weights.of(xs), p.weights.retention(xs));
         const std::vector<double> u = p.scale(f);
         const std::size_t k = p.trading.size();
+        const std::size_t h = p.held.size();
         for (unsigned i = 0; i < m; ++i) {
-          const std::size_t o = i < k ? p.trading[i] : 0;
-          c[i] = i < k ? p.q[o] + v[p.n] - u[o] : f[p.q.size() + i - k];
+          if (i < k) {
+            c[i] = p.q[p.trading[i]] + v[p.n] - u[p.trading[i]];
+          } else if (i < k + h) {
+            c[i] = p.q[p.held[i - k]] - u[p.held[i - k]];  // held where q has it
+          } else {
+            c[i] = f[p.q.size() + i - k - h];
+          }
         }
       },
-      &problem, std::vector<double>(trading.size() + constraints, 1e-9));
+      &problem, std::vector<double>(trading.size() + held.size() + constraints, 1e-9));
   double best = 0;
   try {
     opt.optimize(y, best);
@@ -796,7 +806,7 @@ Candidates candidates(const Layout& layout, int threads, bool screen,
   std::vector<int> part;
   if (k > 1) lattice(k, lattice_divisions(plan), part, lambdas);
   if (count != nullptr) {
-    *count = static_cast<int>(nc + k * (starts.size() + nc) + lambdas.size());
+    *count = static_cast<int>(nc + k * (starts.size() + nc) + lambdas.size() + (k > 1 ? k : 0));
     return {};
   }
   // With constraints, first for each the point that meets it best, from the
@@ -873,6 +883,34 @@ Candidates candidates(const Layout& layout, int threads, bool screen,
     found[static_cast<std::size_t>(l)] = boundary(judge, weights, q, ideal, nadir, trading, x, nc);
     tell();
   });
+  // A single-objective optimum may leave the others short where its
+  // objective is flat (the cheapest designs' rate is any weights' rate):
+  // each is taken on with its objective held, and replaced where the others
+  // gain.
+  std::vector<Found> polished(k > 1 ? k : 0);
+  parallel_for(static_cast<int>(polished.size()), threads, [&](int o) {
+    const auto i = static_cast<std::size_t>(o);
+    std::vector<double> q(k);
+    for (std::size_t j = 0; j < k; ++j)
+      q[j] = (best[i].f[j] - nadir[j]) / (ideal[j] - nadir[j]);
+    std::vector<std::size_t> others;
+    for (std::size_t j : trading)
+      if (j != i) others.push_back(j);
+    polished[i] = boundary(judge, weights, q, ideal, nadir, others, best[i].x, nc, {i});
+    tell();
+  });
+  for (std::size_t i = 0; i < polished.size(); ++i) {
+    const Found& f = polished[i];
+    bool gains = within(f) || !within(best[i]);
+    gains = gains && f.f[i] >= best[i].f[i];
+    bool some = false;
+    for (std::size_t j = 0; j < k && gains; ++j)
+      if (j != i) {
+        gains = f.f[j] >= best[i].f[j];
+        some = some || f.f[j] > best[i].f[j] + kGain * (ideal[j] - nadir[j]);
+      }
+    if (gains && some) best[i] = f;
+  }
   // The single-objective optima belong to the front too (for two objectives
   // at its ends).
   if (k == 1) {

@@ -281,6 +281,17 @@ TEST(ParetoTest, CostsArePaidWhereAPredictorFirstEnters) {
                 1000 * 0.1 * 40000 * table["quality"].values[i] - 1000 * cost, 1e-6);
   }
   EXPECT_NEAR(front.points.back().retention[0], 0.15, 1e-6);  // the cheapest keeps fewest
+  // Of the cheapest designs (any weights at that rate), the best quality: no
+  // design of a grid at that rate is better.
+  const selquant::Objectives at(r.d, r.plan, selquant::SearchOptions{}.kernel);
+  double grid_best = -1;
+  for (int a = 0; a <= 20; ++a)
+    for (int b = 0; b <= 20; ++b)
+      for (int c = 0; b + c <= 20; ++c)
+        grid_best = std::max(grid_best, at.at({{a / 20.0, 0, 0, 1 - a / 20.0},
+                                               {b / 20.0, c / 20.0, (20 - b - c) / 20.0, 0}},
+                                              {0.15, 0.1})[0]);
+  EXPECT_GT(front.points.back().objectives[0], grid_best - 1e-4);
 }
 
 TEST(ParetoTest, ConstraintsBoundEveryPointAndTheConstrainedOptimum) {
