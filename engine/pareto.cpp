@@ -1013,12 +1013,13 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
         keep = false;
     if (keep) kept.push_back(i);
   }
-  // Of several structures, in order of the first objective, best first.
-  if (ns > 0)
+  // Of several structures, or of two objectives (along the front), in order
+  // of the first objective, best first.
+  if (ns > 0 || k == 2)
     std::stable_sort(kept.begin(), kept.end(),
                      [&](std::size_t a, std::size_t b) { return searched[a][0] > searched[b][0]; });
   // The union of several structures' fronts is as dense as one structure's:
-  // in that order, a point nearer to a kept one than half a lattice step (of
+  // in that order, a point nearer to a kept one than a lattice step (of
   // the objectives' spans over the union, in every objective) adds nothing.
   if (ns > 0 && k > 1) {
     std::vector<double> low(k, std::numeric_limits<double>::infinity()), high(k, -low[0]);
