@@ -396,6 +396,7 @@ struct FrontGeometry {
   static constexpr double kLegend = 18;  // one predictor's line of the legend
   static constexpr double kFixed = 20;   // the line of a stage whose weights are fixed
   static constexpr double kGap = 70;     // room for a panel's heading wider than the panel
+  static constexpr double kStructureColumn = 200;  // a column of the structures' legend
 };
 using FG = FrontGeometry;
 
@@ -447,8 +448,12 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
     colour[i] = static_cast<std::size_t>(at - shown.begin());
     if (at == shown.end()) shown.push_back(front.points[i].structure);
   }
+  // The legend in columns across the panels, filled down.
+  const std::size_t columns =
+      std::max<std::size_t>(1, static_cast<std::size_t>(panels_width / FG::kStructureColumn));
+  const std::size_t legend_rows = (shown.size() + columns - 1) / columns;
   const double structures_legend =
-      shown.empty() ? 0 : G::kHeading + static_cast<double>(shown.size()) * FG::kLegend;
+      shown.empty() ? 0 : G::kHeading + static_cast<double>(legend_rows) * FG::kLegend;
   const double height =
       std::max(top + FG::kPanel + G::kAxis + structures_legend, top + bars_height + legend) +
       G::kMargin;
@@ -580,14 +585,15 @@ std::string front_figure(const Design& d, const ParetoPlan& plan, const Front& f
   }
   // The structures' legend, under the panels.
   for (std::size_t c = 0; c < shown.size(); ++c) {
-    const double y =
-        top + FG::kPanel + G::kAxis + G::kHeading + static_cast<double>(c) * FG::kLegend;
-    svg.element("circle", "cx=\"" + Svg::n(G::kMargin + G::kLeft + 4) + "\" cy=\"" + Svg::n(y - 4) +
+    const double x =
+        G::kMargin + G::kLeft + static_cast<double>(c / legend_rows) * FG::kStructureColumn;
+    const double y = top + FG::kPanel + G::kAxis + G::kHeading +
+                     static_cast<double>(c % legend_rows) * FG::kLegend;
+    svg.element("circle", "cx=\"" + Svg::n(x + 4) + "\" cy=\"" + Svg::n(y - 4) +
                               "\" r=\"4\" class=\"quality\" style=\"fill: " +
                               kStructureFills[c % kStructureFills.size()] + "\"");
-    svg.text(G::kMargin + G::kLeft + 14, y,
-             structure_text(plan.structures[static_cast<std::size_t>(shown[c])], d), "label",
-             "start");
+    svg.text(x + 14, y, structure_text(plan.structures[static_cast<std::size_t>(shown[c])], d),
+             "label", "start");
   }
   // The weights of each stage along the front, one stacked bar per point:
   // positive weights up from the zero line, negative ones (signs = "any")
