@@ -615,6 +615,14 @@ Found boundary(const Judge& judge, const Weights& weights, const std::vector<dou
   return {found, judge.searched(weights.of(found), weights.retention(found))};
 }
 
+// The cost objectives among k (none of one objective alone).
+std::vector<std::size_t> costs(const ParetoPlan& plan, std::size_t k) {
+  std::vector<std::size_t> c;
+  for (std::size_t i = 0; i < k && k > 1; ++i)
+    if (plan.objectives[i].measure == Objective::Measure::cost) c.push_back(i);
+  return c;
+}
+
 // The divisions of the lattice below: points - 1 for two objectives (a
 // point at each end), points for more.
 int lattice_divisions(const ParetoPlan& plan) {
@@ -806,7 +814,8 @@ Candidates candidates(const Layout& layout, int threads, bool screen,
   std::vector<int> part;
   if (k > 1) lattice(k, lattice_divisions(plan), part, lambdas);
   if (count != nullptr) {
-    *count = static_cast<int>(nc + k * (starts.size() + nc) + lambdas.size() + (k > 1 ? k : 0));
+    *count =
+        static_cast<int>(nc + k * (starts.size() + nc) + lambdas.size() + costs(plan, k).size());
     return {};
   }
   // With constraints, first for each the point that meets it best, from the
@@ -883,24 +892,26 @@ Candidates candidates(const Layout& layout, int threads, bool screen,
     found[static_cast<std::size_t>(l)] = boundary(judge, weights, q, ideal, nadir, trading, x, nc);
     tell();
   });
-  // A single-objective optimum may leave the others short where its
-  // objective is flat (the cheapest designs' rate is any weights' rate):
-  // each is taken on with its objective held, and replaced where the others
-  // gain.
-  std::vector<Found> polished(k > 1 ? k : 0);
-  parallel_for(static_cast<int>(polished.size()), threads, [&](int o) {
-    const auto i = static_cast<std::size_t>(o);
+  // The optimum of a cost leaves the others short: it is flat (any weights
+  // at the cheapest rates), and the search stops anywhere on it. It is taken
+  // on with the cost held, and replaced where the others gain.
+  const std::vector<std::size_t> flat = costs(plan, k);
+  std::vector<Found> polished(flat.size());
+  parallel_for(static_cast<int>(flat.size()), threads, [&](int o) {
+    const std::size_t i = flat[static_cast<std::size_t>(o)];
     std::vector<double> q(k);
     for (std::size_t j = 0; j < k; ++j)
       q[j] = (best[i].f[j] - nadir[j]) / (ideal[j] - nadir[j]);
     std::vector<std::size_t> others;
     for (std::size_t j : trading)
       if (j != i) others.push_back(j);
-    polished[i] = boundary(judge, weights, q, ideal, nadir, others, best[i].x, nc, {i});
+    polished[static_cast<std::size_t>(o)] =
+        boundary(judge, weights, q, ideal, nadir, others, best[i].x, nc, {i});
     tell();
   });
-  for (std::size_t i = 0; i < polished.size(); ++i) {
-    const Found& f = polished[i];
+  for (std::size_t o = 0; o < flat.size(); ++o) {
+    const std::size_t i = flat[o];
+    const Found& f = polished[o];
     bool gains = within(f) || !within(best[i]);
     gains = gains && f.f[i] >= best[i].f[i];
     bool some = false;
