@@ -540,8 +540,8 @@ Found single(const Judge& judge, const Weights& weights, std::size_t i, std::vec
 // The front point for the hull point q: maximize t with u(x) >= q + t in the
 // objectives that trade off (an objective the same at every optimum, such as
 // the cost of a layout with fixed rates, would leave t bounded by itself and
-// the others free). The constraints' excesses come after the searched
-// objectives, as in single.
+// the others free); the held objectives keep at least q, without t. The
+// constraints' excesses come after the searched objectives, as in single.
 Found boundary(const Judge& judge, const Weights& weights, const std::vector<double>& q,
                const std::vector<double>& ideal, const std::vector<double>& nadir,
                const std::vector<std::size_t>& trading, std::vector<double> x,
