@@ -10,7 +10,7 @@ JOBS ?= $(shell nproc)
 all: build
 
 # Debian's packages the build needs, installed where missing.
-PACKAGES = cmake g++ libgtest-dev libbenchmark-dev libtomlplusplus-dev libnlopt-cxx-dev
+PACKAGES = cmake g++ libgtest-dev libbenchmark-dev libtomlplusplus-dev libnlopt-cxx-dev node-d3
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | \
 	  grep -q 'install ok installed' || echo $$p; done); \

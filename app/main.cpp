@@ -140,6 +140,16 @@ int main(int argc, char** argv) {
   app::Options options;
   if (const std::string usage = app::parse_options(argc, argv, options); !usage.empty())
     return usage_error(usage);
+  // The command as a page shows it: the words quoted where a shell would
+  // split them.
+  options.run.command = "selquant";
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    const bool plain = !word.empty() && word.find_first_not_of(
+                                            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                            "0123456789-_./=:@,+") == std::string::npos;
+    options.run.command += " " + (plain ? word : "'" + word + "'");
+  }
   if (options.help) {
     std::fputs(app::usage_text().c_str(), stdout);
     return 0;
@@ -210,7 +220,9 @@ int main(int argc, char** argv) {
         !bad.empty())
       return usage_error(bad);
     if (!options.inputs_csv.empty() || !options.summary_csv.empty() || options.run.summary_only)
-      return usage_error("--pareto writes the front: --csv and --plot carry it");
+      return usage_error("--pareto writes the front: --csv, --plot and --html carry it");
+  } else if (!options.html.empty()) {
+    return usage_error("--html writes the page of a front: it needs --pareto");
   }
   if (options.check)
     return design ? selquant::check_design(*design)
@@ -220,7 +232,8 @@ int main(int argc, char** argv) {
   std::vector<NamedPath> outputs;
   for (auto [name, option] :
        {std::pair{&options.csv, "--csv"}, std::pair{&options.inputs_csv, "--inputs-csv"},
-        std::pair{&options.summary_csv, "--summary-csv"}, std::pair{&options.plot, "--plot"}})
+        std::pair{&options.summary_csv, "--summary-csv"}, std::pair{&options.plot, "--plot"},
+        std::pair{&options.html, "--html"}})
     if (!name->empty()) outputs.push_back({name, option});
   {
     // The deck's identity: the named file, or what standard input is.
@@ -230,13 +243,14 @@ int main(int argc, char** argv) {
     if (from_file && fd >= 0) ::close(fd);
     if (!clash.empty()) return usage_error(clash);
   }
-  std::array<std::unique_ptr<textio::OutputFile>, 4> files;
+  std::array<std::unique_ptr<textio::OutputFile>, 5> files;
   std::size_t opened = 0;
   for (auto [name, target, kind] :
        {std::tuple{&options.csv, &options.run.csv, "CSV file"},
         std::tuple{&options.inputs_csv, &options.run.inputs_csv, "CSV file"},
         std::tuple{&options.summary_csv, &options.run.summary_csv, "CSV file"},
-        std::tuple{&options.plot, &options.run.plot, "figure"}}) {
+        std::tuple{&options.plot, &options.run.plot, "figure"},
+        std::tuple{&options.html, &options.run.html, "page"}}) {
     if (name->empty()) continue;
     auto& file = files[opened++];
     file = std::make_unique<textio::OutputFile>(*name);

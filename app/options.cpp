@@ -38,6 +38,9 @@ Options:
                      distribution of the quality and of each group's Cum. AI
   --summary-csv FILE write the summary to FILE as CSV, one row per stage,
                      group and statistic
+  --html FILE        with --pareto, write the front into FILE as one HTML page
+                     that needs nothing outside itself: its plots, bounds,
+                     table and download
   --summary-only     leave the blocks of the samples out of the report
   --progress         show progress on standard error (kept in place on a
                      terminal, a line now and then elsewhere)
@@ -137,11 +140,12 @@ std::string parse_options(int argc, const char* const* argv, Options& options) {
         return "--kernel must be 'specified' or 'fast', not '" + std::string(value) + "'";
       }
     } else if (name == "--csv" || name == "--inputs-csv" || name == "--plot" ||
-               name == "--summary-csv") {
+               name == "--summary-csv" || name == "--html") {
       if (!take_value()) return missing;
       if (value.empty()) return "option " + std::string(name) + " needs a file name";
       (name == "--csv"           ? options.csv
        : name == "--plot"        ? options.plot
+       : name == "--html"        ? options.html
        : name == "--summary-csv" ? options.summary_csv
                                  : options.inputs_csv) = value;
     } else if (name == "--summary-only") {

@@ -18,6 +18,7 @@ struct Options {
   std::string inputs_csv;    // drawn inputs CSV file, if any
   std::string plot;          // SVG figure file, if any
   std::string summary_csv;   // summary CSV file, if any
+  std::string html;          // the front's page, if any
   ProgressChoice progress = ProgressChoice::automatic;
   bool check = false;         // --check: findings only
   bool to_design = false;     // --to-design: the design file of a deck

@@ -15,6 +15,7 @@
 #include "formats/figure.hpp"
 #include "formats/findings.hpp"
 #include "formats/front.hpp"
+#include "formats/page.hpp"
 #include "formats/report.hpp"
 #include "numeric/clock.hpp"
 
@@ -87,8 +88,9 @@ class CommandLineSink : public Sink {
       if (*f && !f->file->ok()) return file_lost(*f);
     return 0;
   }
-  std::array<const Output*, 4> files() const {
-    return {&options_.csv, &options_.inputs_csv, &options_.summary_csv, &options_.plot};
+  std::array<const Output*, 5> files() const {
+    return {&options_.csv, &options_.inputs_csv, &options_.summary_csv, &options_.plot,
+            &options_.html};
   }
 
  private:
@@ -275,8 +277,9 @@ int run_pareto(const Design& d, const ParetoPlan& plan, std::ostream& out,
     options.csv.file->write(text.view());
   }
   if (options.plot) options.plot.file->write(front_figure(d, plan, front));
+  if (options.html) options.html.file->write(front_page(d, plan, front, options.command));
   int status = out ? 0 : report_lost();
-  for (const Output* f : {&options.csv, &options.plot}) {
+  for (const Output* f : {&options.csv, &options.plot, &options.html}) {
     if (!*f) continue;
     if (!f->file->commit() && status == 0) status = file_lost(*f);
   }

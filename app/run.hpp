@@ -36,6 +36,8 @@ struct RunOptions {
   Output inputs_csv;                  // drawn inputs, one row per pass
   Output summary_csv;                 // the summary, one row per stage, group and statistic
   Output plot;                        // the SVG figure
+  Output html;                        // the front's page
+  std::string command;                // the command line, as the page shows it
   ProgressMode progress = ProgressMode::none;
   mvn::Kernel kernel = mvn::Kernel::specified;  // of the 3- and 4-variate probabilities
   bool summary_only = false;                    // the report without the blocks of the samples

@@ -1331,7 +1331,7 @@ TEST(ProgramTest, AFrontOfStructuresNamesThemInTheTableTheCsvAndTheFigure) {
   }
   std::ofstream(dir + "/s.toml") << text;
   const Outcome r = run("/dev/null", {"--pareto", dir + "/s.toml", "--csv", dir + "/s.csv",
-                                      "--plot", dir + "/s.svg"});
+                                      "--plot", dir + "/s.svg", "--html", dir + "/s.html"});
   ASSERT_EQ(WEXITSTATUS(r.status), 0) << r.err;
   const std::vector<std::string> table = lines(r.out);
   const std::vector<std::string> csv = lines(slurp(dir + "/s.csv"));
@@ -1369,6 +1369,26 @@ TEST(ProgramTest, AFrontOfStructuresNamesThemInTheTableTheCsvAndTheFigure) {
   const double y1 = std::stod(attribute(svg, id, "data-y1"));
   EXPECT_NEAR(std::stod(attribute(svg, bound, "y1")), y0 + (0.3 - lo) / (hi - lo) * (y1 - y0),
               0.01);
+  // The page: nothing may be fetched, nothing is linked, every row is in its
+  // data as the CSV has it.
+  const std::string page = slurp(dir + "/s.html");
+  EXPECT_NE(page.find("<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none';"),
+            std::string::npos);
+  for (const char* outside : {"<script src", "<link", "src=\"http", "href=\"http", "@import"})
+    EXPECT_EQ(page.find(outside), std::string::npos) << outside;
+  const std::size_t data = page.find("<script type=\"application/json\" id=\"front-data\">");
+  ASSERT_NE(data, std::string::npos);
+  const std::string json = page.substr(data, page.find("</script>", data) - data);
+  for (std::size_t i = 1; i < csv.size(); ++i) {
+    const std::size_t from = csv[i].find(",\"") + 2;
+    const std::string structure = csv[i].substr(from, csv[i].find("\",") - from);
+    EXPECT_NE(json.find("[" + std::to_string(i) + ",\"" + structure + "\","), std::string::npos)
+        << i;
+  }
+  EXPECT_NE(json.find("\"command\":\"selquant --pareto "), std::string::npos);
+  const Outcome plain = run("/dev/null", {dir + "/s.toml", "--html", dir + "/p.html"});
+  EXPECT_EQ(WEXITSTATUS(plain.status), 2);
+  EXPECT_EQ(plain.err, "selquant: --html writes the page of a front: it needs --pareto\n");
 }
 
 TEST(ProgramTest, ParetoWritesTheFrontAndRefusesWhatIsWrong) {

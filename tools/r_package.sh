@@ -15,7 +15,7 @@ units="engine formats mvn numeric textio"
 
 # What only the program uses: its report and figure, and its ends on a fatal
 # error or a signal, which write on standard output and error and abort.
-program_only="formats/report.cpp formats/figure.cpp textio/record.cpp textio/outfile.cpp
+program_only="formats/report.cpp formats/figure.cpp formats/page.cpp textio/record.cpp textio/outfile.cpp
   textio/abort.cpp"
 
 rm -rf "$pkg/src/selquant" "$pkg/inst/extdata"

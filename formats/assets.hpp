@@ -1,0 +1,13 @@
+// The files a page embeds, compiled in: D3 (Debian's node-d3), the page's own
+// script and style.
+#pragma once
+
+#include <string_view>
+
+namespace selquant::assets {
+
+extern const std::string_view d3;
+extern const std::string_view front_script;
+extern const std::string_view style;
+
+}  // namespace selquant::assets

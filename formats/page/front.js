@@ -1,0 +1,154 @@
+// The page of a front: every pair of objectives as a scatter plot, a table of
+// the points, bounds that fade the points outside them, a pinned point's
+// weights, and the table as CSV. Its data is the JSON in #front-data.
+(function () {
+  "use strict";
+  const data = JSON.parse(document.getElementById("front-data").textContent);
+  const col = (name) => data.columns.indexOf(name);
+  const shown = (v) => (typeof v === "number" ? v.toFixed(4) : String(v));  // as the program's table
+  const cell = (v, c) => (c === "point" ? String(v) : shown(v));
+  const points = data.rows.map((r) => r[col("point")]);
+  const value = (p, c) => data.rows[p][col(c)];
+  const colours = ["#332288", "#88ccee", "#44aa99", "#117733", "#999933", "#ddcc77", "#cc6677",
+                   "#882255", "#aa4499"];
+  const structures = col("structure") >= 0 ? [...new Set(data.rows.map((r) => r[col("structure")]))] : [];
+  const fill = (p) => structures.length ? colours[structures.indexOf(value(p, "structure")) % colours.length]
+                                        : "#2e86c1";
+
+  // The tooltip: the point's values as the table shows them.
+  const tip = d3.select("body").append("div").attr("role", "tooltip");
+  const describe = (p) => data.columns.map((c, j) => c + ": " + cell(data.rows[p][j], c)).join("\n");
+  const hover = (p, event) => tip.style("display", "block").text(describe(p))
+    .style("left", (event.pageX + 12) + "px").style("top", (event.pageY + 12) + "px");
+  const leave = () => tip.style("display", "none");
+
+  // Every pair of objectives.
+  const size = 300, margin = 45;
+  const objectives = data.objectives;
+  for (let a = 0; a < objectives.length; ++a) {
+    for (let b = a + 1; b < objectives.length; ++b) {
+      const oy = objectives[a], ox = objectives[b];
+      const extent = (o) => {
+        const values = data.rows.map((r) => r[col(o.column)]).concat([data.design_point[o.column]]);
+        if (o.ai) values.push(0.8);
+        for (const side of data.bands[o.column] || []) data.rows.forEach((r) => values.push(r[col(side)]));
+        return d3.extent(values.filter((v) => typeof v === "number" && isFinite(v)));
+      };
+      const x = d3.scaleLinear().domain(extent(ox)).nice().range([margin, margin + size]);
+      const y = d3.scaleLinear().domain(extent(oy)).nice().range([margin + size, margin]);
+      const svg = d3.select("#plots").append("svg").attr("width", size + 2 * margin)
+        .attr("height", size + 2 * margin).attr("data-pair", oy.column + " " + ox.column);
+      svg.append("g").attr("transform", `translate(0,${margin + size})`).call(d3.axisBottom(x).ticks(5));
+      svg.append("g").attr("transform", `translate(${margin},0)`).call(d3.axisLeft(y).ticks(5));
+      svg.append("text").attr("class", "axis-label").attr("x", margin + size / 2).attr("y", size + 2 * margin - 8)
+        .attr("text-anchor", "middle").text(ox.column);
+      svg.append("text").attr("class", "axis-label").attr("transform", `translate(12,${margin + size / 2}) rotate(-90)`)
+        .attr("text-anchor", "middle").text(oy.column);
+      if (ox.ai) svg.append("line").attr("class", "reference").attr("x1", x(0.8)).attr("x2", x(0.8))
+        .attr("y1", margin).attr("y2", margin + size);
+      if (oy.ai) svg.append("line").attr("class", "reference").attr("y1", y(0.8)).attr("y2", y(0.8))
+        .attr("x1", margin).attr("x2", margin + size);
+      const bands = (o) => data.bands[o.column];
+      if (bands(ox) || bands(oy)) {
+        data.rows.forEach((r, p) => {
+          if (bands(ox)) svg.append("line").attr("stroke", "#999").attr("y1", y(value(p, oy.column)))
+            .attr("y2", y(value(p, oy.column))).attr("x1", x(value(p, bands(ox)[0]))).attr("x2", x(value(p, bands(ox)[1])));
+          if (bands(oy)) svg.append("line").attr("stroke", "#999").attr("x1", x(value(p, ox.column)))
+            .attr("x2", x(value(p, ox.column))).attr("y1", y(value(p, bands(oy)[0]))).attr("y2", y(value(p, bands(oy)[1])));
+        });
+      }
+      svg.append("path").attr("class", "design").attr("data-kind", "design")
+        .attr("d", d3.symbol().type(d3.symbolDiamond).size(90)())
+        .attr("transform", `translate(${x(data.design_point[ox.column])},${y(data.design_point[oy.column])})`);
+      svg.selectAll("circle.point").data(d3.range(points.length)).enter().append("circle")
+        .attr("class", "point").attr("r", 4).attr("data-point", (p) => points[p])
+        .attr("cx", (p) => x(value(p, ox.column))).attr("cy", (p) => y(value(p, oy.column)))
+        .attr("fill", fill)
+        .on("mouseover", function (p) { hover(p, d3.event); })
+        .on("mouseout", leave)
+        .on("click", (p) => pin(p));
+    }
+  }
+
+  // The table, sortable by any column, linked to the plots.
+  const table = d3.select("#points").append("table");
+  table.append("thead").append("tr").selectAll("th").data(data.columns).enter().append("th")
+    .text((c) => c).on("click", (c) => sort(c));
+  const body = table.append("tbody");
+  const rows = body.selectAll("tr").data(d3.range(points.length)).enter().append("tr")
+    .attr("data-point", (p) => points[p]).on("click", (p) => pin(p))
+    .on("mouseover", function (p) { hover(p, d3.event); }).on("mouseout", leave);
+  rows.selectAll("td").data((p) => data.rows[p].map((v, j) => cell(v, data.columns[j]))).enter()
+    .append("td").text((t) => t);
+  let ascending = false;
+  function sort(c) {
+    ascending = !ascending;
+    rows.sort((a, b) => (ascending ? d3.ascending : d3.descending)(value(a, c), value(b, c)));
+  }
+
+  // Bounds: a minimum for what is maximized, a maximum for a cost.
+  const bounds = d3.select("#bounds");
+  for (const o of objectives) {
+    const label = bounds.append("label").text((o.maximize ? "minimum " : "maximum ") + o.name + " ");
+    label.append("input").attr("type", "number").attr("step", "any").attr("data-bound", o.name)
+      .on("input", update);
+  }
+  function update() {
+    const limits = [];
+    bounds.selectAll("input").each(function () {
+      const o = objectives.find((q) => q.name === this.getAttribute("data-bound"));
+      if (this.value !== "" && isFinite(+this.value)) limits.push([o, +this.value]);
+    });
+    const outside = (p) => limits.some(([o, v]) => (o.maximize ? value(p, o.column) < v : value(p, o.column) > v));
+    const first = objectives[0];
+    let best = -1;
+    for (let p = 0; p < points.length; ++p) {
+      if (outside(p)) continue;
+      const better = best < 0 || (first.maximize ? value(p, first.column) > value(best, first.column)
+                                                 : value(p, first.column) < value(best, first.column));
+      if (better) best = p;
+    }
+    d3.selectAll("[data-point]").each(function () {
+      const p = points.indexOf(+this.getAttribute("data-point"));
+      if (p < 0 || this.id === "pinned") return;
+      this.setAttribute("data-excluded", outside(p) ? "true" : "false");
+      if (p === best && limits.length > 0) this.setAttribute("data-best", "true");
+      else this.removeAttribute("data-best");
+    });
+  }
+
+  // A pinned point: its weights per stage as stacked bars, its rates and cost.
+  function pin(p) {
+    rows.classed("pinned", (q) => q === p);
+    const box = d3.select("#pinned").html("").attr("data-pinned", points[p]);
+    box.append("h2").text("Point " + points[p] + (structures.length ? " (" + value(p, "structure") + ")" : ""));
+    const width = 60, height = 160;
+    const svg = box.append("svg").attr("width", data.stages * (width + 20) + 20).attr("height", height + 40);
+    for (let s = 1; s <= data.stages; ++s) {
+      let top = 0;
+      data.predictors.forEach((name, j) => {
+        const w = Math.abs(value(p, "w" + s + "_" + name));
+        svg.append("rect").attr("x", 20 + (s - 1) * (width + 20)).attr("y", 10 + top * height)
+          .attr("width", width).attr("height", w * height).attr("fill", d3.schemeTableau10[j % 10])
+          .attr("data-stage", s).attr("data-predictor", name).attr("data-weight", value(p, "w" + s + "_" + name))
+          .append("title").text(name + ": " + shown(value(p, "w" + s + "_" + name)));
+        top += w;
+      });
+      svg.append("text").attr("x", 20 + (s - 1) * (width + 20) + width / 2).attr("y", height + 30)
+        .attr("text-anchor", "middle").attr("class", "axis-label").text("stage " + s);
+    }
+    const facts = data.columns.filter((c) => !/^w[0-9]+_/.test(c) && c !== "point");
+    box.append("p").text(facts.map((c) => c + " " + cell(value(p, c), c)).join(", "));
+  }
+
+  // The table as CSV, from the page's own data.
+  d3.select("[data-download]").on("click", () => {
+    const quote = (v) => (/[",\r\n]/.test(String(v)) ? '"' + String(v).replace(/"/g, '""') + '"' : String(v));
+    const text = [data.columns.join(",")].concat(data.rows.map((r) => r.map(quote).join(","))).join("\n") + "\n";
+    const link = document.createElement("a");
+    link.href = URL.createObjectURL(new Blob([text], { type: "text/csv" }));
+    link.download = "front.csv";
+    link.click();
+  });
+  update();
+})();
