@@ -1475,7 +1475,7 @@ TEST(ProgramTest, ParetoWritesTheFrontAndRefusesWhatIsWrong) {
            {{"--pareto", kData + "/e2e/normal_100.deck"},
             "selquant: --pareto needs a design file with a [pareto] table\n"},
            {{"--pareto", design, "--inputs-csv", dir + "/x.csv"},
-            "selquant: --pareto writes the front: --csv and --plot carry it\n"}}) {
+            "selquant: --pareto writes the front: --csv, --plot and --html carry it\n"}}) {
     const Outcome bad = run("/dev/null", args);
     EXPECT_EQ(WEXITSTATUS(bad.status), 2);
     EXPECT_EQ(bad.out, "");
