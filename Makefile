@@ -5,7 +5,7 @@ BUILD ?= build
 DECK ?= examples/two_stage_rectangular.deck
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test bench sanitize tsan fuzz format clean r-deps r r-check python-deps python python-test
+.PHONY: all deps build run test bench sanitize tsan fuzz format clean r-deps r r-check python-deps python python-test browser-test
 
 all: build
 
@@ -106,6 +106,13 @@ python: python-deps
 # No test collected (status 5) fails like any other.
 python-test: python build
 	cd python/tests && SELQUANT_CLI=$(CURDIR)/$(BUILD)/selquant $(PY) -m pytest -q -p no:cacheprovider .
+
+# The front's page in headless Chromium, driven by Selenium (Debian's
+# chromium, chromium-driver and python3-selenium, installed where missing).
+BROWSER_PACKAGES = chromium chromium-driver python3-selenium python3-pytest
+browser-test: build
+	@$(MAKE) --no-print-directory deps PACKAGES="$(BROWSER_PACKAGES)"
+	cd tests/browser && SELQUANT_CLI=$(CURDIR)/$(BUILD)/selquant $(PY) -m pytest -q -p no:cacheprovider .
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
