@@ -123,7 +123,14 @@
     const box = d3.select("#pinned").html("").attr("data-pinned", points[p]);
     box.append("h2").text("Point " + points[p] + (structures.length ? " (" + value(p, "structure") + ")" : ""));
     const width = 60, height = 160;
-    const svg = box.append("svg").attr("width", data.stages * (width + 20) + 20).attr("height", height + 40);
+    const legend = 20 + data.stages * (width + 20);
+    const svg = box.append("svg").attr("width", legend + 160)
+      .attr("height", Math.max(height + 40, 20 * data.predictors.length + 20));
+    data.predictors.forEach((name, j) => {
+      svg.append("rect").attr("x", legend).attr("y", 10 + 20 * j).attr("width", 12).attr("height", 12)
+        .attr("fill", d3.schemeTableau10[j % 10]);
+      svg.append("text").attr("x", legend + 18).attr("y", 21 + 20 * j).attr("class", "axis-label").text(name);
+    });
     for (let s = 1; s <= data.stages; ++s) {
       let top = 0;
       data.predictors.forEach((name, j) => {
