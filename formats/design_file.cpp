@@ -813,25 +813,6 @@ std::string value_text(const Uncertain& u, int sampling) {
   return "{ mean = " + shortest(u.first) + ", sd = " + shortest(u.second) + " }";
 }
 
-// A TOML basic string: quotes, backslashes and control characters escaped.
-std::string quoted(const std::string& s) {
-  std::string q = "\"";
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      q += '\\';
-      q += c;
-    } else if (u < 0x20 || u == 0x7f) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", u);
-      q += buf;
-    } else {
-      q += c;
-    }
-  }
-  return q + "\"";
-}
-
 template <class V, class F>
 std::string list(const V& v, F&& f) {
   std::string s = "[";
@@ -853,6 +834,24 @@ std::string triangle(const UncertainMatrix& r, int sampling) {
 }
 
 }  // namespace
+
+std::string quoted(std::string_view s) {
+  std::string q = "\"";
+  for (char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      q += '\\';
+      q += c;
+    } else if (u < 0x20 || u == 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", u);
+      q += buf;
+    } else {
+      q += c;
+    }
+  }
+  return q + "\"";
+}
 
 std::string_view sampling_name(int sampling) {
   return kSamplingNames[static_cast<std::size_t>(sampling)];
@@ -911,7 +910,7 @@ std::string write_design(const Design& d) {
   using textio::shortest;
   auto names = [](const std::vector<std::string>& v) { return list(v, quoted); };
   std::ostringstream o;
-  o << "sampling = " << quoted(std::string(sampling_name(d.sampling))) << "\n";
+  o << "sampling = " << quoted(sampling_name(d.sampling)) << "\n";
   o << "samples = " << d.samples << "\n";
   if (d.epoch) o << "epoch = " << *d.epoch << "\n";
   o << "\npredictors = " << names(d.predictors) << "\n";

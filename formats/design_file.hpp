@@ -61,4 +61,8 @@ std::string read_pareto(std::string_view text, const std::string& file, const De
 // reads back to the same number.
 std::string write_design(const Design& d);
 
+// A string as TOML's basic strings and JSON both read it: quotes,
+// backslashes and control characters escaped.
+std::string quoted(std::string_view s);
+
 }  // namespace selquant

@@ -10,26 +10,13 @@
 namespace selquant {
 namespace {
 
-// A JSON string: quotes, backslashes and control characters escaped, and
-// "</" broken so that no text ends the script element holding it.
+// A JSON string, with "</" broken so that no text ends the script element
+// holding it.
 std::string json_text(std::string_view s) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const char c = s[i];
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '/' && i > 0 && s[i - 1] == '<') {
-      out += "\\/";
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+  std::string out = quoted(s);
+  for (std::size_t at = 0; (at = out.find("</", at)) != std::string::npos; at += 3)
+    out.replace(at, 2, "<\\/");
+  return out;
 }
 
 // A number as it round-trips; null where it is none (JSON has no NaN).
