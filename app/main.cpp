@@ -221,8 +221,6 @@ int main(int argc, char** argv) {
       return usage_error(bad);
     if (!options.inputs_csv.empty() || !options.summary_csv.empty() || options.run.summary_only)
       return usage_error("--pareto writes the front: --csv, --plot and --html carry it");
-  } else if (!options.html.empty()) {
-    return usage_error("--html writes the page of a front: it needs --pareto");
   }
   if (options.check)
     return design ? selquant::check_design(*design)

@@ -38,9 +38,10 @@ Options:
                      distribution of the quality and of each group's Cum. AI
   --summary-csv FILE write the summary to FILE as CSV, one row per stage,
                      group and statistic
-  --html FILE        with --pareto, write the front into FILE as one HTML page
-                     that needs nothing outside itself: its plots, bounds,
-                     table and download
+  --html FILE        write the results into FILE as one HTML page that needs
+                     nothing outside itself: per stage the distributions
+                     and the summary; with --pareto, the front's plots,
+                     bounds, table and download
   --summary-only     leave the blocks of the samples out of the report
   --progress         show progress on standard error (kept in place on a
                      terminal, a line now and then elsewhere)

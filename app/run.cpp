@@ -106,9 +106,9 @@ class CommandLineSink : public Sink {
 };
 
 // Computes the problem with the report and the files beside it; returns the
-// exit status. t is the clock reading of the start line, tstart the CPU
-// seconds at the start.
-int run_problem(const Problem& p, const Model& deck, std::int64_t t, float tstart,
+// exit status. d names the problem's predictors and groups; t is the clock reading of the start
+// line, tstart the CPU seconds at the start.
+int run_problem(const Design& d, const Problem& p, const Model& deck, std::int64_t t, float tstart,
                 std::ostream& out, const RunOptions& options) {
   // The CSV files are whole after every row: an interrupt puts them in place
   // as they stand, with the rows of the passes the report shows.
@@ -155,6 +155,8 @@ int run_problem(const Problem& p, const Model& deck, std::int64_t t, float tstar
   if (options.plot)
     options.plot.file->write(ev.exact ? exact_figure(p, *ev.exact)
                                       : sampled_figure(p, deck, *ev.saved));
+  if (options.html)
+    options.html.file->write(page(PageKind::run, run_data(d, p, deck, ev), options.command));
   out.flush();
   for (const Output* f : sink.files())
     if (*f) f->file->commit();
@@ -219,7 +221,7 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options) {
     return 2;
   }
   write_findings(findings);
-  return run_problem(p, *model, t, tstart, out, options);
+  return run_problem(design_of(p, *model), p, *model, t, tstart, out, options);
 }
 
 int check_design(const Design& d) {
@@ -237,7 +239,7 @@ int run_design(const Design& d, std::ostream& out, const RunOptions& options) {
   auto model = std::make_unique<Model>();
   problem_of(d, *problem, *model);
   write_findings(design_findings(d));
-  return run_problem(*problem, *model, t, tstart, out, options);
+  return run_problem(d, *problem, *model, t, tstart, out, options);
 }
 
 int run_pareto(const Design& d, const ParetoPlan& plan, std::ostream& out,
@@ -277,7 +279,9 @@ int run_pareto(const Design& d, const ParetoPlan& plan, std::ostream& out,
     options.csv.file->write(text.view());
   }
   if (options.plot) options.plot.file->write(front_figure(d, plan, front));
-  if (options.html) options.html.file->write(front_page(d, plan, front, options.command));
+  if (options.html)
+    options.html.file->write(
+        page(PageKind::front, front_data(d, plan, front, options.kernel), options.command));
   int status = out ? 0 : report_lost();
   for (const Output* f : {&options.csv, &options.plot, &options.html}) {
     if (!*f) continue;

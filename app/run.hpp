@@ -36,7 +36,7 @@ struct RunOptions {
   Output inputs_csv;                  // drawn inputs, one row per pass
   Output summary_csv;                 // the summary, one row per stage, group and statistic
   Output plot;                        // the SVG figure
-  Output html;                        // the front's page
+  Output html;                        // the page of the run or the front
   std::string command;                // the command line, as the page shows it
   ProgressMode progress = ProgressMode::none;
   mvn::Kernel kernel = mvn::Kernel::specified;  // of the 3- and 4-variate probabilities

@@ -109,6 +109,15 @@ Design expected_values(const Design& d) {
 
 }  // namespace
 
+Design point_design(const Design& d, const FrontPoint& p) {
+  Design e = expected_values(d);
+  for (std::size_t s = 0; s < e.stages.size(); ++s) {
+    e.stages[s].weights = p.weights[s];
+    e.stages[s].retention = p.retention[s];
+  }
+  return e;
+}
+
 // The models a weight vector is judged on: the expected values, or draws.
 class Judge {
  public:

@@ -124,6 +124,11 @@ std::vector<std::vector<int>> default_free(const Design& d);
 std::size_t count_structures(int predictors, int stages);
 std::vector<Structure> all_structures(int predictors, int stages);
 
+// The design of a point for an ordinary run: the design at its expected
+// values (exact, rectangular inputs at their midpoints) with the point's
+// weights and retention rates.
+Design point_design(const Design& d, const FrontPoint& p);
+
 // The front of a design; throws std::invalid_argument for a plan that does not
 // fit the design.
 Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& options);

@@ -1,11 +1,10 @@
 // The page of a front: every pair of objectives as a scatter plot, a table of
 // the points, bounds that fade the points outside them, a pinned point's
-// weights, and the table as CSV. Its data is the JSON in #front-data.
+// weights and its ordinary run, and the table as CSV.
 (function () {
   "use strict";
-  const data = JSON.parse(document.getElementById("front-data").textContent);
+  const { data, shown } = page;
   const col = (name) => data.columns.indexOf(name);
-  const shown = (v) => (typeof v === "number" ? v.toFixed(4) : String(v));  // as the program's table
   const cell = (v, c) => (c === "point" ? String(v) : shown(v));
   const points = data.rows.map((r) => r[col("point")]);
   const value = (p, c) => data.rows[p][col(c)];
@@ -16,11 +15,16 @@
                                         : "#2e86c1";
 
   // The tooltip: the point's values as the table shows them.
-  const tip = d3.select("body").append("div").attr("role", "tooltip");
   const describe = (p) => data.columns.map((c, j) => c + ": " + cell(data.rows[p][j], c)).join("\n");
-  const hover = (p, event) => tip.style("display", "block").text(describe(p))
-    .style("left", (event.pageX + 12) + "px").style("top", (event.pageY + 12) + "px");
-  const leave = () => tip.style("display", "none");
+  // Hovering a point, in a plot or the table, lights it up in both.
+  const light = (p) => d3.selectAll("[data-point]").classed("hovered", function () {
+    return p !== null && +this.getAttribute("data-point") === points[p] && this.id !== "pinned";
+  });
+  const hover = (p, event) => {
+    light(p);
+    page.show(describe(p), event);
+  };
+  const leave = () => { light(null); page.hide(); };
 
   // Every pair of objectives.
   const size = 300, margin = 45;
@@ -146,6 +150,30 @@
     }
     const facts = data.columns.filter((c) => !/^w[0-9]+_/.test(c) && c !== "point");
     box.append("p").text(facts.map((c) => c + " " + cell(value(p, c), c)).join(", "));
+
+    // Its ordinary run, stage by stage, at the expected inputs.
+    const detail = data.details[p];
+    if (!detail) {
+      box.append("p").text("This point's ordinary run computes no result.");
+      return;
+    }
+    box.append("h3").text("Stage by stage (an ordinary run of this point, at the expected inputs)");
+    const stages = box.append("table").attr("class", "stages");
+    const head = stages.append("thead");
+    const top = head.append("tr");
+    top.append("th").attr("rowspan", 2).text("stage");
+    top.append("th").attr("rowspan", 2).text("quality of all");
+    data.groups.forEach((g) => top.append("th").attr("colspan", 3).text(g));
+    const sub = head.append("tr");
+    data.groups.forEach(() => ["quality", "Cum. AI", "Stage AI"].forEach((t) => sub.append("th").text(t)));
+    const tbody = stages.append("tbody");
+    detail.forEach((stage, s) => {
+      const tr = tbody.append("tr").attr("data-stage", s + 1);
+      tr.append("td").text(s + 1);
+      tr.append("td").attr("data-measure", "quality").text(shown(stage.quality));
+      stage.groups.forEach((v, g) => ["quality", "cum_ai", "stage_ai"].forEach((m, i) =>
+        tr.append("td").attr("data-group", data.groups[g]).attr("data-measure", m).text(shown(v[i]))));
+    });
   }
 
   // The table as CSV, from the page's own data.

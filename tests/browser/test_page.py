@@ -1,10 +1,12 @@
-"""The front's page in headless Chromium: what is drawn, hovered, pinned,
-bounded and downloaded is what the program's CSV holds, with no console error
-and no request."""
+"""The pages in headless Chromium: what a front's page draws, hovers, pins,
+bounds and downloads is what the program's CSV holds, and what a run's page
+draws is what its summary and results hold, with no console error and no
+request."""
 import csv
 import io
 import json
 import os
+import re
 import subprocess
 import time
 from pathlib import Path
@@ -33,24 +35,39 @@ def design(tmp_path):
     return path
 
 
+def read_csv(path):
+    with open(path, newline="") as f:
+        return list(csv.DictReader(f))
+
+
+def browser():
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for a in ("--headless", "--no-sandbox", "--disable-gpu", "--window-size=1400,1800"):
+        options.add_argument(a)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
 @pytest.fixture()
 def page(tmp_path):
     path = design(tmp_path)
     subprocess.run([PROGRAM, "--pareto", "--epoch", EPOCH, "--csv", str(tmp_path / "front.csv"),
                     "--html", str(tmp_path / "front.html"), str(path)], check=True,
                    stdout=subprocess.DEVNULL)
-    with open(tmp_path / "front.csv", newline="") as f:
-        rows = list(csv.DictReader(f))
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for a in ("--headless", "--no-sandbox", "--disable-gpu", "--window-size=1400,1800"):
-        options.add_argument(a)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"),
-                              options=options)
+    driver = browser()
     driver.get((tmp_path / "front.html").as_uri())
-    yield driver, rows
+    yield driver, read_csv(tmp_path / "front.csv")
     driver.quit()
+
+
+def quiet(driver, page_path):
+    """No console error, and no request but the page's own."""
+    errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
+    assert errors == []
+    requests = [json.loads(e["message"])["message"] for e in driver.get_log("performance")]
+    asked = {m["params"]["request"]["url"] for m in requests if m["method"] == "Network.requestWillBeSent"}
+    assert asked == {page_path.as_uri()}
 
 
 def shown(v):
@@ -120,8 +137,85 @@ def test_the_download_is_the_csv_and_nothing_was_asked_of_the_network(page, tmp_
     for a, b in zip(got, rows, strict=True):
         assert {k: float(v) if k != "structure" else v for k, v in a.items()} == \
             {k: float(v) if k != "structure" else v for k, v in b.items()}
-    errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
-    assert errors == []
-    requests = [json.loads(e["message"])["message"] for e in driver.get_log("performance")]
-    asked = {m["params"]["request"]["url"] for m in requests if m["method"] == "Network.requestWillBeSent"}
-    assert asked == {(tmp_path / "front.html").as_uri()}
+    quiet(driver, tmp_path / "front.html")
+
+
+def test_a_pinned_point_shows_its_own_ordinary_run(page, tmp_path):
+    """The stage-by-stage table of a pinned point is the program's ordinary
+    run of the design with the point's weights and retention rates."""
+    driver, rows = page
+    row = rows[3]
+    driver.find_element(By.CSS_SELECTOR, f'tr[data-point="{row["point"]}"]').click()
+    text = design(tmp_path).read_text()
+    stages = text.split("[[stage]]")
+    for s in (1, 2):
+        weights = ", ".join(row[f"w{s}_{p}"] for p in ("CA", "SI", "C", "B"))
+        stages[s] = re.sub(r"retention = .*\nweights = .*\n",
+                           f"retention = {row[f'r{s}']}\nweights = [{weights}]\n", stages[s])
+    point = tmp_path / "point.toml"
+    point.write_text("[[stage]]".join(stages))
+    subprocess.run([PROGRAM, "--epoch", EPOCH, "--csv", str(tmp_path / "point.csv"), str(point)],
+                   check=True, stdout=subprocess.DEVNULL)
+    pinned = driver.find_element(By.CSS_SELECTOR, f'[data-pinned="{row["point"]}"]')
+    groups = ["minority", "majority"]
+    results = read_csv(tmp_path / "point.csv")
+    assert len(results) == 4
+    for r in results:
+        stage = pinned.find_element(By.CSS_SELECTOR, f'tr[data-stage="{r["stage"]}"]')
+        assert stage.find_element(By.CSS_SELECTOR, '[data-measure="quality"]:not([data-group])').text \
+            == shown(r["quality_all"])
+        group = groups[int(r["group"]) - 1]
+        for measure in ("quality", "cum_ai", "stage_ai"):
+            cell = stage.find_element(By.CSS_SELECTOR,
+                                      f'[data-group="{group}"][data-measure="{measure}"]')
+            assert cell.text == shown(r[measure]), (r["stage"], group, measure)
+
+
+@pytest.mark.parametrize("deck", ["two_stage_rectangular.deck", "exact_two_stage.deck"])
+def test_a_runs_page_draws_its_summary_and_results(tmp_path, deck):
+    """Per stage the histogram counts every counted sample, the tooltips and
+    boxes hold the summary's statistics, exact points stand at the results'
+    values, and the summary table is the summary CSV."""
+    page_path = tmp_path / "run.html"
+    with open(ROOT / "examples" / deck) as f:
+        subprocess.run([PROGRAM, "--epoch", EPOCH, "--html", str(page_path), "--csv",
+                        str(tmp_path / "results.csv"), "--summary-csv", str(tmp_path / "summary.csv")],
+                       stdin=f, check=True, stdout=subprocess.DEVNULL)
+    summary = read_csv(tmp_path / "summary.csv")
+    results = read_csv(tmp_path / "results.csv")
+    driver = browser()
+    try:
+        driver.get(page_path.as_uri())
+        exact = deck.startswith("exact")
+        groups = ["group_1", "group_2"]
+        statistic = {(r["stage"], r["group"], r["statistic"]): r for r in summary}
+        for stage in ("1", "2"):
+            panel = driver.find_element(By.CSS_SELECTOR, f'#stages svg[data-stage="{stage}"]')
+            if exact:
+                for r in (r for r in results if r["stage"] == stage):
+                    group = groups[int(r["group"]) - 1]
+                    for kind in ("quality", "cum_ai"):
+                        mark = panel.find_element(By.CSS_SELECTOR,
+                                                  f'[data-kind="{kind}"][data-group="{group}"]')
+                        assert float(mark.get_attribute("data-value")) == float(r[kind])
+                    ActionChains(driver).move_to_element(mark).perform()
+                    tip = driver.find_element(By.CSS_SELECTOR, '[role="tooltip"]').text
+                    assert f"Stage AI: {shown(r['stage_ai'])}" in tip
+                continue
+            bars = panel.find_elements(By.CSS_SELECTOR, '[data-kind="quality_bin"]')
+            assert sum(int(b.get_attribute("data-count")) for b in bars) == \
+                len({r["sample"] for r in results})
+            for g, group in enumerate(groups, 1):
+                box = panel.find_element(By.CSS_SELECTOR, f'[data-kind="cum_ai_box"][data-group="{group}"]')
+                ActionChains(driver).move_to_element(box.find_element(By.CSS_SELECTOR, "rect")).perform()
+                tip = driver.find_element(By.CSS_SELECTOR, '[role="tooltip"]').text
+                for name in ("mean", "p5", "p50", "p99"):
+                    assert f"{name}: {shown(statistic[(stage, str(g), name)]['cum_ai'])}" in tip
+        cells = driver.find_elements(By.CSS_SELECTOR, "#summary td[data-measure]")
+        want = [shown(r["quality"] if r["group"] == "" else r["cum_ai"])
+                for s in ("1", "2") for name in dict.fromkeys(r["statistic"] for r in summary)
+                for r in summary if r["stage"] == s and r["statistic"] == name]
+        assert [c.text for c in cells] == want
+        quiet(driver, page_path)
+    finally:
+        driver.quit()
