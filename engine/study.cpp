@@ -28,7 +28,8 @@ class Watcher : public Sink {
 
 }  // namespace
 
-Study study(const Design& d, const StudyOptions& options, const Watch& watch) {
+Study study(const Design& d, const StudyOptions& options, const Watch& watch,
+            const Finish& finish) {
   auto p = std::make_unique<Problem>();
   auto deck = std::make_unique<Model>();
   problem_of(d, *p, *deck);
@@ -46,6 +47,7 @@ Study study(const Design& d, const StudyOptions& options, const Watch& watch) {
   s.results = collector.results();
   s.inputs = collector.inputs();
   if (ev.complete) s.summary = collector.summary(ev.summary);
+  if (ev.complete && finish) finish(*p, *deck, ev);
   s.counted = ev.saved->count;
   s.searched = ev.searched;
   s.not_found = ev.not_found;

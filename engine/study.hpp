@@ -36,7 +36,12 @@ struct Study {
   std::array<int, kMaxStages + 1> not_found{};  // per stage: passes whose cutoff failed
 };
 
+// Called once with a complete run's problem, model counts and evaluation, for
+// what is made of a run beside its tables (its page's data, say).
+using Finish = std::function<void(const Problem& p, const Model& m, const Evaluation& ev)>;
+
 // Evaluates the design with the given clock reading (not the design's own).
-Study study(const Design& d, const StudyOptions& options, const Watch& watch = {});
+Study study(const Design& d, const StudyOptions& options, const Watch& watch = {},
+            const Finish& finish = {});
 
 }  // namespace selquant

@@ -17,6 +17,7 @@
 #include "formats/design_file.hpp"
 #include "formats/findings.hpp"
 #include "formats/front.hpp"
+#include "formats/page.hpp"
 #include "formats/source.hpp"
 #include "textio/shortest.hpp"
 
@@ -130,10 +131,15 @@ py::dict evaluate(const std::string& text, int threads, const std::string& kerne
     if (PyErr_CheckSignals() != 0) interrupted = true;
     return !interrupted;
   };
+  std::string page;
+  const selquant::Finish finish = [&](const selquant::Problem& p, const selquant::Model& m,
+                                      const selquant::Evaluation& ev) {
+    page = selquant::run_data(d, p, m, ev);
+  };
   selquant::Study s;
   {
     py::gil_scoped_release nogil;
-    s = selquant::study(d, o, watch);
+    s = selquant::study(d, o, watch, finish);
   }
   // The signal's exception (KeyboardInterrupt) is still set.
   if (interrupted) throw py::error_already_set();
@@ -142,7 +148,7 @@ py::dict evaluate(const std::string& text, int threads, const std::string& kerne
     not_found.append(s.not_found[st]);
   return py::dict("results"_a = columns_of(s.results), "inputs"_a = columns_of(s.inputs),
                   "summary"_a = columns_of(s.summary), "counted"_a = s.counted,
-                  "searched"_a = s.searched, "not_found"_a = not_found);
+                  "searched"_a = s.searched, "not_found"_a = not_found, "page"_a = page);
 }
 
 py::dict pareto(const std::string& text, int threads, const std::string& kernel,
@@ -156,11 +162,12 @@ py::dict pareto(const std::string& text, int threads, const std::string& kernel,
   o.epoch = epoch;
   o.kernel = kernel_of(kernel);
   selquant::Front front;
-  std::string bad;
+  std::string bad, page;
   {
     py::gil_scoped_release nogil;
     try {
       front = selquant::pareto(d, plan, o);
+      page = selquant::front_data(d, plan, front, o.kernel);
     } catch (const std::invalid_argument& e) {
       bad = e.what();
     }
@@ -170,7 +177,7 @@ py::dict pareto(const std::string& text, int threads, const std::string& kernel,
   if (front.unmet) unmet = py::make_tuple(front.unmet->first, front.unmet->second);
   return py::dict("front"_a = columns_of(selquant::front_table(d, plan, front)),
                   "design"_a = front.design.objectives, "evaluations"_a = front.evaluations,
-                  "unmet"_a = unmet);
+                  "unmet"_a = unmet, "page"_a = page);
 }
 
 }  // namespace
@@ -197,4 +204,11 @@ PYBIND11_MODULE(_selquant, m) {
         [](const std::string& text) { return selquant::design_findings(design_of_text(text)); });
   m.def("evaluate", &evaluate, "text"_a, "threads"_a, "kernel"_a, "epoch"_a);
   m.def("pareto", &pareto, "text"_a, "threads"_a, "kernel"_a, "epoch"_a);
+  m.def(
+      "page",
+      [](const std::string& kind, const std::string& data, const std::string& command) {
+        return selquant::page(kind == "front" ? selquant::PageKind::front : selquant::PageKind::run,
+                              data, command);
+      },
+      "kind"_a, "data"_a, "command"_a, "The HTML page of a front's or a run's data.");
 }

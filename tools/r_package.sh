@@ -15,7 +15,7 @@ units="engine formats mvn numeric textio"
 
 # What only the program uses: its report and figure, and its ends on a fatal
 # error or a signal, which write on standard output and error and abort.
-program_only="formats/report.cpp formats/figure.cpp formats/page.cpp textio/record.cpp textio/outfile.cpp
+program_only="formats/report.cpp formats/figure.cpp textio/record.cpp textio/outfile.cpp
   textio/abort.cpp"
 
 rm -rf "$pkg/src/selquant" "$pkg/inst/extdata"
@@ -33,6 +33,14 @@ for u in $units; do
     esac
   done
 done
+# The page's files (D3 from Debian's node-d3, the page's own script and
+# style), compiled in as the program's build does it.
+d3=/usr/share/nodejs/d3/dist/d3.min.js
+[ -f "$d3" ] || { echo "D3 not found ($d3): install Debian's node-d3" >&2; exit 1; }
+page=$root/formats/page
+cmake "-DNAMES=d3=$d3|common_script=$page/common.js|front_script=$page/front.js|run_script=$page/run.js|style=$page/page.css" \
+  "-DOUTPUT=$pkg/src/selquant/formats/assets.cpp" -P "$root/formats/embed.cmake"
+
 mkdir -p "$pkg/inst/extdata"
 cp "$root"/examples/*.toml "$root"/examples/*.deck "$pkg/inst/extdata/"
 
@@ -59,12 +67,13 @@ if [ $# -ge 1 ]; then
     "$selquant" --epoch $epoch --threads 1 --quiet --csv "$out/$name.results.csv" \
       --inputs-csv "$out/$name.inputs.csv" --summary-csv "$out/$name.summary.csv" "$@" >/dev/null
   }
-  run two_stage_design --kernel fast "$root/examples/two_stage_design.toml"
+  run two_stage_design --kernel fast --html "$out/two_stage_design.html" \
+    "$root/examples/two_stage_design.toml"
   run normal_three_stage --kernel fast "$root/examples/normal_three_stage.deck"
   run four_stage_five_group --kernel fast "$root/examples/four_stage_five_group.deck"
   run exact_two_stage --kernel specified "$root/examples/exact_two_stage.deck"
   "$selquant" --pareto --epoch $epoch --threads 1 --csv "$out/bobko_two_stage.front.csv" \
-    "$root/examples/bobko_two_stage.toml" >/dev/null
+    --html "$out/bobko_two_stage.front.html" "$root/examples/bobko_two_stage.toml" >/dev/null
   # The same with the first stage's retention searched.
   sed 's/^points = 11$/points = 11\nretention = [{ low = 0.15, high = 0.9 }, 0.1]/' \
     "$root/examples/bobko_two_stage.toml" > "$out/retention.toml"

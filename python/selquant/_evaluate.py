@@ -5,6 +5,7 @@ import pandas as pd
 
 from . import _selquant
 from ._design import Design
+from ._page import call, write_page
 from ._text import design_text
 
 _KERNELS = ("fast", "specified")
@@ -27,9 +28,11 @@ class Result:
     The columns are those of the program's CSV files.
     """
 
-    def __init__(self, design, epoch, raw):
+    def __init__(self, design, epoch, raw, command=""):
         self.design = design
         self.epoch = epoch
+        self._page = raw["page"]
+        self._command = command
         self.findings = list(design.findings)
         groups = pd.CategoricalDtype(design.groups, ordered=False)
 
@@ -77,6 +80,13 @@ class Result:
         return (isinstance(other, Result) and self.epoch == other.epoch and
                 self.design == other.design and self.results.equals(other.results) and
                 self.inputs.equals(other.inputs) and self.summary.equals(other.summary))
+
+    def to_html(self, path):
+        """Writes the run as one self-contained HTML page into ``path``, the
+        page the program's ``--html`` writes: per stage the distribution of
+        the quality of all selected and of every group's Cum. AI, with
+        tooltips, and the summary."""
+        write_page(path, "run", self._page, self._command)
 
     def plot(self, path=None):
         """The figure of the run (matplotlib): one column of panels per stage;
@@ -156,7 +166,8 @@ def evaluate(design, threads=2, kernel="fast", epoch=None, rng=None):
         design = Design(design)
     threads, kernel, epoch = _options(threads, kernel, epoch, rng, design)
     raw = _selquant.evaluate(design_text(design._data), threads, kernel, epoch)
-    return Result(design, epoch, raw)
+    command = call("evaluate", "design", [("threads", threads), ("kernel", kernel), ("epoch", epoch)])
+    return Result(design, epoch, raw, command)
 
 
 def _evaluate_one(design, options):

@@ -8,6 +8,7 @@ import pandas as pd
 from . import _selquant
 from ._design import Design
 from ._evaluate import _options
+from ._page import call, iframe, write_page
 from ._text import _value, design_text
 
 
@@ -19,8 +20,10 @@ class Front:
     wS_PREDICTOR), ``design_point`` (the design's own objectives) and
     ``evaluations`` (of whole designs)."""
 
-    def __init__(self, design, objectives, raw):
+    def __init__(self, design, objectives, raw, command=""):
         self.design = design
+        self._page = raw["page"]
+        self._command = command
         self.objectives = list(objectives)
         self.front = pd.DataFrame(raw["front"])
         self.front["point"] = self.front["point"].astype(int)
@@ -40,6 +43,17 @@ class Front:
         return (f"<selquant.Front: {len(self.front)} points, "
                 f"{' against '.join(self.objectives)}; {self.evaluations} evaluations>\n"
                 + self.front.to_string(index=False, float_format=lambda v: f"{v:.4f}"))
+
+    def to_html(self, path):
+        """Writes the front as one self-contained HTML page into ``path``, the
+        page the program's ``--pareto --html`` writes: every pair of
+        objectives as a scatter plot, a bound on every objective, a table of
+        the points, a pinned point's weights and stage-by-stage outcomes, and
+        the table as CSV."""
+        write_page(path, "front", self._page, self._command)
+
+    def _repr_html_(self):
+        return iframe("front", self._page, self._command)
 
     def plot(self, path=None):
         """The first objective against each of the others, the design's own
@@ -134,4 +148,9 @@ def pareto(design, objectives, points=21, free=None, signs="nonnegative",
         plan["structures"] = structures if isinstance(structures, str) else [
             [list(stage) for stage in s] for s in structures]
     text = design_text(design._data) + f"pareto = {_value(plan, 'pareto')}\n"
-    return Front(design, objectives, _selquant.pareto(text, threads, kernel, epoch))
+    given = {"objectives": list(objectives), "points": points, "free": free, "signs": signs,
+             "uncertainty": uncertainty, "samples": samples, "constraints": constraints,
+             "retention": retention, "structures": structures, "threads": threads,
+             "kernel": kernel, "epoch": epoch}
+    command = call("pareto", "design", [(k, v) for k, v in given.items() if v is not None])
+    return Front(design, objectives, _selquant.pareto(text, threads, kernel, epoch), command)

@@ -176,3 +176,36 @@ def test_the_front_plot_draws_every_searched_stages_weights_with_their_signs():
             return sorted(x for x in (round(v, 12) for v in values) if x != 0)
         assert shown(r.get_height() for r in ax.patches) == shown(w.ravel())
     assert any(v < 0 for v in front.front.filter(like="w2_").to_numpy().ravel())
+
+
+def test_pages_are_the_programs_but_for_the_call_that_made_them(tmp_path):
+    import html
+    import re
+    import subprocess
+    from conftest import ROOT
+    program = os.environ.get("SELQUANT_CLI", str(ROOT / "build" / "selquant"))
+    made = re.compile(r"<p>Made by <code>(.*)</code></p>\n")
+    front_path, run_path = EXAMPLES / "bobko_two_stage.toml", EXAMPLES / "two_stage_design.toml"
+    for args in (["--pareto", front_path], ["--kernel", "fast", run_path]):
+        subprocess.run([program, "--epoch", str(EPOCH), "--html", str(tmp_path / "cli.html")] + args,
+                       check=True, stdout=subprocess.DEVNULL)
+        if args[0] == "--pareto":
+            made_here = selquant.pareto(selquant.Design.read(front_path), ["quality", "ai:minority"],
+                                        points=11, epoch=EPOCH)
+            call = ("selquant.pareto(design, objectives=['quality', 'ai:minority'], points=11, "
+                    "signs='nonnegative', uncertainty='expected', samples=20, threads=2, "
+                    "kernel='fast', epoch=1772874303)")
+        else:
+            made_here = selquant.evaluate(selquant.Design.read(run_path), epoch=EPOCH)
+            call = "selquant.evaluate(design, threads=2, kernel='fast', epoch=1772874303)"
+        made_here.to_html(tmp_path / "py.html")
+        cli_page, page = ((tmp_path / f).read_text() for f in ("cli.html", "py.html"))
+        assert made.search(page).group(1) == call
+        assert made.sub("", page) == made.sub("", cli_page)
+    # A notebook shows the front's page in a frame of its own.
+    front = selquant.pareto(selquant.Design.read(front_path), ["quality", "ai:minority"], points=5,
+                            epoch=EPOCH)
+    front.to_html(tmp_path / "front.html")
+    frame = front._repr_html_()
+    source = re.fullmatch(r'<iframe [^>]*srcdoc="([^"]*)"></iframe>', frame)
+    assert html.unescape(source.group(1)) == (tmp_path / "front.html").read_text()

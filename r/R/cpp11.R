@@ -28,6 +28,10 @@ pareto_ <- function(text, threads, kernel, epoch) {
   .Call(`_selquant_pareto_`, text, threads, kernel, epoch)
 }
 
+page_ <- function(kind, data, command) {
+  .Call(`_selquant_page_`, kind, data, command)
+}
+
 parse_doubles_ <- function(text) {
   .Call(`_selquant_parse_doubles_`, text)
 }

@@ -39,6 +39,7 @@
 #' @export
 evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch = NULL,
                      progress = interactive()) {
+  call <- match.call()
   if (!inherits(design, "selquant_design")) stop("evaluate(): design must be a design()", call. = FALSE)
   kernel <- match.arg(kernel)
   threads <- whole_number(threads, "threads", 1, 1024)
@@ -72,7 +73,7 @@ evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch
   structure(list(results = results, inputs = inputs, summary = summary,
                  findings = attr(design, "findings"), epoch = epoch,
                  counted = r$counted, not_found = stats::setNames(r$not_found, seq_along(r$not_found)),
-                 design = design),
+                 design = design, page = r$page, made_by = made_by(call, epoch)),
             class = "selquant_result")
 }
 

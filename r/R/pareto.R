@@ -44,6 +44,7 @@ pareto <- function(design, objectives, points = 21, free = NULL,
                    samples = 20, constraints = NULL, retention = NULL, structures = NULL,
                    threads = 2,
                    kernel = c("fast", "specified"), epoch = NULL) {
+  call <- match.call()
   if (!inherits(design, "selquant_design")) stop("pareto(): design must be a design()", call. = FALSE)
   signs <- match.arg(signs)
   uncertainty <- match.arg(uncertainty)
@@ -104,7 +105,8 @@ pareto <- function(design, objectives, points = 21, free = NULL,
   objective_columns <- names(front)[seq_along(objectives) + 1L + ("structure" %in% names(front))]
   structure(list(front = front,
                  design_point = stats::setNames(r$design, objective_columns),
-                 evaluations = r$evaluations, objectives = objectives, design = design),
+                 evaluations = r$evaluations, objectives = objectives, design = design,
+                 page = r$page, made_by = made_by(call, epoch)),
             class = "selquant_front")
 }
 

@@ -14,6 +14,7 @@
 #include "formats/design_file.hpp"
 #include "formats/findings.hpp"
 #include "formats/front.hpp"
+#include "formats/page.hpp"
 #include "formats/source.hpp"
 #include "textio/shortest.hpp"
 
@@ -193,7 +194,12 @@ void call_progress(void* data) {
     }
     return true;
   };
-  const selquant::Study s = selquant::study(d, o, watch);
+  std::string page;
+  const selquant::Finish finish = [&](const selquant::Problem& p, const selquant::Model& m,
+                                      const selquant::Evaluation& ev) {
+    page = selquant::run_data(d, p, m, ev);
+  };
+  const selquant::Study s = selquant::study(d, o, watch, finish);
   // R signals the interrupt, as an interrupt condition.
   if (interrupted)
     return writable::list({"interrupted"_nm = true, "done"_nm = static_cast<int>(s.inputs.rows())});
@@ -202,7 +208,7 @@ void call_progress(void* data) {
     not_found.push_back(s.not_found[st]);
   return writable::list({"results"_nm = r_table(s.results), "inputs"_nm = r_table(s.inputs),
                          "summary"_nm = r_table(s.summary), "counted"_nm = s.counted,
-                         "searched"_nm = s.searched, "not_found"_nm = not_found});
+                         "searched"_nm = s.searched, "not_found"_nm = not_found, "page"_nm = page});
 }
 
 [[cpp11::register]] SEXP pareto_(std::string text, int threads, std::string kernel, double epoch) {
@@ -231,7 +237,14 @@ void call_progress(void* data) {
                          "design"_nm = doubles_of(front.design.objectives),
                          "design_weights"_nm = doubles_of(design_weights),
                          "evaluations"_nm = static_cast<double>(front.evaluations),
-                         "unmet"_nm = unmet});
+                         "unmet"_nm = unmet,
+                         "page"_nm = selquant::front_data(d, plan, front, o.kernel)});
+}
+
+// The HTML page of a front's or a run's data.
+[[cpp11::register]] std::string page_(std::string kind, std::string data, std::string command) {
+  return selquant::page(kind == "front" ? selquant::PageKind::front : selquant::PageKind::run, data,
+                        command);
 }
 
 // Decimal text to double by correct rounding (R's own reader is not always).

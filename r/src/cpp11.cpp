@@ -55,6 +55,13 @@ extern "C" SEXP _selquant_pareto_(SEXP text, SEXP threads, SEXP kernel, SEXP epo
   END_CPP11
 }
 // binding.cpp
+std::string page_(std::string kind, std::string data, std::string command);
+extern "C" SEXP _selquant_page_(SEXP kind, SEXP data, SEXP command) {
+  BEGIN_CPP11
+    return cpp11::as_sexp(page_(cpp11::as_cpp<cpp11::decay_t<std::string>>(kind), cpp11::as_cpp<cpp11::decay_t<std::string>>(data), cpp11::as_cpp<cpp11::decay_t<std::string>>(command)));
+  END_CPP11
+}
+// binding.cpp
 cpp11::doubles parse_doubles_(cpp11::strings text);
 extern "C" SEXP _selquant_parse_doubles_(SEXP text) {
   BEGIN_CPP11
@@ -70,6 +77,7 @@ static const R_CallMethodDef CallEntries[] = {
     {"_selquant_design_from_text_", (DL_FUNC) &_selquant_design_from_text_, 1},
     {"_selquant_evaluate_",         (DL_FUNC) &_selquant_evaluate_,         5},
     {"_selquant_findings_",         (DL_FUNC) &_selquant_findings_,         1},
+    {"_selquant_page_",             (DL_FUNC) &_selquant_page_,             3},
     {"_selquant_pareto_",           (DL_FUNC) &_selquant_pareto_,           4},
     {"_selquant_parse_doubles_",    (DL_FUNC) &_selquant_parse_doubles_,    1},
     {NULL, NULL, 0}

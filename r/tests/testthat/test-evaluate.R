@@ -83,3 +83,27 @@ test_that("the front equals the program's, and its weights are named by stage an
   expect_error(pareto(d, c("quality", "ai:minority"), structures = list(list("CA", "GMA"))),
                "pareto\\(\\): pareto\\$structures\\[\\[1\\]\\]\\[\\[2\\]\\]\\[\\[1\\]\\]: no predictor 'GMA'")
 })
+
+test_that("pages are the program's but for the call that made them", {
+  made <- "<p>Made by <code>[^\n]*</code></p>\n"
+  page <- function(path) readChar(path, file.size(path), useBytes = TRUE)
+  d <- read_design(example("bobko_two_stage.toml"))
+  f <- pareto(d, c("quality", "ai:minority"), points = 11, threads = 2, epoch = cli_epoch)
+  res <- evaluate(read_design(example("two_stage_design.toml")), epoch = cli_epoch, progress = FALSE)
+  pages <- list()
+  for (case in list(list(f, "bobko_two_stage.front.html"), list(res, "two_stage_design.html"))) {
+    path <- tempfile(fileext = ".html")
+    expect_identical(write_html(case[[1]], path), path)
+    mine <- page(path)
+    expect_identical(sub(made, "", mine), sub(made, "", page(test_path("cli", case[[2]]))))
+    pages <- c(pages, mine)
+  }
+  expect_match(mine, "Made by <code>evaluate(design = read_design(example(\"two_stage_design.toml\")), epoch = 1772874303, progress = FALSE)</code>",
+               fixed = TRUE)
+  opened <- NULL
+  shown <- browse(f, browser = function(url) opened <<- url)
+  expect_identical(opened, shown)
+  expect_identical(page(shown), pages[[1]])
+  expect_error(write_html(d, path), "write_html\\(\\): x must be a pareto\\(\\) front or an evaluate\\(\\) result")
+  expect_error(write_html(f, file.path(tempfile(), "none", "f.html")), "could not be written")
+})
