@@ -247,7 +247,9 @@ std::string page(PageKind kind, std::string_view data, std::string_view command)
   page += "</style>\n</head>\n<body>\n<h1 id=\"title\">SELQUANT</h1>\n";
   page += "<p>Made by <code>" + html_text(command) + "</code></p>\n";
   if (front) {
-    page += "<div id=\"plots\"></div>\n<h2>Bounds</h2>\n<div id=\"bounds\"></div>\n";
+    page +=
+        "<div id=\"plots\"></div>\n<h2>Bounds</h2>\n<div id=\"bounds\"></div>\n"
+        "<p id=\"best\"></p>\n";
     page += "<div id=\"pinned\"></div>\n<h2>Points</h2>\n";
     page += "<button type=\"button\" data-download=\"csv\">Download the table as CSV</button>\n";
     page += "<div id=\"points\"></div>\n";

@@ -74,6 +74,17 @@
     }
   }
 
+  // The structures' colours, one entry each.
+  if (structures.length) {
+    const legend = d3.select("#plots").append("div").attr("class", "legend");
+    structures.forEach((name, i) => {
+      const entry = legend.append("span").attr("data-structure", name);
+      entry.append("svg").attr("width", 12).attr("height", 12).append("circle")
+        .attr("cx", 6).attr("cy", 6).attr("r", 5).attr("fill", colours[i % colours.length]);
+      entry.append("span").text(" " + name);
+    });
+  }
+
   // The table, sortable by any column, linked to the plots.
   const table = d3.select("#points").append("table");
   table.append("thead").append("tr").selectAll("th").data(data.columns).enter().append("th")
@@ -118,7 +129,17 @@
       this.setAttribute("data-excluded", outside(p) ? "true" : "false");
       if (p === best && limits.length > 0) this.setAttribute("data-best", "true");
       else this.removeAttribute("data-best");
-    });
+    });    // The best left, in words: a click pins it.
+    const line = d3.select("#best").text("").on("click", null);
+    if (limits.length === 0) return;
+    if (best < 0) {
+      line.text("No point is within the bounds.");
+      return;
+    }
+    line.text("Best within the bounds by " + first.name + ": point " + points[best] +
+              (structures.length ? " (" + value(best, "structure") + ")" : "") + ", " +
+              objectives.map((o) => o.column + " " + shown(value(best, o.column))).join(", "))
+      .on("click", () => pin(best));
   }
 
   // A pinned point: its weights per stage as stacked bars, its rates and cost.
