@@ -115,7 +115,7 @@ def test_bounds_fade_what_breaks_them_and_mark_the_best_left(page):
         inside = any(r["point"] == point for r in kept)
         assert element.get_attribute("data-excluded") == ("false" if inside else "true"), point
         assert (element.get_attribute("data-best") == "true") == (point == best), point
-    assert f"by quality: point {best} " in driver.find_element(By.ID, "best").text
+    assert f"by quality: point {best}," in driver.find_element(By.ID, "best").text
 
 
 def test_the_download_is_the_csv_and_nothing_was_asked_of_the_network(page, tmp_path):
