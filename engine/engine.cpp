@@ -154,8 +154,10 @@ Evaluation evaluate(const Problem& p, const Model& deck, const EngineOptions& op
   // draws the same values: the pass is computed once and its results handed
   // on again.
   const bool exact = p.smode == kExact;
+  const int last = options.last > 0 ? std::min(options.last, p.nsamp) : p.nsamp;
+  const int first = std::clamp(options.first, 1, last + 1);
   Schedule schedule;
-  schedule.passes = p.nsamp;
+  schedule.passes = last - first + 1;
   schedule.threads = exact ? 1 : std::max(1, options.threads);
   schedule.window = 4 * schedule.threads;
   std::vector<Pass> passes(static_cast<std::size_t>(schedule.window));
@@ -168,11 +170,18 @@ Evaluation evaluate(const Problem& p, const Model& deck, const EngineOptions& op
   bool computed = false;
   unsigned computed_failed = 0;
 
+  // The passes before the first: drawn, as a whole run draws them, and dropped.
+  if (first > 1) {
+    auto scratch = std::make_unique<Model>(kernel_deck);
+    for (int k = 1; k < first; ++k)
+      draw_sample(p, *scratch, rs);
+  }
+
   auto prepare = [&](int k, int slot) {
     Pass& ps = slot_of(slot);
     ps.model = kernel_deck;
     ps.result = PassResult{};
-    ps.result.k = k;
+    ps.result.k = first - 1 + k;
     ps.result.model = &ps.model;
     ps.result.proportion_total = draw_sample(p, ps.model, rs);
   };

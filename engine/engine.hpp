@@ -59,6 +59,11 @@ struct EngineOptions {
   int threads = 1;                              // threads computing the passes
   std::int64_t epoch = 0;                       // the clock reading the sources are seeded from
   mvn::Kernel kernel = mvn::Kernel::specified;  // of the 3- and 4-variate probabilities
+  // The passes computed, first to last (0: the last of the problem); those
+  // before are drawn and dropped, so that every pass computed has the inputs
+  // it has in a whole run. The summary is then of these passes alone.
+  int first = 1;
+  int last = 0;
 };
 
 // The outcome of a run.

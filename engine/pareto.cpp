@@ -962,20 +962,33 @@ Candidates candidates(const Layout& layout, int threads, bool screen,
   return c;
 }
 
-}  // namespace
-
-Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& options) {
+void check_objectives(const ParetoPlan& plan) {
   const std::size_t k = plan.objectives.size();
-  const std::size_t nc = plan.constraints.size();
-  if (k < (nc > 0 ? 1u : 2u) || k > 5)
+  if (k < (plan.constraints.empty() ? 2u : 1u) || k > 5)
     throw std::invalid_argument("2 to 5 objectives (1 with constraints)");
-  // The layouts: the design's own, or each structure.
-  const std::size_t ns = plan.structures.size();
+}
+
+// The layouts: the design's own, then each structure's.
+std::vector<std::unique_ptr<Layout>> layouts_of(const Design& d, const ParetoPlan& plan,
+                                                const SearchOptions& options) {
   std::vector<std::unique_ptr<Layout>> layouts;
   layouts.push_back(layout_of(d, plan, options, nullptr));
   for (const Structure& s : plan.structures)
     layouts.push_back(layout_of(d, plan, options, &s));
-  const Judge& judge = layouts[0]->judge;
+  return layouts;
+}
+
+// The front of what every layout's search found (one per structure, or the
+// design's own layout's), judged by the layouts' judges.
+Front join(const Design& d, const ParetoPlan& plan, const SearchOptions& options,
+           const std::vector<std::unique_ptr<Layout>>& layouts, std::vector<Candidates>& each);
+
+}  // namespace
+
+Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& options) {
+  check_objectives(plan);
+  const std::size_t ns = plan.structures.size();
+  const std::vector<std::unique_ptr<Layout>> layouts = layouts_of(d, plan, options);
 
   // Every search done is told, in order, one at a time; of several
   // structures each one is.
@@ -988,8 +1001,6 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     const std::lock_guard<std::mutex> lock(told);
     options.progress(++done, total);
   };
-  std::vector<FrontPoint> points;
-  std::vector<std::vector<double>> searched;
   std::vector<Candidates> each(std::max<std::size_t>(ns, 1));
   if (ns == 0) {
     each[0] = candidates(*layouts[0], options.threads, false, tell);
@@ -1003,6 +1014,53 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
       tell();
     });
   }
+  return join(d, plan, options, layouts, each);
+}
+
+LayoutSearch search_layout(const Design& d, const ParetoPlan& plan, const SearchOptions& options,
+                           int s) {
+  check_objectives(plan);
+  const int ns = static_cast<int>(plan.structures.size());
+  if (ns == 0 ? s != -1 : s < 0 || s >= ns) throw std::invalid_argument("no such structure");
+  const std::unique_ptr<Layout> layout =
+      layout_of(d, plan, options, s < 0 ? nullptr : &plan.structures[static_cast<std::size_t>(s)]);
+  // As pareto() searches it: the design's layout on the threads given, a
+  // structure (one of several) on one.
+  Candidates c = s < 0 ? candidates(*layout, options.threads, false, [] {})
+                       : candidates(*layout, 1, true, [] {});
+  for (FrontPoint& p : c.points)
+    p.structure = s;
+  return {std::move(c.points), std::move(c.searched), layout->judge.evaluations()};
+}
+
+Front join_found(const Design& d, const ParetoPlan& plan, const SearchOptions& options,
+                 std::vector<LayoutSearch> found) {
+  check_objectives(plan);
+  const std::size_t ns = plan.structures.size();
+  if (found.size() != std::max<std::size_t>(ns, 1))
+    throw std::invalid_argument("one search's points per structure");
+  const std::vector<std::unique_ptr<Layout>> layouts = layouts_of(d, plan, options);
+  std::vector<Candidates> each;
+  long evaluations = 0;
+  for (LayoutSearch& f : found) {
+    each.push_back({std::move(f.points), std::move(f.searched)});
+    evaluations += f.evaluations;
+  }
+  Front front = join(d, plan, options, layouts, each);
+  front.evaluations += evaluations;
+  return front;
+}
+
+namespace {
+
+Front join(const Design& d, const ParetoPlan& plan, const SearchOptions& options,
+           const std::vector<std::unique_ptr<Layout>>& layouts, std::vector<Candidates>& each) {
+  const std::size_t k = plan.objectives.size();
+  const std::size_t nc = plan.constraints.size();
+  const std::size_t ns = plan.structures.size();
+  const Judge& judge = layouts[0]->judge;
+  std::vector<FrontPoint> points;
+  std::vector<std::vector<double>> searched;
   for (Candidates& c : each) {
     points.insert(points.end(), c.points.begin(), c.points.end());
     searched.insert(searched.end(), c.searched.begin(), c.searched.end());
@@ -1136,5 +1194,7 @@ Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& optio
     front.evaluations += l->judge.evaluations();
   return front;
 }
+
+}  // namespace
 
 }  // namespace selquant

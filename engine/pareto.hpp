@@ -133,6 +133,20 @@ Design point_design(const Design& d, const FrontPoint& p);
 // fit the design.
 Front pareto(const Design& d, const ParetoPlan& plan, const SearchOptions& options);
 
+// The search in pieces, for a cluster: the points one layout's search finds
+// (structure s of the plan's; -1, the design's own layout where the plan has
+// no structures), each piece apart; then the front of them all, given in the
+// order of the structures: the front pareto() gives, bit for bit.
+struct LayoutSearch {
+  std::vector<FrontPoint> points;
+  std::vector<std::vector<double>> searched;  // the points' objectives as maximized
+  long evaluations = 0;                       // of whole designs, by this search
+};
+LayoutSearch search_layout(const Design& d, const ParetoPlan& plan, const SearchOptions& options,
+                           int s);
+Front join_found(const Design& d, const ParetoPlan& plan, const SearchOptions& options,
+                 std::vector<LayoutSearch> found);
+
 class Judge;
 
 // The objectives of a design at its expected values for one weight vector

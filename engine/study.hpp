@@ -16,6 +16,8 @@ struct StudyOptions {
   int threads = 1;
   std::int64_t epoch = 0;  // the clock reading the sources are seeded from
   mvn::Kernel kernel = mvn::Kernel::fast;
+  int first = 1;  // the passes computed, first to last (0: all); see EngineOptions
+  int last = 0;
 };
 
 // Called on the calling thread with the passes handed on so far and their
@@ -43,5 +45,11 @@ using Finish = std::function<void(const Problem& p, const Model& m, const Evalua
 // Evaluates the design with the given clock reading (not the design's own).
 Study study(const Design& d, const StudyOptions& options, const Watch& watch = {},
             const Finish& finish = {});
+
+// The study of a whole run from the studies of its passes in consecutive
+// ranges, in order (each computed apart, on any machine): the tables joined,
+// the counts added, and the summary made once over all the counted passes, as
+// the whole run makes it; finish is then called as study() calls it.
+Study join_studies(const Design& d, std::vector<Study> parts, const Finish& finish = {});
 
 }  // namespace selquant
