@@ -28,6 +28,10 @@ class Writer {
     for (const T& x : v)
       put(x);
   }
+  template <class T>
+  void operator()(const T& v) {
+    put(v);
+  }
   std::string out;
 };
 
@@ -52,6 +56,10 @@ class Reader {
     v.resize(size());
     for (T& x : v)
       get(x);
+  }
+  template <class T>
+  void operator()(T& v) {
+    get(v);
   }
   void end() const {
     if (!in_.empty()) throw std::invalid_argument("bytes left after the piece");
@@ -97,6 +105,21 @@ Table get_table(Reader& r) {
   return t;
 }
 
+// A point's fields, written or read in one order.
+template <class IO, class Point>
+void point_fields(IO& io, Point& p) {
+  io(p.structure);
+  io(p.objectives);
+  io(p.weights);
+  io(p.retention);
+  io(p.cost);
+  io(p.utility);
+  io(p.constrained);
+  io(p.mean);
+  io(p.p5);
+  io(p.p95);
+}
+
 void check_mark(Reader& r, std::uint32_t want) {
   std::uint32_t mark = 0;
   r.get(mark);
@@ -139,18 +162,8 @@ std::string bytes_of(const LayoutSearch& f) {
   Writer w;
   w.put(kFoundMark);
   w.put(static_cast<std::uint64_t>(f.points.size()));
-  for (const FrontPoint& p : f.points) {
-    w.put(p.structure);
-    w.put(p.objectives);
-    w.put(p.weights);
-    w.put(p.retention);
-    w.put(p.cost);
-    w.put(p.utility);
-    w.put(p.constrained);
-    w.put(p.mean);
-    w.put(p.p5);
-    w.put(p.p95);
-  }
+  for (const FrontPoint& p : f.points)
+    point_fields(w, p);
   w.put(f.searched);
   w.put(f.evaluations);
   return std::move(w.out);
@@ -164,16 +177,7 @@ LayoutSearch layout_search_of(std::string_view bytes) {
   r.get(n);
   for (std::uint64_t i = 0; i < n; ++i) {
     FrontPoint p;
-    r.get(p.structure);
-    r.get(p.objectives);
-    r.get(p.weights);
-    r.get(p.retention);
-    r.get(p.cost);
-    r.get(p.utility);
-    r.get(p.constrained);
-    r.get(p.mean);
-    r.get(p.p5);
-    r.get(p.p95);
+    point_fields(r, p);
     f.points.push_back(std::move(p));
   }
   r.get(f.searched);
