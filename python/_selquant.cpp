@@ -13,6 +13,7 @@
 #include "engine/design.hpp"
 #include "engine/pareto.hpp"
 #include "engine/study.hpp"
+#include "engine/wire.hpp"
 #include "formats/deck.hpp"
 #include "formats/design_file.hpp"
 #include "formats/findings.hpp"
@@ -118,6 +119,16 @@ mvn::Kernel kernel_of(const std::string& name) {
   throw py::value_error("kernel must be \"fast\" or \"specified\", not \"" + name + "\"");
 }
 
+// A run's tables and counts, and its page's data.
+py::dict study_dict(const selquant::Design& d, const selquant::Study& s, const std::string& page) {
+  py::list not_found;
+  for (std::size_t st = 1; st <= d.stages.size(); ++st)
+    not_found.append(s.not_found[st]);
+  return py::dict("results"_a = columns_of(s.results), "inputs"_a = columns_of(s.inputs),
+                  "summary"_a = columns_of(s.summary), "counted"_a = s.counted,
+                  "searched"_a = s.searched, "not_found"_a = not_found, "page"_a = page);
+}
+
 py::dict evaluate(const std::string& text, int threads, const std::string& kernel,
                   std::int64_t epoch) {
   const selquant::Design d = design_of_text(text);
@@ -143,36 +154,120 @@ py::dict evaluate(const std::string& text, int threads, const std::string& kerne
   }
   // The signal's exception (KeyboardInterrupt) is still set.
   if (interrupted) throw py::error_already_set();
-  py::list not_found;
-  for (std::size_t st = 1; st <= d.stages.size(); ++st)
-    not_found.append(s.not_found[st]);
-  return py::dict("results"_a = columns_of(s.results), "inputs"_a = columns_of(s.inputs),
-                  "summary"_a = columns_of(s.summary), "counted"_a = s.counted,
-                  "searched"_a = s.searched, "not_found"_a = not_found, "page"_a = page);
+  return study_dict(d, s, page);
 }
 
-py::dict pareto(const std::string& text, int threads, const std::string& kernel,
-                std::int64_t epoch) {
+// The passes first to last of a run, as bytes for evaluate_join.
+py::bytes evaluate_part(const std::string& text, int first, int last, int threads,
+                        const std::string& kernel, std::int64_t epoch) {
   const selquant::Design d = design_of_text(text);
-  selquant::ParetoPlan plan;
-  if (const std::string bad = selquant::read_pareto(text, "", d, plan); !bad.empty())
-    throw py::value_error(bad);
-  selquant::SearchOptions o;
+  selquant::StudyOptions o;
   o.threads = threads;
   o.epoch = epoch;
   o.kernel = kernel_of(kernel);
-  selquant::Front front;
-  std::string bad, page;
+  o.first = first;
+  o.last = last;
+  std::string bytes;
+  {
+    py::gil_scoped_release nogil;
+    bytes = selquant::wire::bytes_of(selquant::study(d, o));
+  }
+  return py::bytes(bytes);
+}
+
+// The whole run of its parts, in order: as evaluate gives it.
+py::dict evaluate_join(const std::string& text, const std::vector<py::bytes>& parts) {
+  const selquant::Design d = design_of_text(text);
+  std::vector<selquant::Study> studies;
+  for (const py::bytes& b : parts)
+    studies.push_back(selquant::wire::study_of(std::string_view(b)));
+  std::string page;
+  const selquant::Study s = selquant::join_studies(
+      d, std::move(studies),
+      [&](const selquant::Problem& p, const selquant::Model& m, const selquant::Evaluation& ev) {
+        page = selquant::run_data(d, p, m, ev);
+      });
+  return study_dict(d, s, page);
+}
+
+// A design with its [pareto] table, and the search's options.
+struct Search {
+  selquant::Design d;
+  selquant::ParetoPlan plan;
+  selquant::SearchOptions options;
+};
+
+Search search_of(const std::string& text, int threads, const std::string& kernel,
+                 std::int64_t epoch) {
+  Search s{design_of_text(text), {}, {}};
+  if (const std::string bad = selquant::read_pareto(text, "", s.d, s.plan); !bad.empty())
+    throw py::value_error(bad);
+  s.options.threads = threads;
+  s.options.epoch = epoch;
+  s.options.kernel = kernel_of(kernel);
+  return s;
+}
+
+// Runs a piece of the search without the GIL; a plan that does not fit the
+// design is a ValueError.
+template <class F>
+auto searching(F&& f) {
+  std::string bad;
+  decltype(f()) out{};
   {
     py::gil_scoped_release nogil;
     try {
-      front = selquant::pareto(d, plan, o);
-      page = selquant::front_data(d, plan, front, o.kernel);
+      out = f();
     } catch (const std::invalid_argument& e) {
       bad = e.what();
     }
   }
   if (!bad.empty()) throw py::value_error("the front cannot be searched: " + bad);
+  return out;
+}
+
+py::dict front_dict(const Search& s, const selquant::Front& front);
+
+py::dict pareto(const std::string& text, int threads, const std::string& kernel,
+                std::int64_t epoch) {
+  const Search s = search_of(text, threads, kernel, epoch);
+  return front_dict(s, searching([&] { return selquant::pareto(s.d, s.plan, s.options); }));
+}
+
+// The layouts of a search that go apart: its structures, or (0) its one.
+std::size_t pareto_layouts(const std::string& text) {
+  return search_of(text, 1, "fast", 0).plan.structures.size();
+}
+
+// One layout's search (structure s, or -1), as bytes for pareto_join.
+py::bytes pareto_part(const std::string& text, int s, int threads, const std::string& kernel,
+                      std::int64_t epoch) {
+  const Search search = search_of(text, threads, kernel, epoch);
+  return py::bytes(searching([&] {
+    return selquant::wire::bytes_of(
+        selquant::search_layout(search.d, search.plan, search.options, s));
+  }));
+}
+
+// The front of the layouts' searches, in the order of the structures.
+py::dict pareto_join(const std::string& text, const std::vector<py::bytes>& parts, int threads,
+                     const std::string& kernel, std::int64_t epoch) {
+  const Search s = search_of(text, threads, kernel, epoch);
+  std::vector<selquant::LayoutSearch> found;
+  for (const py::bytes& b : parts)
+    found.push_back(selquant::wire::layout_search_of(std::string_view(b)));
+  return front_dict(
+      s, searching([&] { return selquant::join_found(s.d, s.plan, s.options, std::move(found)); }));
+}
+
+py::dict front_dict(const Search& s, const selquant::Front& front) {
+  const selquant::Design& d = s.d;
+  const selquant::ParetoPlan& plan = s.plan;
+  std::string page;
+  {
+    py::gil_scoped_release nogil;
+    page = selquant::front_data(d, plan, front, s.options.kernel);
+  }
   py::object unmet = py::none();
   if (front.unmet) unmet = py::make_tuple(front.unmet->first, front.unmet->second);
   return py::dict("front"_a = columns_of(selquant::front_table(d, plan, front)),
@@ -204,6 +299,12 @@ PYBIND11_MODULE(_selquant, m) {
         [](const std::string& text) { return selquant::design_findings(design_of_text(text)); });
   m.def("evaluate", &evaluate, "text"_a, "threads"_a, "kernel"_a, "epoch"_a);
   m.def("pareto", &pareto, "text"_a, "threads"_a, "kernel"_a, "epoch"_a);
+  m.def("evaluate_part", &evaluate_part, "text"_a, "first"_a, "last"_a, "threads"_a, "kernel"_a,
+        "epoch"_a);
+  m.def("evaluate_join", &evaluate_join, "text"_a, "parts"_a);
+  m.def("pareto_layouts", &pareto_layouts, "text"_a);
+  m.def("pareto_part", &pareto_part, "text"_a, "structure"_a, "threads"_a, "kernel"_a, "epoch"_a);
+  m.def("pareto_join", &pareto_join, "text"_a, "parts"_a, "threads"_a, "kernel"_a, "epoch"_a);
   m.def(
       "page",
       [](const std::string& kind, const std::string& data, const std::string& command) {

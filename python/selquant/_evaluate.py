@@ -3,7 +3,7 @@
 import numpy as np
 import pandas as pd
 
-from . import _selquant
+from . import _cluster, _selquant
 from ._design import Design
 from ._page import call, write_page
 from ._text import design_text
@@ -149,7 +149,8 @@ def _options(threads, kernel, epoch, rng, design):
     return int(threads), kernel, int(epoch)
 
 
-def evaluate(design, threads=2, kernel="fast", epoch=None, rng=None):
+def evaluate(design, threads=2, kernel="fast", epoch=None, rng=None, client=None, chunks=None,
+             progress=False):
     """Evaluates every sample of the design; returns a ``Result``.
 
     The samples are computed on ``threads`` threads without the GIL; the
@@ -161,13 +162,38 @@ def evaluate(design, threads=2, kernel="fast", epoch=None, rng=None):
     else one drawn from ``rng`` (a ``numpy.random.Generator``; a fresh one
     where not given). Ctrl-C raises ``KeyboardInterrupt`` within a fraction
     of a second.
+
+    ``chunks``: the samples split into that many contiguous chunks, computed
+    apart (on the workers of ``client``, a Dask distributed ``Client``, or
+    one after another here); each chunk draws the samples before it again, so
+    that every sample has the inputs of the whole run, and the chunks are
+    joined in order and summarized once: the same result, bit for bit.
+    ``progress=True`` shows the chunks done (a tqdm bar where tqdm is
+    installed). An exact design is one chunk.
     """
     if not isinstance(design, Design):
         design = Design(design)
     threads, kernel, epoch = _options(threads, kernel, epoch, rng, design)
-    raw = _selquant.evaluate(design_text(design._data), threads, kernel, epoch)
-    command = call("evaluate", "design", [("threads", threads), ("kernel", kernel), ("epoch", epoch)])
-    return Result(design, epoch, raw, command)
+    text = design_text(design._data)
+    arguments = [("threads", threads), ("kernel", kernel), ("epoch", epoch)]
+    if client is None and chunks is None:
+        raw = _selquant.evaluate(text, threads, kernel, epoch)
+    else:
+        samples = 1 if design["sampling"] == "exact" else design["samples"]
+        chunks = 1 if chunks is None else chunks
+        if isinstance(chunks, bool) or not isinstance(chunks, (int, np.integer)) or chunks < 1:
+            raise ValueError("chunks must be a whole number of at least 1")
+        chunks = min(int(chunks), samples)
+        if design["sampling"] == "exact":  # one pass, computed once
+            raw = _cluster.run(client, _selquant.evaluate, [(text, threads, kernel, epoch)],
+                               progress, "chunks")[0]
+        else:
+            calls = [(text, first, last, threads, kernel, epoch)
+                     for first, last in _cluster.chunk_bounds(samples, chunks)]
+            parts = _cluster.run(client, _cluster.evaluate_part, calls, progress, "chunks")
+            raw = _selquant.evaluate_join(text, parts)
+        arguments.append(("chunks", chunks))
+    return Result(design, epoch, raw, call("evaluate", "design", arguments))
 
 
 def _evaluate_one(design, options):

@@ -5,7 +5,7 @@ import warnings
 
 import pandas as pd
 
-from . import _selquant
+from . import _cluster, _selquant
 from ._design import Design
 from ._evaluate import _options
 from ._page import call, iframe, write_page
@@ -113,7 +113,7 @@ class Front:
 
 def pareto(design, objectives, points=21, free=None, signs="nonnegative",
            uncertainty="expected", samples=20, constraints=None, retention=None, structures=None,
-           threads=2, kernel="fast", epoch=None, rng=None):
+           threads=2, kernel="fast", epoch=None, rng=None, client=None, progress=False):
     """The Pareto front of the design's stage weights; returns a ``Front``.
 
     ``objectives``: 2 to 5 of "quality" (of all selected after the last
@@ -132,6 +132,11 @@ def pareto(design, objectives, points=21, free=None, signs="nonnegative",
     searched each on its own (the front then has a column ``structure``,
     e.g. "CA+B|SI"). The keys and values are those
     of a design file's [pareto] table; errors name them.
+
+    ``client``: a Dask distributed ``Client`` whose workers search the
+    structures, each on its own (one piece where there are none), joined
+    here into the same front, bit for bit; ``progress=True`` shows the
+    structures done.
     """
     if not isinstance(design, Design):
         design = Design(design)
@@ -153,4 +158,11 @@ def pareto(design, objectives, points=21, free=None, signs="nonnegative",
              "retention": retention, "structures": structures, "threads": threads,
              "kernel": kernel, "epoch": epoch}
     command = call("pareto", "design", [(k, v) for k, v in given.items() if v is not None])
-    return Front(design, objectives, _selquant.pareto(text, threads, kernel, epoch), command)
+    if client is None and not progress:
+        raw = _selquant.pareto(text, threads, kernel, epoch)
+    else:
+        layouts = list(range(_selquant.pareto_layouts(text))) or [-1]
+        calls = [(text, s, threads, kernel, epoch) for s in layouts]
+        parts = _cluster.run(client, _cluster.pareto_part, calls, progress, "structures")
+        raw = _selquant.pareto_join(text, parts, threads, kernel, epoch)
+    return Front(design, objectives, raw, command)

@@ -82,7 +82,8 @@ def _elementwise(v):
                 return pd.DataFrame([[{a: x, b: y} for x, y in zip(r1, r2)]
                                      for r1, r2 in zip(first.values, np.asarray(second))],
                                     index=first.index, columns=first.columns)
-            if hasattr(first, "index") and not isinstance(first, np.ndarray):  # Series
+            # A Series (a list's index is a method, not labels).
+            if hasattr(first, "index") and not isinstance(first, (np.ndarray, list, tuple)):
                 return {k: {a: x, b: y} for k, x, y in zip(first.index, first, np.asarray(second))}
             f, s = np.asarray(first, dtype=float), np.asarray(second, dtype=float)
             if f.shape != s.shape:
