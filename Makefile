@@ -65,7 +65,8 @@ fuzz: deps
 # The R package (r/): installed into the user's library, or built and checked
 # as CRAN would, offline. The engine's sources are copied into it first
 # (tools/r_package.sh); R and the packages it needs come from Debian.
-R_PACKAGES = r-base-dev r-cran-cpp11 r-cran-testthat r-cran-knitr r-cran-markdown r-cran-cli qpdf
+R_PACKAGES = r-base-dev r-cran-cpp11 r-cran-testthat r-cran-knitr r-cran-markdown r-cran-cli \
+  r-cran-future r-cran-future.apply qpdf
 r-deps: deps
 	@$(MAKE) --no-print-directory deps PACKAGES="$(R_PACKAGES)"
 

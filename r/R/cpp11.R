@@ -24,8 +24,28 @@ evaluate_ <- function(text, threads, kernel, epoch, progress) {
   .Call(`_selquant_evaluate_`, text, threads, kernel, epoch, progress)
 }
 
+evaluate_part_ <- function(text, first, last, threads, kernel, epoch) {
+  .Call(`_selquant_evaluate_part_`, text, first, last, threads, kernel, epoch)
+}
+
+evaluate_join_ <- function(text, parts) {
+  .Call(`_selquant_evaluate_join_`, text, parts)
+}
+
 pareto_ <- function(text, threads, kernel, epoch) {
   .Call(`_selquant_pareto_`, text, threads, kernel, epoch)
+}
+
+pareto_layouts_ <- function(text) {
+  .Call(`_selquant_pareto_layouts_`, text)
+}
+
+pareto_part_ <- function(text, s, threads, kernel, epoch) {
+  .Call(`_selquant_pareto_part_`, text, s, threads, kernel, epoch)
+}
+
+pareto_join_ <- function(text, parts, threads, kernel, epoch) {
+  .Call(`_selquant_pareto_join_`, text, parts, threads, kernel, epoch)
 }
 
 page_ <- function(kind, data, command) {

@@ -26,6 +26,12 @@
 #'   sampling, or `NULL`.
 #' @param progress Whether to show a progress bar for a long run, or a
 #'   function of `done` and `total` samples called as they are done.
+#' @param chunks The samples split into that many contiguous chunks, run
+#'   through the active `future::plan()` (sequential, `multisession`, a
+#'   cluster; one after another where the future.apply package is not
+#'   installed). Each chunk draws the samples before it again, so that every
+#'   sample has the inputs of the whole run; the chunks are joined in order
+#'   and summarized once: the same result, bit for bit. `NULL`: one run here.
 #' @return An object of class `selquant_result`: `results` (one row per
 #'   sample, stage and group), `inputs` (one row per sample: the drawn
 #'   inputs), `summary` (one row per stage, group and statistic; `group` is
@@ -38,7 +44,7 @@
 #' head(res$results)
 #' @export
 evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch = NULL,
-                     progress = interactive()) {
+                     progress = interactive(), chunks = NULL) {
   call <- match.call()
   if (!inherits(design, "selquant_design")) stop("evaluate(): design must be a design()", call. = FALSE)
   kernel <- match.arg(kernel)
@@ -51,9 +57,24 @@ evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch
   bar <- if (isTRUE(progress)) progress_bar() else NULL
   if (!is.null(bar)) on.exit(bar$done(), add = TRUE)
   update <- if (is.function(progress)) progress else bar$update
-  r <- engine_call(evaluate_(text, threads, kernel, epoch, update), "evaluate()")
-  if (isTRUE(r$interrupted)) interrupted(sprintf("evaluate(): interrupted after %d of %d samples",
-                                                 r$done, design$samples))
+  if (is.null(chunks)) {
+    r <- engine_call(evaluate_(text, threads, kernel, epoch, update), "evaluate()")
+    if (isTRUE(r$interrupted)) interrupted(sprintf("evaluate(): interrupted after %d of %d samples",
+                                                   r$done, design$samples))
+  } else {
+    exact <- identical(design$sampling, "exact")
+    samples <- if (exact) 1L else as.integer(design$samples)
+    chunks <- min(whole_number(chunks, "chunks", 1, 1e9), samples)
+    if (exact) {  # one pass, computed once
+      r <- in_pieces(list(list(text, threads, kernel, epoch, NULL)), evaluate_, "evaluate()")[[1]]
+    } else {
+      bounds <- chunk_bounds(samples, chunks)
+      parts <- in_pieces(lapply(seq_len(nrow(bounds)), function(i) {
+        list(text, bounds$first[i], bounds$last[i], threads, kernel, epoch)
+      }), evaluate_part_, "evaluate()")
+      r <- engine_call(evaluate_join_(text, parts), "evaluate()")
+    }
+  }
   groups <- names(design$groups)
   results <- as.data.frame(r$results)
   results$sample <- as.integer(results$sample)

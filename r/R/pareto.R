@@ -95,7 +95,16 @@ pareto <- function(design, objectives, points = 21, free = NULL,
     plan <- c(plan, paste0("structures = ", layouts))
   }
   text <- paste0(design_text(design, "pareto()"), paste(plan, collapse = "\n"), "\n")
-  r <- engine_call(pareto_(text, threads, kernel, epoch), "pareto()")
+  if (plan_spreads()) {
+    # Each structure's search through the plan's futures, joined here.
+    layouts <- engine_call(pareto_layouts_(text), "pareto()")
+    layouts <- if (layouts > 0) seq_len(layouts) - 1L else -1L
+    parts <- in_pieces(lapply(layouts, function(s) list(text, s, threads, kernel, epoch)),
+                       pareto_part_, "pareto()")
+    r <- engine_call(pareto_join_(text, parts, threads, kernel, epoch), "pareto()")
+  } else {
+    r <- engine_call(pareto_(text, threads, kernel, epoch), "pareto()")
+  }
   if (!is.null(r$unmet)) {
     message(sprintf("pareto(): no design meets the constraints; the nearest is '%s', where the nearest design reaches %.4f",
                     r$unmet$constraint, r$unmet$value))

@@ -9,7 +9,8 @@ evaluate(
   threads = 2,
   kernel = c("fast", "specified"),
   epoch = NULL,
-  progress = interactive()
+  progress = interactive(),
+  chunks = NULL
 )
 }
 \arguments{
@@ -26,6 +27,13 @@ sampling, or `NULL`.}
 
 \item{progress}{Whether to show a progress bar for a long run, or a
 function of `done` and `total` samples called as they are done.}
+
+\item{chunks}{The samples split into that many contiguous chunks, run
+through the active `future::plan()` (sequential, `multisession`, a
+cluster; one after another where the future.apply package is not
+installed). Each chunk draws the samples before it again, so that every
+sample has the inputs of the whole run; the chunks are joined in order
+and summarized once: the same result, bit for bit. `NULL`: one run here.}
 }
 \value{
 An object of class `selquant_result`: `results` (one row per

@@ -68,6 +68,10 @@ Searches the weights of every stage whose outcomes no other weights
 improve in every objective at once: the quality of all selected after the
 last stage against the groups' Cum. AI after the last stage (both
 maximized).
+
+Under a `future::plan()` other than sequential (`multisession`, a
+cluster), each structure is searched in a future of its own and the fronts
+are joined here: the same front, bit for bit.
 }
 \examples{
 d <- read_design(system.file("extdata", "bobko_two_stage.toml", package = "selquant"))

@@ -11,6 +11,7 @@
 #include "engine/design.hpp"
 #include "engine/pareto.hpp"
 #include "engine/study.hpp"
+#include "engine/wire.hpp"
 #include "formats/design_file.hpp"
 #include "formats/findings.hpp"
 #include "formats/front.hpp"
@@ -172,6 +173,16 @@ void call_progress(void* data) {
   return strings_of(selquant::design_findings(design_of_text(text)));
 }
 
+// A run's tables and counts, and its page's data.
+SEXP study_list(const selquant::Design& d, const selquant::Study& s, const std::string& page) {
+  writable::integers not_found;
+  for (std::size_t st = 1; st <= d.stages.size(); ++st)
+    not_found.push_back(s.not_found[st]);
+  return writable::list({"results"_nm = r_table(s.results), "inputs"_nm = r_table(s.inputs),
+                         "summary"_nm = r_table(s.summary), "counted"_nm = s.counted,
+                         "searched"_nm = s.searched, "not_found"_nm = not_found, "page"_nm = page});
+}
+
 [[cpp11::register]] SEXP evaluate_(std::string text, int threads, std::string kernel, double epoch,
                                    SEXP progress) {
   const selquant::Design d = design_of_text(text);
@@ -203,29 +214,118 @@ void call_progress(void* data) {
   // R signals the interrupt, as an interrupt condition.
   if (interrupted)
     return writable::list({"interrupted"_nm = true, "done"_nm = static_cast<int>(s.inputs.rows())});
-  writable::integers not_found;
-  for (std::size_t st = 1; st <= d.stages.size(); ++st)
-    not_found.push_back(s.not_found[st]);
-  return writable::list({"results"_nm = r_table(s.results), "inputs"_nm = r_table(s.inputs),
-                         "summary"_nm = r_table(s.summary), "counted"_nm = s.counted,
-                         "searched"_nm = s.searched, "not_found"_nm = not_found, "page"_nm = page});
+  return study_list(d, s, page);
 }
 
-[[cpp11::register]] SEXP pareto_(std::string text, int threads, std::string kernel, double epoch) {
+writable::raws raws_of(const std::string& bytes) {
+  writable::raws out(static_cast<R_xlen_t>(bytes.size()));
+  std::copy(bytes.begin(), bytes.end(), RAW(out));
+  return out;
+}
+
+std::string bytes_of(SEXP raw) {
+  if (TYPEOF(raw) != RAWSXP) cpp11::stop("a piece is a raw vector");
+  return std::string(reinterpret_cast<const char*>(RAW(raw)),
+                     static_cast<std::size_t>(XLENGTH(raw)));
+}
+
+// The passes first to last of a run, as bytes for evaluate_join_().
+[[cpp11::register]] cpp11::raws evaluate_part_(std::string text, int first, int last, int threads,
+                                               std::string kernel, double epoch) {
   const selquant::Design d = design_of_text(text);
-  selquant::ParetoPlan plan;
-  if (const std::string bad = selquant::read_pareto(text, "", d, plan); !bad.empty())
-    cpp11::stop("%s", bad.c_str());
-  selquant::SearchOptions o;
+  selquant::StudyOptions o;
   o.threads = threads;
   o.epoch = static_cast<std::int64_t>(epoch);
   o.kernel = kernel_of(kernel);
-  selquant::Front front;
+  o.first = first;
+  o.last = last;
+  return raws_of(selquant::wire::bytes_of(selquant::study(d, o)));
+}
+
+// The whole run of its parts, in order: as evaluate_() gives it.
+[[cpp11::register]] SEXP evaluate_join_(std::string text, cpp11::list parts) {
+  const selquant::Design d = design_of_text(text);
+  std::vector<selquant::Study> studies;
   try {
-    front = selquant::pareto(d, plan, o);
+    for (R_xlen_t i = 0; i < parts.size(); ++i)
+      studies.push_back(selquant::wire::study_of(bytes_of(parts[i])));
+  } catch (const std::invalid_argument& e) {
+    cpp11::stop("%s", e.what());
+  }
+  std::string page;
+  const selquant::Study s = selquant::join_studies(
+      d, std::move(studies),
+      [&](const selquant::Problem& p, const selquant::Model& m, const selquant::Evaluation& ev) {
+        page = selquant::run_data(d, p, m, ev);
+      });
+  return study_list(d, s, page);
+}
+
+// A design with its [pareto] table, and the search's options.
+struct Search {
+  selquant::Design d;
+  selquant::ParetoPlan plan;
+  selquant::SearchOptions options;
+};
+
+Search search_of(const std::string& text, int threads, const std::string& kernel, double epoch) {
+  Search s{design_of_text(text), {}, {}};
+  if (const std::string bad = selquant::read_pareto(text, "", s.d, s.plan); !bad.empty())
+    cpp11::stop("%s", bad.c_str());
+  s.options.threads = threads;
+  s.options.epoch = static_cast<std::int64_t>(epoch);
+  s.options.kernel = kernel_of(kernel);
+  return s;
+}
+
+// A piece of the search; a plan that does not fit the design stops.
+template <class F>
+auto searching(F&& f) {
+  try {
+    return f();
   } catch (const std::invalid_argument& e) {
     cpp11::stop("the front cannot be searched: %s", e.what());
   }
+}
+
+SEXP front_list(const Search& s, const selquant::Front& front);
+
+[[cpp11::register]] SEXP pareto_(std::string text, int threads, std::string kernel, double epoch) {
+  const Search s = search_of(text, threads, kernel, epoch);
+  return front_list(s, searching([&] { return selquant::pareto(s.d, s.plan, s.options); }));
+}
+
+// The layouts of a search that go apart: its structures, or (0) its one.
+[[cpp11::register]] int pareto_layouts_(std::string text) {
+  return static_cast<int>(search_of(text, 1, "fast", 0).plan.structures.size());
+}
+
+// One layout's search (structure s, 0-based, or -1), as bytes for pareto_join_().
+[[cpp11::register]] cpp11::raws pareto_part_(std::string text, int s, int threads,
+                                             std::string kernel, double epoch) {
+  const Search search = search_of(text, threads, kernel, epoch);
+  return raws_of(searching([&] {
+    return selquant::wire::bytes_of(
+        selquant::search_layout(search.d, search.plan, search.options, s));
+  }));
+}
+
+// The front of the layouts' searches, in the order of the structures.
+[[cpp11::register]] SEXP pareto_join_(std::string text, cpp11::list parts, int threads,
+                                      std::string kernel, double epoch) {
+  const Search s = search_of(text, threads, kernel, epoch);
+  std::vector<selquant::LayoutSearch> found;
+  for (R_xlen_t i = 0; i < parts.size(); ++i)
+    found.push_back(
+        searching([&] { return selquant::wire::layout_search_of(bytes_of(parts[i])); }));
+  return front_list(
+      s, searching([&] { return selquant::join_found(s.d, s.plan, s.options, std::move(found)); }));
+}
+
+SEXP front_list(const Search& s, const selquant::Front& front) {
+  const selquant::Design& d = s.d;
+  const selquant::ParetoPlan& plan = s.plan;
+  const selquant::SearchOptions& o = s.options;
   std::vector<double> design_weights;
   for (const auto& stage : front.design.weights)
     design_weights.insert(design_weights.end(), stage.begin(), stage.end());

@@ -48,10 +48,45 @@ extern "C" SEXP _selquant_evaluate_(SEXP text, SEXP threads, SEXP kernel, SEXP e
   END_CPP11
 }
 // binding.cpp
+cpp11::raws evaluate_part_(std::string text, int first, int last, int threads, std::string kernel, double epoch);
+extern "C" SEXP _selquant_evaluate_part_(SEXP text, SEXP first, SEXP last, SEXP threads, SEXP kernel, SEXP epoch) {
+  BEGIN_CPP11
+    return cpp11::as_sexp(evaluate_part_(cpp11::as_cpp<cpp11::decay_t<std::string>>(text), cpp11::as_cpp<cpp11::decay_t<int>>(first), cpp11::as_cpp<cpp11::decay_t<int>>(last), cpp11::as_cpp<cpp11::decay_t<int>>(threads), cpp11::as_cpp<cpp11::decay_t<std::string>>(kernel), cpp11::as_cpp<cpp11::decay_t<double>>(epoch)));
+  END_CPP11
+}
+// binding.cpp
+SEXP evaluate_join_(std::string text, cpp11::list parts);
+extern "C" SEXP _selquant_evaluate_join_(SEXP text, SEXP parts) {
+  BEGIN_CPP11
+    return cpp11::as_sexp(evaluate_join_(cpp11::as_cpp<cpp11::decay_t<std::string>>(text), cpp11::as_cpp<cpp11::decay_t<cpp11::list>>(parts)));
+  END_CPP11
+}
+// binding.cpp
 SEXP pareto_(std::string text, int threads, std::string kernel, double epoch);
 extern "C" SEXP _selquant_pareto_(SEXP text, SEXP threads, SEXP kernel, SEXP epoch) {
   BEGIN_CPP11
     return cpp11::as_sexp(pareto_(cpp11::as_cpp<cpp11::decay_t<std::string>>(text), cpp11::as_cpp<cpp11::decay_t<int>>(threads), cpp11::as_cpp<cpp11::decay_t<std::string>>(kernel), cpp11::as_cpp<cpp11::decay_t<double>>(epoch)));
+  END_CPP11
+}
+// binding.cpp
+int pareto_layouts_(std::string text);
+extern "C" SEXP _selquant_pareto_layouts_(SEXP text) {
+  BEGIN_CPP11
+    return cpp11::as_sexp(pareto_layouts_(cpp11::as_cpp<cpp11::decay_t<std::string>>(text)));
+  END_CPP11
+}
+// binding.cpp
+cpp11::raws pareto_part_(std::string text, int s, int threads, std::string kernel, double epoch);
+extern "C" SEXP _selquant_pareto_part_(SEXP text, SEXP s, SEXP threads, SEXP kernel, SEXP epoch) {
+  BEGIN_CPP11
+    return cpp11::as_sexp(pareto_part_(cpp11::as_cpp<cpp11::decay_t<std::string>>(text), cpp11::as_cpp<cpp11::decay_t<int>>(s), cpp11::as_cpp<cpp11::decay_t<int>>(threads), cpp11::as_cpp<cpp11::decay_t<std::string>>(kernel), cpp11::as_cpp<cpp11::decay_t<double>>(epoch)));
+  END_CPP11
+}
+// binding.cpp
+SEXP pareto_join_(std::string text, cpp11::list parts, int threads, std::string kernel, double epoch);
+extern "C" SEXP _selquant_pareto_join_(SEXP text, SEXP parts, SEXP threads, SEXP kernel, SEXP epoch) {
+  BEGIN_CPP11
+    return cpp11::as_sexp(pareto_join_(cpp11::as_cpp<cpp11::decay_t<std::string>>(text), cpp11::as_cpp<cpp11::decay_t<cpp11::list>>(parts), cpp11::as_cpp<cpp11::decay_t<int>>(threads), cpp11::as_cpp<cpp11::decay_t<std::string>>(kernel), cpp11::as_cpp<cpp11::decay_t<double>>(epoch)));
   END_CPP11
 }
 // binding.cpp
@@ -76,9 +111,14 @@ static const R_CallMethodDef CallEntries[] = {
     {"_selquant_design_from_file_", (DL_FUNC) &_selquant_design_from_file_, 1},
     {"_selquant_design_from_text_", (DL_FUNC) &_selquant_design_from_text_, 1},
     {"_selquant_evaluate_",         (DL_FUNC) &_selquant_evaluate_,         5},
+    {"_selquant_evaluate_join_",    (DL_FUNC) &_selquant_evaluate_join_,    2},
+    {"_selquant_evaluate_part_",    (DL_FUNC) &_selquant_evaluate_part_,    6},
     {"_selquant_findings_",         (DL_FUNC) &_selquant_findings_,         1},
     {"_selquant_page_",             (DL_FUNC) &_selquant_page_,             3},
     {"_selquant_pareto_",           (DL_FUNC) &_selquant_pareto_,           4},
+    {"_selquant_pareto_join_",      (DL_FUNC) &_selquant_pareto_join_,      5},
+    {"_selquant_pareto_layouts_",   (DL_FUNC) &_selquant_pareto_layouts_,   1},
+    {"_selquant_pareto_part_",      (DL_FUNC) &_selquant_pareto_part_,      5},
     {"_selquant_parse_doubles_",    (DL_FUNC) &_selquant_parse_doubles_,    1},
     {NULL, NULL, 0}
 };

@@ -107,3 +107,41 @@ test_that("pages are the program's but for the call that made them", {
   expect_error(write_html(d, path), "write_html\\(\\): x must be a pareto\\(\\) front or an evaluate\\(\\) result")
   expect_error(write_html(f, file.path(tempfile(), "none", "f.html")), "could not be written")
 })
+
+test_that("chunks, structures and a sweep through a multisession plan give the sequential numbers", {
+  skip_if_not_installed("future.apply")
+  d <- read_design(example("two_stage_design.toml"))
+  d$samples <- 120
+  serial <- evaluate(d, epoch = cli_epoch, progress = FALSE)
+  b <- read_design(example("bobko_two_stage.toml"))
+  b$costs <- c(CA = 10, SI = 150, C = 8, B = 12)
+  layouts <- list(list(c("CA", "B"), "SI"), list("B", c("CA", "SI", "C")))
+  front <- pareto(b, c("quality", "ai:minority", "cost"), points = 4, structures = layouts,
+                  epoch = cli_epoch)
+  values <- list("stage[1].retention" = c(0.3, 0.6), "group[1].proportion" = c(0.2, 0.4))
+  d$samples <- 20
+  swept <- sweep(d, values, epoch = cli_epoch)
+  old <- future::plan(future::multisession, workers = 2)
+  on.exit(future::plan(old), add = TRUE)
+  d$samples <- 120
+  chunked <- evaluate(d, epoch = cli_epoch, progress = FALSE, chunks = 7)
+  for (k in c("results", "inputs", "summary")) expect_identical(chunked[[k]], serial[[k]], label = k)
+  expect_identical(chunked$page, serial$page)
+  spread <- pareto(b, c("quality", "ai:minority", "cost"), points = 4, structures = layouts,
+                   epoch = cli_epoch)
+  expect_identical(spread$front, front$front)
+  expect_identical(spread$evaluations, front$evaluations)
+  d$samples <- 20
+  expect_identical(sweep(d, values, epoch = cli_epoch), swept)
+  # A block per design, the first key's values varying slowest.
+  block <- nrow(swept) / 4
+  expect_identical(swept[["stage[1].retention"]], rep(c(0.3, 0.6), each = 2 * block))
+  expect_identical(swept[["group[1].proportion"]], rep(rep(c(0.2, 0.4), each = block), 2))
+  d$stages$retention[1] <- 0.6
+  d$groups[[1]]$proportion <- 0.4
+  last <- swept[(3 * block + 1):(4 * block), -(1:2)]
+  rownames(last) <- NULL
+  expect_identical(last, evaluate(d, epoch = cli_epoch, progress = FALSE)$summary)
+  expect_error(sweep(d, list("stage[3].retention" = 0.5)),
+               "sweep(): stage[3].retention: no such key in the design", fixed = TRUE)
+})
