@@ -55,7 +55,7 @@ def same_bits(a, b):
             assert list(x) == list(y), k
 
 
-def test_a_run_in_chunks_on_the_cluster_is_the_serial_run(client, tmp_path):
+def test_a_run_in_chunks_on_the_cluster_is_the_serial_run(client, tmp_path, capsys):
     design = selquant.Design(SKIPPING)
     serial = selquant.evaluate(design, epoch=EPOCH)
     valid = serial.inputs["valid"].to_numpy()
@@ -70,7 +70,9 @@ def test_a_run_in_chunks_on_the_cluster_is_the_serial_run(client, tmp_path):
     assert spread.counted == serial.counted and spread.not_found == serial.not_found
     assert len(serial.summary) == 2 * 3 * 10  # the percentiles: over 100 counted
     serial.to_html(tmp_path / "serial.html")
-    selquant.evaluate(design, epoch=EPOCH, chunks=5).to_html(tmp_path / "here.html")
+    selquant.evaluate(design, epoch=EPOCH, chunks=5, progress=True).to_html(tmp_path / "here.html")
+    shown = capsys.readouterr().err
+    assert "5/5" in shown or "chunks: 5 of 5" in shown  # tqdm's bar, or the plain line
     assert (tmp_path / "here.html").read_bytes().split(b"<code>")[0] == \
         (tmp_path / "serial.html").read_bytes().split(b"<code>")[0]
     assert (tmp_path / "here.html").read_bytes().split(b"</code>")[1] == \

@@ -82,6 +82,18 @@ set_key <- function(design, path, value) {
   put <- function(node, steps) {
     step <- steps[1]
     at <- if (startsWith(step, "[")) index(step) else step
+    # An element of an uncertain vector: a number makes it exact.
+    if (inherits(node, "selquant_uncertain") && length(steps) == 1 && is.character(at) &&
+        at %in% names(node[[1]])) {
+      if ("low" %in% names(node)) {
+        node$low[[at]] <- value
+        node$high[[at]] <- value
+      } else {
+        node$mean[[at]] <- value
+        node$sd[[at]] <- 0
+      }
+      return(node)
+    }
     present <- if (is.numeric(at)) at >= 1 && at <= length(node) else !is.null(names(node)) && at %in% names(node)
     if (!present) missing()
     if (length(steps) == 1) {

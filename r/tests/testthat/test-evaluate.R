@@ -142,6 +142,13 @@ test_that("chunks, structures and a sweep through a multisession plan give the s
   last <- swept[(3 * block + 1):(4 * block), -(1:2)]
   rownames(last) <- NULL
   expect_identical(last, evaluate(d, epoch = cli_epoch, progress = FALSE)$summary)
+  # An element of an uncertain vector made exact: Python's sweep of the same key.
+  one <- sweep(d, list("group[1].predictor_d.cognitive" = -0.7), threads = 1, epoch = cli_epoch)
+  e <- d
+  e$groups[[1]]$predictor_d$low[["cognitive"]] <- -0.7
+  e$groups[[1]]$predictor_d$high[["cognitive"]] <- -0.7
+  expected <- evaluate(e, threads = 1, epoch = cli_epoch, progress = FALSE)$summary
+  expect_identical(one[, -1], expected)
   expect_error(sweep(d, list("stage[3].retention" = 0.5)),
                "sweep(): stage[3].retention: no such key in the design", fixed = TRUE)
 })
