@@ -127,6 +127,26 @@ test_that("chunks, structures and a sweep through a multisession plan give the s
   chunked <- evaluate(d, epoch = cli_epoch, progress = FALSE, chunks = 7)
   for (k in c("results", "inputs", "summary")) expect_identical(chunked[[k]], serial[[k]], label = k)
   expect_identical(chunked$page, serial$page)
+  # Equal chunks, one starting at the second of two skipped samples.
+  skipping <- tempfile(fileext = ".toml")
+  writeLines(c('sampling = "rectangular"', "samples = 300", 'predictors = ["a", "b", "c"]',
+               'criteria = ["performance"]', "criterion_weights = [1]",
+               "[[stage]]", "retention = 0.5", "weights = [1, 1, 0]",
+               "[[stage]]", "retention = 0.2", "weights = [1, 1, 1]",
+               "[[group]]", 'name = "minority"', "proportion = 0.3",
+               "predictor_d = [{ low = -0.8, high = -0.4 }, -0.2, -0.1]",
+               "[[group]]", 'name = "majority"', "proportion = 0.7", "[correlations]",
+               "predictors = [[{ low = 0.5, high = 0.9 }], [{ low = 0.5, high = 0.9 }, { low = -0.3, high = 0.2 }]]",
+               "validities = [[0.3, 0.3, 0.2]]"), skipping)
+  s <- read_design(skipping)
+  whole <- evaluate(s, epoch = cli_epoch, progress = FALSE)
+  valid <- whole$inputs$valid
+  pairs <- which(!valid[-length(valid)] & !valid[-1])
+  size <- c(60, 50, 30, 25, 20, 15, 12, 10, 6, 5, 4, 3, 2)
+  fits <- outer(pairs, size, function(k, n) k %% n == 0)
+  size <- size[which(colSums(fits) > 0)[1]]
+  parts <- evaluate(s, epoch = cli_epoch, progress = FALSE, chunks = 300 / size)
+  for (k in c("results", "inputs", "summary")) expect_identical(parts[[k]], whole[[k]], label = k)
   spread <- pareto(b, c("quality", "ai:minority", "cost"), points = 4, structures = layouts,
                    epoch = cli_epoch)
   expect_identical(spread$front, front$front)
