@@ -120,3 +120,14 @@ def test_a_sweep_is_a_block_per_design_in_the_grids_order(client):
         selquant.sweep(design, {"stage[3].retention": [0.5]})
     with pytest.raises(ValueError, match=r"stage\[1\]\.retention = 1\.5: .*stage\[1\]\.retention"):
         selquant.sweep(design, {"stage[1].retention": [0.5, 1.5]})
+
+
+def test_an_interrupt_while_waiting_cancels_the_clusters_futures(client, monkeypatch):
+    def interrupted(futures):
+        raise KeyboardInterrupt
+    cancelled = []
+    monkeypatch.setattr(client, "gather", interrupted)
+    monkeypatch.setattr(client, "cancel", cancelled.extend)
+    with pytest.raises(KeyboardInterrupt):
+        selquant.evaluate(selquant.Design(SKIPPING), epoch=EPOCH, client=client, chunks=4)
+    assert len(cancelled) == 4 and len({id(f) for f in cancelled}) == 4
