@@ -11,6 +11,31 @@
 #include "formats/front.hpp"
 
 namespace selquant {
+
+namespace {
+
+const char* mode_name(int smode) {
+  return smode == kExact    ? "exact computation"
+         : smode == kNormal ? "normal sampling"
+                            : "rectangular sampling";
+}
+
+}  // namespace
+
+std::string design_title(const Problem& p, const Model& m) {
+  const Wdca& a = m.wdca;
+  return "SELQUANT: " + std::to_string(a.nstage) + (a.nstage == 1 ? " stage, " : " stages, ") +
+         std::to_string(a.ngroup) + (a.ngroup == 1 ? " group, " : " groups, ") +
+         std::to_string(p.nsamp) + (p.nsamp == 1 ? " sample, " : " samples, ") + mode_name(p.smode);
+}
+
+double percentile_point(const std::vector<double>& sorted, int q) {
+  const std::size_t n = sorted.size();
+  std::size_t i = static_cast<std::size_t>(q) * n / 100;
+  i = std::clamp<std::size_t>(i, 1, n);
+  return sorted[i - 1];
+}
+
 namespace {
 
 // The figure's layout, in pixels: one column of panels per stage.
@@ -179,27 +204,6 @@ std::string group_label(int g, int ngroup) {
   return "Group " + std::to_string(g) + (g == ngroup ? " (base)" : "");
 }
 
-const char* mode_name(int smode) {
-  return smode == kExact    ? "exact computation"
-         : smode == kNormal ? "normal sampling"
-                            : "rectangular sampling";
-}
-
-std::string design_title(const Problem& p, const Model& m) {
-  const Wdca& a = m.wdca;
-  return "SELQUANT: " + std::to_string(a.nstage) + (a.nstage == 1 ? " stage, " : " stages, ") +
-         std::to_string(a.ngroup) + (a.ngroup == 1 ? " group, " : " groups, ") +
-         std::to_string(p.nsamp) + (p.nsamp == 1 ? " sample, " : " samples, ") + mode_name(p.smode);
-}
-
-// The value of a sorted series at percentile point q, as the report takes it.
-double point(const std::vector<double>& sorted, int q) {
-  const std::size_t n = sorted.size();
-  std::size_t i = static_cast<std::size_t>(q) * n / 100;
-  i = std::clamp<std::size_t>(i, 1, n);
-  return sorted[i - 1];
-}
-
 double mean(const std::vector<double>& v) {
   double s = 0;
   for (double x : v)
@@ -226,8 +230,9 @@ double column_x(int s) {
 // 95th percentiles, mean as a diamond.
 void box_row(Svg& svg, const Axis& ax, double y, std::vector<double> v, int s, int g) {
   std::sort(v.begin(), v.end());
-  const double p5 = point(v, 5), p25 = point(v, 25), p50 = point(v, 50), p75 = point(v, 75),
-               p95 = point(v, 95);
+  const double p5 = percentile_point(v, 5), p25 = percentile_point(v, 25),
+               p50 = percentile_point(v, 50), p75 = percentile_point(v, 75),
+               p95 = percentile_point(v, 95);
   const double h = G::kRow * 0.6;
   svg.line(ax.px(p5), y, ax.px(p25), y, "whisker");
   svg.line(ax.px(p75), y, ax.px(p95), y, "whisker");

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/blocks.hpp"
 #include "engine/pareto.hpp"
@@ -13,6 +14,12 @@
 #include "formats/report.hpp"
 
 namespace selquant {
+
+// The title of a run's figure and page: its stages, groups, samples and mode.
+std::string design_title(const Problem& p, const Model& m);
+// The value of a sorted series at percentile point q, as the report takes it:
+// the value at rank q n / 100, within 1 ... n.
+double percentile_point(const std::vector<double>& sorted, int q);
 
 // The figure of a sampled run from its saved values (the counted passes).
 std::string sampled_figure(const Problem& p, const Model& m, const Saved& saved);

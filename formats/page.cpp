@@ -9,6 +9,7 @@
 #include "engine/tables.hpp"
 #include "formats/assets.hpp"
 #include "formats/design_file.hpp"
+#include "formats/figure.hpp"
 #include "formats/front.hpp"
 #include "textio/shortest.hpp"
 
@@ -102,16 +103,11 @@ std::string point_json(const Design& d, const FrontPoint& point, mvn::Kernel ker
   return pass.rows.empty() ? "null" : stages_json(pass.rows, d.stages.size());
 }
 
-// The percentile points of a sorted series as the report takes them: the
-// value at rank q n / 100, within 1 ... n.
+// The percentile points of a sorted series as the report takes them.
 std::string percentiles_json(const std::vector<double>& sorted) {
-  const std::size_t n = sorted.size();
   std::string j = "[";
-  for (std::size_t i = 0; i < kPercentiles.size(); ++i) {
-    const std::size_t rank =
-        std::clamp<std::size_t>(static_cast<std::size_t>(kPercentiles[i]) * n / 100, 1, n);
-    j += (i > 0 ? "," : "") + json_number(sorted[rank - 1]);
-  }
+  for (std::size_t i = 0; i < kPercentiles.size(); ++i)
+    j += (i > 0 ? "," : "") + json_number(percentile_point(sorted, kPercentiles[i]));
   return j + "]";
 }
 
@@ -136,12 +132,6 @@ std::string distribution_json(std::vector<double> v, double mean, bool histogram
     j += "]";
   }
   return j + "}";
-}
-
-const char* mode_name(int smode) {
-  return smode == kExact    ? "exact computation"
-         : smode == kNormal ? "normal sampling"
-                            : "rectangular sampling";
 }
 
 }  // namespace
@@ -191,10 +181,7 @@ std::string front_data(const Design& d, const ParetoPlan& plan, const Front& fro
 
 std::string run_data(const Design& d, const Problem& p, const Model& m, const Evaluation& ev) {
   const Wdca& a = m.wdca;
-  const std::string title = "SELQUANT: " + std::to_string(a.nstage) +
-                            (a.nstage == 1 ? " stage, " : " stages, ") + std::to_string(a.ngroup) +
-                            (a.ngroup == 1 ? " group, " : " groups, ") + std::to_string(p.nsamp) +
-                            (p.nsamp == 1 ? " sample, " : " samples, ") + mode_name(p.smode);
+  const std::string title = design_title(p, m);
   std::string j =
       "{" + names_json(title, d) + ",\"exact\":" + (p.smode == kExact ? "true" : "false") +
       ",\"samples\":" + std::to_string(p.nsamp) + ",\"counted\":" + std::to_string(ev.saved->count);

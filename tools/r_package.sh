@@ -13,9 +13,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 pkg=$root/r
 units="engine formats mvn numeric textio"
 
-# What only the program uses: its report and figure, and its ends on a fatal
+# What only the program uses: its report, and its ends on a fatal
 # error or a signal, which write on standard output and error and abort.
-program_only="formats/report.cpp formats/figure.cpp textio/record.cpp textio/outfile.cpp
+program_only="formats/report.cpp textio/record.cpp textio/outfile.cpp
   textio/abort.cpp"
 
 rm -rf "$pkg/src/selquant" "$pkg/inst/extdata"
