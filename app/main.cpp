@@ -25,6 +25,7 @@
 #include "app/run.hpp"
 #include "formats/deck.hpp"
 #include "formats/design_file.hpp"
+#include "formats/draws.hpp"
 #include "textio/outfile.hpp"
 
 namespace {
@@ -150,6 +151,10 @@ int main(int argc, char** argv) {
                                             "0123456789-_./=:@,+") == std::string::npos;
     options.run.command += " " + (plain ? word : "'" + word + "'");
   }
+  if (!options.draws.empty() &&
+      (options.pareto || options.check || options.to_design || options.to_deck))
+    return usage_error(
+        "--draws is for a run: not with --pareto, --check, --to-design or --to-deck");
   if (options.help) {
     std::fputs(app::usage_text().c_str(), stdout);
     return 0;
@@ -225,6 +230,29 @@ int main(int argc, char** argv) {
   if (options.check)
     return design ? selquant::check_design(*design)
                   : selquant::check(deck, options.run.read_to_end);
+
+  // Given draws: read and checked against the design (a deck's, read now)
+  // before any output is opened.
+  std::optional<selquant::Given> given;
+  if (!options.draws.empty()) {
+    if (!design) {
+      design = selquant::read_deck_design(deck, options.run.read_to_end);
+      if (!design) return 2;
+    }
+    std::ifstream file(options.draws, std::ios::binary);
+    struct stat st {};
+    if (!file || (::stat(options.draws.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+      return usage_error("cannot read the draws file '" + options.draws +
+                         "': " + (file ? std::string("Is a directory") : system_error()));
+    std::ostringstream all;
+    all << file.rdbuf();
+    if (file.bad()) return usage_error("cannot read the draws file '" + options.draws + "'");
+    try {
+      given.emplace(*design, selquant::read_draws(all.view()));
+    } catch (const selquant::DrawsError& e) {
+      return usage_error(selquant::draws_error_text(options.draws, e));
+    }
+  }
   const int deck_fd = STDIN_FILENO;
 
   std::vector<NamedPath> outputs;
@@ -240,6 +268,10 @@ int main(int argc, char** argv) {
     const std::string clash = clashing_outputs(outputs, fd, from_file ? options.deck : "");
     if (from_file && fd >= 0) ::close(fd);
     if (!clash.empty()) return usage_error(clash);
+    for (const NamedPath& o : outputs)
+      if (given && same_file(*o.path, options.draws))
+        return usage_error(std::string(o.option) + " names the draws file '" + options.draws +
+                           "'; it would be overwritten");
   }
   std::array<std::unique_ptr<textio::OutputFile>, 5> files;
   std::size_t opened = 0;
@@ -269,6 +301,7 @@ int main(int argc, char** argv) {
     if (!options.kernel_given) options.run.kernel = mvn::Kernel::fast;
     return selquant::run_pareto(*design, plan, std::cout, options.run);
   }
+  if (given) return selquant::run_given(*design, *given, std::cout, options.run);
   if (design) return selquant::run_design(*design, std::cout, options.run);
   return selquant::run(deck, std::cout, options.run);
 }

@@ -31,6 +31,10 @@ Options:
                      --pareto), a one-dimensional integration that is more
                      accurate and many times faster; its report may differ
                      in a last printed decimal, rarely
+  --draws FILE       take the samples from FILE (CSV) instead of drawing them:
+                     one row per sample, its columns named as --inputs-csv
+                     names them; an input it leaves out keeps the design's
+                     expected value
   --csv FILE         write the results to FILE as CSV, one row per computed
                      sample, stage and group
   --inputs-csv FILE  write the drawn inputs to FILE as CSV, one row per sample
@@ -140,6 +144,10 @@ std::string parse_options(int argc, const char* const* argv, Options& options) {
       } else {
         return "--kernel must be 'specified' or 'fast', not '" + std::string(value) + "'";
       }
+    } else if (name == "--draws") {
+      if (!take_value()) return missing;
+      if (value.empty()) return "option --draws needs a file name";
+      options.draws = value;
     } else if (name == "--csv" || name == "--inputs-csv" || name == "--plot" ||
                name == "--summary-csv" || name == "--html") {
       if (!take_value()) return missing;

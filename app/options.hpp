@@ -19,6 +19,7 @@ struct Options {
   std::string plot;          // SVG figure file, if any
   std::string summary_csv;   // summary CSV file, if any
   std::string html;          // the front's page, if any
+  std::string draws;         // given draws (CSV), if any
   ProgressChoice progress = ProgressChoice::automatic;
   bool check = false;         // --check: findings only
   bool to_design = false;     // --to-design: the design file of a deck

@@ -46,8 +46,13 @@ void write_findings(const std::vector<std::string>& findings) {
 // go out together, whole, before a signal can end the run.
 class CommandLineSink : public Sink {
  public:
-  CommandLineSink(std::ostream& out, const Problem& p, const RunOptions& options, int total)
-      : out_(out), p_(p), options_(options), progress_(options.progress, total) {}
+  CommandLineSink(std::ostream& out, const Problem& p, const RunOptions& options, int total,
+                  double applicants)
+      : out_(out),
+        p_(p),
+        options_(options),
+        progress_(options.progress, total),
+        applicants_(applicants) {}
 
   bool pass(const PassResult& r) override {
     text_.str("");
@@ -56,7 +61,7 @@ class CommandLineSink : public Sink {
     textio::Writer w(text_);
     write_pass(w, p_, r, options_.summary_only);
     if (options_.inputs_csv) csv::write_inputs(inputs_, r.k, !r.skipped, *r.model);
-    if (!r.skipped && options_.csv) csv::write_results(results_, r.k, *r.model);
+    if (!r.skipped && options_.csv) csv::write_results(results_, r.k, *r.model, applicants_);
     with_signals_held([&] {
       const std::string_view text = text_.view();
       out_.write(text.data(), static_cast<std::streamsize>(text.size()));
@@ -101,6 +106,7 @@ class CommandLineSink : public Sink {
   std::ostringstream text_;
   std::ostringstream results_;
   std::ostringstream inputs_;
+  double applicants_;
   int done_ = 0;
   int skipped_ = 0;
 };
@@ -109,12 +115,13 @@ class CommandLineSink : public Sink {
 // exit status. d names the problem's predictors and groups; t is the clock reading of the start
 // line, tstart the CPU seconds at the start.
 int run_problem(const Design& d, const Problem& p, const Model& deck, std::int64_t t, float tstart,
-                std::ostream& out, const RunOptions& options) {
+                std::ostream& out, const RunOptions& options, const Given* given = nullptr) {
+  const double applicants = d.utility ? d.utility->applicants : 0;
   // The CSV files are whole after every row: an interrupt puts them in place
   // as they stand, with the rows of the passes the report shows.
   if (options.csv) {
     std::ostringstream header;
-    csv::write_results_header(header);
+    csv::write_results_header(header, applicants);
     options.csv.file->write(header.view());
     options.csv.file->keep_on_interrupt();
   }
@@ -124,12 +131,13 @@ int run_problem(const Design& d, const Problem& p, const Model& deck, std::int64
     options.inputs_csv.file->write(header.view());
     options.inputs_csv.file->keep_on_interrupt();
   }
-  CommandLineSink sink(out, p, options, p.nsamp);
+  CommandLineSink sink(out, p, options, p.nsamp, applicants);
   if (options.passes_begun) *options.passes_begun = 1;
   EngineOptions engine;
   engine.threads = options.threads;
   engine.epoch = t;
   engine.kernel = options.kernel;
+  engine.given = given;
   Sink* const sinks[] = {&sink};
   const Evaluation ev = evaluate(p, deck, engine, sinks);
   sink.finish();
@@ -240,6 +248,27 @@ int run_design(const Design& d, std::ostream& out, const RunOptions& options) {
   problem_of(d, *problem, *model);
   write_findings(design_findings(d));
   return run_problem(d, *problem, *model, t, tstart, out, options);
+}
+
+int run_given(const Design& d, const Given& given, std::ostream& out, const RunOptions& options) {
+  const float tstart = numeric::second();
+  const std::int64_t t = options.epoch ? *options.epoch : d.epoch ? *d.epoch : numeric::time();
+  textio::Writer w(out, true);
+  write_start_line(w, numeric::local_date_time(t));
+  auto problem = std::make_unique<Problem>();
+  auto model = std::make_unique<Model>();
+  given_problem(d, given, *problem, *model);
+  write_findings(design_findings(d));
+  return run_problem(d, *problem, *model, t, tstart, out, options, &given);
+}
+
+std::optional<Design> read_deck_design(std::istream& in, bool read_to_end) {
+  auto problem = std::make_unique<Problem>();
+  auto model = std::make_unique<Model>();
+  std::vector<std::string> findings;
+  if (!read_or_refuse(in, read_to_end, *problem, *model, findings)) return std::nullopt;
+  write_findings(findings);
+  return design_of(*problem, *model);
 }
 
 int run_pareto(const Design& d, const ParetoPlan& plan, std::ostream& out,

@@ -69,6 +69,29 @@ Design design_of(const Problem& p, const Model& deck) {
   return d;
 }
 
+Design expected_design(const Design& d) {
+  Design e = d;
+  e.sampling = kExact;
+  e.samples = 1;
+  auto mid = [&d](Uncertain& u) {
+    if (d.sampling == kRectangular)
+      u.first = static_cast<float>((static_cast<double>(u.first) + u.second) / 2);
+    u.second = u.first;
+  };
+  for (Design::Group& g : e.groups) {
+    for (Uncertain& u : g.criterion_d)
+      mid(u);
+    for (Uncertain& u : g.predictor_d)
+      mid(u);
+    g.uncertain_proportion.reset();
+  }
+  for (UncertainMatrix* r : {&e.criterion_r, &e.predictor_r, &e.validities})
+    for (auto& row : *r)
+      for (Uncertain& u : row)
+        mid(u);
+  return e;
+}
+
 void problem_of(const Design& d, Problem& p, Model& deck) {
   p = Problem{};
   deck = Model{};
@@ -83,9 +106,14 @@ void problem_of(const Design& d, Problem& p, Model& deck) {
   // An uncertain value's second row: in exact mode the first.
   auto second = [exact](const Uncertain& u) { return exact ? u.first : u.second; };
   for (int g = 1; g <= a.ngroup; ++g) {
-    a.prop(g) = at(d.groups, g).proportion;
+    const Design::Group& gr = at(d.groups, g);
+    a.prop(g) = gr.proportion;
     p.prop1(g) = static_cast<float>(a.prop(g));
     p.prop2(g) = p.smode == kNormal ? 0.0f : p.prop1(g);
+    if (gr.uncertain_proportion && !exact) {
+      p.prop1(g) = gr.uncertain_proportion->first;
+      p.prop2(g) = gr.uncertain_proportion->second;
+    }
   }
   for (int s = 1; s <= a.nstage; ++s) {
     a.rr(s) = at(d.stages, s).retention;

@@ -44,7 +44,10 @@ struct Design {
 
   struct Group {
     std::string name;
-    double proportion = 0;               // the last group's is shown, the rest used
+    double proportion = 0;  // the last group's is shown, the rest used
+    // An uncertain proportion (not the base group's): its two rows in the
+    // design's mode; proportion then holds its expected value.
+    std::optional<Uncertain> uncertain_proportion;
     std::vector<Uncertain> criterion_d;  // one per criterion
     std::vector<Uncertain> predictor_d;  // one per predictor
     bool operator==(const Group&) const = default;
@@ -73,6 +76,10 @@ struct Design {
 // The design of a problem (as read from a deck), with the names predictor_1,
 // criterion_1, group_1, ...
 Design design_of(const Problem& p, const Model& deck);
+// The design at its expected values, in exact mode: the first rows of exact
+// and normal values, the midpoints of rectangular ones.
+Design expected_design(const Design& d);
+
 // The problem of a design: the problem record and the model's counts and
 // fixed parameters. The design must be within the limits (check_counts).
 void problem_of(const Design& d, Problem& p, Model& deck);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/given.hpp"
 #include "engine/model.hpp"
 #include "engine/schedule.hpp"
 #include "numeric/dfzero.hpp"
@@ -73,11 +74,26 @@ std::optional<double> draw_sample(const Problem& p, Model& m, RandomSources& rs)
     for (int j = 1; j <= a.npred; ++j)
       d.dp(g, j) = sampler.draw(p.dp1(g, j), p.dp2(g, j));
   }
+  for (int g = 1; g < a.ngroup; ++g)
+    a.prop(g) = sampler.draw(p.prop1(g), p.prop2(g));
+  for (int i = 1; i <= a.ncrit; ++i)
+    for (int j = i + 1; j <= a.ncrit; ++j)
+      a.rcc(i, j) = sampler.draw_correlation(p.rc1(i, j), p.rc2(i, j));
+  for (int i = 1; i <= a.npred; ++i)
+    for (int j = i + 1; j <= a.npred; ++j)
+      d.rpp(i, j) = sampler.draw_correlation(p.rp1(i, j), p.rp2(i, j));
+  for (int c = 1; c <= a.ncrit; ++c)
+    for (int j = 1; j <= a.npred; ++j)
+      d.val(c, j) = sampler.draw_correlation(p.val1(c, j), p.val2(c, j));
+  return complete_sample(m);
+}
 
+std::optional<double> complete_sample(Model& m) {
+  Wdca& a = m.wdca;
+  Wdcd& d = m.wdcd;
   // Group proportions: the base group takes what the others leave.
   double sum = 0;
   for (int g = 1; g < a.ngroup; ++g) {
-    a.prop(g) = sampler.draw(p.prop1(g), p.prop2(g));
     if (a.prop(g) < 0) a.prop(g) = 0;
     sum += a.prop(g);
   }
@@ -93,21 +109,12 @@ std::optional<double> draw_sample(const Problem& p, Model& m, RandomSources& rs)
   std::optional<double> check;
   if (std::fabs(1 - total) >= 1.0e-7) check = total;
 
-  for (int i = 1; i <= a.ncrit; ++i)
-    for (int j = i + 1; j <= a.ncrit; ++j)
-      a.rcc(i, j) = sampler.draw_correlation(p.rc1(i, j), p.rc2(i, j));
   for (int i = 2; i <= a.ncrit; ++i)
     for (int j = 1; j < i; ++j)
       a.rcc(i, j) = a.rcc(j, i);
-  for (int i = 1; i <= a.npred; ++i)
-    for (int j = i + 1; j <= a.npred; ++j)
-      d.rpp(i, j) = sampler.draw_correlation(p.rp1(i, j), p.rp2(i, j));
   for (int i = 2; i <= a.npred; ++i)
     for (int j = 1; j < i; ++j)
       d.rpp(i, j) = d.rpp(j, i);
-  for (int c = 1; c <= a.ncrit; ++c)
-    for (int j = 1; j <= a.npred; ++j)
-      d.val(c, j) = sampler.draw_correlation(p.val1(c, j), p.val2(c, j));
 
   // Variance of the composite criterion and each group's standardized mean on it.
   a.vcrit = 0;
@@ -171,7 +178,7 @@ Evaluation evaluate(const Problem& p, const Model& deck, const EngineOptions& op
   unsigned computed_failed = 0;
 
   // The passes before the first: drawn, as a whole run draws them, and dropped.
-  if (first > 1) {
+  if (first > 1 && options.given == nullptr) {
     auto scratch = std::make_unique<Model>(kernel_deck);
     for (int k = 1; k < first; ++k)
       draw_sample(p, *scratch, rs);
@@ -184,6 +191,9 @@ Evaluation evaluate(const Problem& p, const Model& deck, const EngineOptions& op
     ps.result.k = first - 1 + k;
     ps.result.model = &ps.model;
     ps.result.proportion_total = draw_sample(p, ps.model, rs);
+    // Given draws: the problem's rows are the expected values, drawn as they
+    // are; the row's values replace them.
+    if (options.given) ps.result.proportion_total = options.given->apply(ps.result.k, ps.model);
   };
   auto compute = [&](int, int slot) {
     Pass& ps = slot_of(slot);

@@ -16,6 +16,8 @@
 
 namespace selquant {
 
+class Given;
+
 // The two random sources of a run.
 struct RandomSources {
   numeric::Rand22 gauss;    // behind rgauss
@@ -32,6 +34,11 @@ void seed_sources(RandomSources& rs, int iseed);
 // group proportions, vcrit and dcrit. Returns the sum of the proportions when
 // it is not one (the proportion check), nothing otherwise.
 std::optional<double> draw_sample(const Problem& p, Model& m, RandomSources& rs);
+// What draw_sample does after the draws: completes the proportions (each at
+// least 0, the others scaled to sum 1 when they reach it, the base group
+// taking the rest), mirrors the upper triangles of the correlation matrices,
+// and derives vcrit and dcrit. Returns the proportion check.
+std::optional<double> complete_sample(Model& m);
 
 // Solves the cutoff of every stage in turn into cut; returns the stages whose
 // root finding failed as bits (1 << s).
@@ -64,6 +71,9 @@ struct EngineOptions {
   // it has in a whole run. The summary is then of these passes alone.
   int first = 1;
   int last = 0;
+  // Draws given instead of drawn (the problem's mode is then kGiven): pass k
+  // takes row k.
+  const Given* given = nullptr;
 };
 
 // The outcome of a run.

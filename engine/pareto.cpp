@@ -83,34 +83,10 @@ void parallel_for(int n, int threads, F&& f) {
     t.join();
 }
 
-// A design at its expected values: exact, the first rows of exact and normal
-// values, the midpoints of rectangular ones.
-Design expected_values(const Design& d) {
-  Design e = d;
-  e.sampling = kExact;
-  e.samples = 1;
-  auto mid = [&d](Uncertain& u) {
-    if (d.sampling == kRectangular)
-      u.first = static_cast<float>((static_cast<double>(u.first) + u.second) / 2);
-    u.second = u.first;
-  };
-  for (Design::Group& g : e.groups) {
-    for (Uncertain& u : g.criterion_d)
-      mid(u);
-    for (Uncertain& u : g.predictor_d)
-      mid(u);
-  }
-  for (UncertainMatrix* r : {&e.criterion_r, &e.predictor_r, &e.validities})
-    for (auto& row : *r)
-      for (Uncertain& u : row)
-        mid(u);
-  return e;
-}
-
 }  // namespace
 
 Design point_design(const Design& d, const FrontPoint& p) {
-  Design e = expected_values(d);
+  Design e = expected_design(d);
   for (std::size_t s = 0; s < e.stages.size(); ++s) {
     e.stages[s].weights = p.weights[s];
     e.stages[s].retention = p.retention[s];
@@ -134,7 +110,7 @@ class Judge {
     Problem p;
     Model deck;
     RandomSources rs;
-    problem_of(expected_values(d), p, deck);
+    problem_of(expected_design(d), p, deck);
     expected_ = deck;
     draw_sample(p, expected_, rs);
     if (!sample_is_valid(expected_))

@@ -10,7 +10,8 @@
 namespace selquant {
 
 // Sampling modes.
-enum Mode : int { kExact = 0, kNormal = 1, kRectangular = 2 };
+// kGiven: every pass takes its inputs from given draws (never in a deck).
+enum Mode : int { kExact = 0, kNormal = 1, kRectangular = 2, kGiven = 3 };
 
 struct Problem {
   int smode = kExact;

@@ -34,8 +34,12 @@ Study study(const Design& d, const StudyOptions& options, const Watch& watch,
             const Finish& finish) {
   auto p = std::make_unique<Problem>();
   auto deck = std::make_unique<Model>();
-  problem_of(d, *p, *deck);
-  Collector collector(*deck);
+  if (options.given) {
+    given_problem(d, *options.given, *p, *deck);
+  } else {
+    problem_of(d, *p, *deck);
+  }
+  Collector collector(*deck, d.utility ? d.utility->applicants : 0);
   Watcher watcher(watch, p->nsamp);
   Sink* sinks[] = {&collector, &watcher};
   EngineOptions engine;
@@ -44,6 +48,7 @@ Study study(const Design& d, const StudyOptions& options, const Watch& watch,
   engine.kernel = options.kernel;
   engine.first = options.first;
   engine.last = options.last;
+  engine.given = options.given;
   const Evaluation ev = evaluate(*p, *deck, engine, sinks);
 
   Study s;
@@ -58,13 +63,18 @@ Study study(const Design& d, const StudyOptions& options, const Watch& watch,
   return s;
 }
 
-Study join_studies(const Design& d, std::vector<Study> parts, const Finish& finish) {
+Study join_studies(const Design& d, std::vector<Study> parts, const Finish& finish,
+                   const Given* given) {
   auto p = std::make_unique<Problem>();
   auto deck = std::make_unique<Model>();
-  problem_of(d, *p, *deck);
+  if (given) {
+    given_problem(d, *given, *p, *deck);
+  } else {
+    problem_of(d, *p, *deck);
+  }
   Study s;
   s.complete = !parts.empty();
-  const Collector shape(*deck);
+  const Collector shape(*deck, d.utility ? d.utility->applicants : 0);
   s.results = shape.results();
   s.inputs = shape.inputs();
   for (Study& part : parts) {
@@ -82,7 +92,7 @@ Study join_studies(const Design& d, std::vector<Study> parts, const Finish& fini
   if (!s.complete) return s;
 
   // The values the whole run saves, pass by pass: each computed pass's
-  // quality of all selected and Cum. AI as its rows hold them.
+  // quality and AI as its rows hold them.
   Evaluation ev;
   ev.complete = true;
   ev.saved = std::make_unique<Saved>();
@@ -95,12 +105,16 @@ Study join_studies(const Design& d, std::vector<Study> parts, const Finish& fini
   const std::vector<double>& group = s.results["group"].values;
   const std::vector<double>& cum_ai = s.results["cum_ai"].values;
   const std::vector<double>& quality_all = s.results["quality_all"].values;
+  const std::vector<double>& quality = s.results["quality"].values;
+  const std::vector<double>& stage_ai = s.results["stage_ai"].values;
   auto pass = std::make_unique<Model>(*deck);
   for (std::size_t first = 0; first < s.results.rows(); first += rows_per_pass) {
     for (std::size_t r = first; r < first + rows_per_pass; ++r) {
       const int st = static_cast<int>(stage[r]), g = static_cast<int>(group[r]);
       pass->wdcf.qall(st) = quality_all[r];
       pass->wdcc.aicum(st, g) = cum_ai[r];
+      pass->wdcf.qgrp(g, st) = quality[r];
+      pass->wdcc.aistg(st, g) = stage_ai[r];
     }
     save_pass(*ev.saved, *pass);
   }

@@ -8,6 +8,7 @@
 
 #include "engine/design.hpp"
 #include "engine/engine.hpp"
+#include "engine/given.hpp"
 #include "engine/tables.hpp"
 
 namespace selquant {
@@ -18,6 +19,7 @@ struct StudyOptions {
   mvn::Kernel kernel = mvn::Kernel::fast;
   int first = 1;  // the passes computed, first to last (0: all); see EngineOptions
   int last = 0;
+  const Given* given = nullptr;  // draws given instead of drawn, one row per pass
 };
 
 // Called on the calling thread with the passes handed on so far and their
@@ -50,6 +52,8 @@ Study study(const Design& d, const StudyOptions& options, const Watch& watch = {
 // ranges, in order (each computed apart, on any machine): the tables joined,
 // the counts added, and the summary made once over all the counted passes, as
 // the whole run makes it; finish is then called as study() calls it.
-Study join_studies(const Design& d, std::vector<Study> parts, const Finish& finish = {});
+// With given draws, the parts are of a run on them.
+Study join_studies(const Design& d, std::vector<Study> parts, const Finish& finish = {},
+                   const Given* given = nullptr);
 
 }  // namespace selquant

@@ -1,6 +1,7 @@
 #include "engine/summary.hpp"
 
 #include <cmath>
+#include <limits>
 
 #include "engine/problem.hpp"
 #include "numeric/ssort.hpp"
@@ -28,6 +29,8 @@ void save_pass(Saved& saved, const Model& m) {
     for (int g = 1; g <= a.ngroup; ++g) {
       saved.ai(s, k, g) = static_cast<float>(m.wdcc.aicum(s, g));
       saved.avai(s, g) += saved.ai(s, k, g);
+      saved.qg(s, k, g) = static_cast<float>(m.wdcf.qgrp(g, s));
+      saved.st(s, k, g) = static_cast<float>(m.wdcc.aistg(s, g));
     }
   }
 }
@@ -58,6 +61,32 @@ Summary summarize(int smode, const Model& m, Saved& saved) {
     for (int g = 1; g <= a.ngroup; ++g)
       percentiles([&](int k) { return saved.ai(s, k, g); },
                   sum.ai[S][static_cast<std::size_t>(g - 1)]);
+  }
+  // The groups' quality and Stage AI, of the passes where they are finite.
+  constexpr float kNone = std::numeric_limits<float>::quiet_NaN();
+  auto finite = [&](auto value, double& mean, std::array<float, kPercentiles.size()>& into) {
+    int f = 0;
+    double total = 0;
+    for (int k = 1; k <= n; ++k) {
+      const float v = value(k);
+      if (!std::isfinite(v)) continue;
+      saved.hsais[static_cast<std::size_t>(f++)] = v;
+      total += v;
+    }
+    mean = f > 0 ? total / f : std::numeric_limits<double>::quiet_NaN();
+    into.fill(kNone);
+    if (!sum.percentiles || f < 100) return;
+    numeric::ssort(saved.hsais.get(), saved.hsais.get(), f, 1);
+    for (std::size_t j = 0; j < kPercentiles.size(); ++j)
+      into[j] = saved.hsais[static_cast<std::size_t>(kPercentiles[j] * f / 100 - 1)];
+  };
+  for (int s = 1; s <= a.nstage; ++s) {
+    const auto S = static_cast<std::size_t>(s - 1);
+    for (int g = 1; g <= a.ngroup; ++g) {
+      const auto G = static_cast<std::size_t>(g - 1);
+      finite([&](int k) { return saved.qg(s, k, g); }, sum.avqg(s, g), sum.qg[S][G]);
+      finite([&](int k) { return saved.st(s, k, g); }, sum.avst(s, g), sum.st[S][G]);
+    }
   }
   return sum;
 }

@@ -1,5 +1,6 @@
 #include "engine/tables.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -47,6 +48,11 @@ Table table_of(const std::vector<std::string>& names) {
   return t;
 }
 
+template <class Names>
+Table table_of(const Names& names) {
+  return table_of(std::vector<std::string>(names.begin(), names.end()));
+}
+
 template <class Row>
 void append(Table& t, const Row& row) {
   for (std::size_t i = 0; i < t.columns.size(); ++i)
@@ -66,14 +72,27 @@ const Column& Table::operator[](std::string_view name) const {
   throw std::out_of_range("no column " + std::string(name));
 }
 
-std::vector<ResultRow> result_rows(int k, const Model& m) {
+std::span<const std::string_view> result_columns(double applicants) {
+  return {kResultColumns.begin(), kResultColumns.size() - (applicants > 0 ? 0 : 1)};
+}
+
+std::vector<ResultRow> result_rows(int k, const Model& m, double applicants) {
   const Wdca& a = m.wdca;
   std::vector<ResultRow> rows;
-  for (int s = 1; s <= a.nstage; ++s)
+  for (int s = 1; s <= a.nstage; ++s) {
+    // The pool's share passing stage s: the groups' shares of the pool times
+    // their passing rates.
+    double passing = 0;
     for (int g = 1; g <= a.ngroup; ++g)
+      passing += a.prop(g) * m.wdcf.ppass(g, s);
+    for (int g = 1; g <= a.ngroup; ++g) {
+      const double through = a.prop(g) * m.wdcf.ppass(g, s);
       rows.push_back({static_cast<double>(k), static_cast<double>(s), static_cast<double>(g),
                       m.wdcb.cut(s), m.wdcf.ppass(g, s), m.wdcf.qgrp(g, s), m.wdcc.aicum(s, g),
-                      m.wdcc.aistg(s, g), m.wdcf.qall(s)});
+                      m.wdcc.aistg(s, g), m.wdcf.qall(s), passing > 0 ? through / passing : kNaN,
+                      applicants > 0 ? applicants * through : kNaN});
+    }
+  }
   return rows;
 }
 
@@ -96,22 +115,30 @@ std::vector<SummaryRow> summary_rows(const Model& m, const Summary& summary) {
   for (int s = 1; s <= a.nstage; ++s) {
     const auto S = static_cast<std::size_t>(s - 1);
     for (int g = 0; g <= a.ngroup; ++g) {
-      auto row = [&](std::string_view statistic, double v) {
-        rows.push_back({s, g, statistic, g == 0 ? v : kNaN, g == 0 ? kNaN : v});
-      };
-      row("mean", g == 0 ? summary.avq(s) : summary.avai(s, g));
+      const auto G = static_cast<std::size_t>(std::max(g - 1, 0));
+      if (g == 0) {
+        rows.push_back({s, g, "mean", summary.avq(s), kNaN, kNaN});
+      } else {
+        rows.push_back({s, g, "mean", summary.avqg(s, g), summary.avai(s, g), summary.avst(s, g)});
+      }
       if (!summary.percentiles) continue;
-      for (std::size_t j = 0; j < kPercentiles.size(); ++j)
-        row(kPercentileNames[j],
-            g == 0 ? summary.q[S][j] : summary.ai[S][static_cast<std::size_t>(g - 1)][j]);
+      for (std::size_t j = 0; j < kPercentiles.size(); ++j) {
+        if (g == 0) {
+          rows.push_back({s, g, kPercentileNames[j], summary.q[S][j], kNaN, kNaN});
+        } else {
+          rows.push_back({s, g, kPercentileNames[j], summary.qg[S][G][j], summary.ai[S][G][j],
+                          summary.st[S][G][j]});
+        }
+      }
     }
   }
   return rows;
 }
 
-Collector::Collector(const Model& deck)
+Collector::Collector(const Model& deck, double applicants)
     : shape_(deck),
-      results_(table_of({kResultColumns.begin(), kResultColumns.end()})),
+      applicants_(applicants),
+      results_(table_of(result_columns(applicants))),
       inputs_(table_of(input_columns(deck))) {}
 
 namespace {
@@ -123,18 +150,19 @@ Model shape_of(const Design& d) {
 }
 }  // namespace
 
-Collector::Collector(const Design& d) : Collector(shape_of(d)) {}
+Collector::Collector(const Design& d)
+    : Collector(shape_of(d), d.utility ? d.utility->applicants : 0) {}
 
 bool Collector::pass(const PassResult& r) {
   append(inputs_, input_row(r.k, !r.skipped, *r.model));
   if (!r.skipped)
-    for (const ResultRow& row : result_rows(r.k, *r.model))
+    for (const ResultRow& row : result_rows(r.k, *r.model, applicants_))
       append(results_, row);
   return true;
 }
 
 Table Collector::summary_table(const Model& m, const Summary& summary) {
-  Table t = table_of({kSummaryColumns.begin(), kSummaryColumns.end()});
+  Table t = table_of(kSummaryColumns);
   Column& statistic = t.columns[2];
   statistic.is_text = true;
   for (const SummaryRow& r : summary_rows(m, summary)) {
@@ -143,6 +171,7 @@ Table Collector::summary_table(const Model& m, const Summary& summary) {
     statistic.text.emplace_back(r.statistic);
     t.columns[3].values.push_back(r.quality);
     t.columns[4].values.push_back(r.cum_ai);
+    t.columns[5].values.push_back(r.stage_ai);
   }
   return t;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,12 +30,18 @@ struct Table {
 };
 
 // The results columns, and the rows of one computed pass: sample, stage,
-// group, cutoff, passing, quality, cum_ai, stage_ai, quality_all.
-inline constexpr std::array<std::string_view, 9> kResultColumns = {
-    "sample", "stage", "group", "cutoff", "passing", "quality", "cum_ai", "stage_ai", "quality_all",
+// group, cutoff, passing (the group's share passing), quality, cum_ai,
+// stage_ai, quality_all, share (the group's share of all passing), and, for a
+// pool of a given number of applicants, count (the group's expected number
+// passing).
+inline constexpr std::array<std::string_view, 11> kResultColumns = {
+    "sample", "stage",    "group",       "cutoff", "passing", "quality",
+    "cum_ai", "stage_ai", "quality_all", "share",  "count",
 };
 using ResultRow = std::array<double, kResultColumns.size()>;
-std::vector<ResultRow> result_rows(int k, const Model& m);
+// The columns a run has: all but count without applicants (0).
+std::span<const std::string_view> result_columns(double applicants);
+std::vector<ResultRow> result_rows(int k, const Model& m, double applicants = 0);
 
 // The inputs columns of a problem's shape: sample, valid, then every drawn
 // element named by its indices (prop_2, dc_1_3, dp_4_10, rcc_1_2, rpp_2_7,
@@ -42,11 +49,11 @@ std::vector<ResultRow> result_rows(int k, const Model& m);
 std::vector<std::string> input_columns(const Model& m);
 std::vector<double> input_row(int k, bool valid, const Model& m);
 
-// The summary columns: stage, group (0 for the quality of all selected),
-// statistic (mean, p1, ..., p99), quality (of all selected; not a number in a
-// group's row), cum_ai (a group's; not a number in the row of all selected).
-inline constexpr std::array<std::string_view, 5> kSummaryColumns = {"stage", "group", "statistic",
-                                                                    "quality", "cum_ai"};
+// The summary columns: stage, group (0 for all selected), statistic (mean,
+// p1, ..., p99), quality (of all selected, or of the group), cum_ai and
+// stage_ai (a group's; not a number in the row of all selected).
+inline constexpr std::array<std::string_view, 6> kSummaryColumns = {
+    "stage", "group", "statistic", "quality", "cum_ai", "stage_ai"};
 // The statistics beside the mean: the report's percentile points.
 inline constexpr std::array<std::string_view, kPercentiles.size()> kPercentileNames = {
     "p1", "p5", "p10", "p25", "p50", "p75", "p90", "p95", "p99"};
@@ -56,6 +63,7 @@ struct SummaryRow {
   std::string_view statistic;
   double quality;
   double cum_ai;
+  double stage_ai;
 };
 // Per stage the rows of all selected, then those of every group, each for the
 // mean and, where the summary has them, the percentiles.
@@ -64,7 +72,8 @@ std::vector<SummaryRow> summary_rows(const Model& m, const Summary& summary);
 // A consumer that keeps every pass: the results and inputs tables.
 class Collector : public Sink {
  public:
-  explicit Collector(const Model& deck);
+  // applicants: the pool's size, for the counts (0: none).
+  explicit Collector(const Model& deck, double applicants = 0);
   explicit Collector(const Design& d);
   bool pass(const PassResult& r) override;
   const Table& results() const { return results_; }
@@ -75,6 +84,7 @@ class Collector : public Sink {
 
  private:
   Model shape_;  // the counts
+  double applicants_;
   Table results_;
   Table inputs_;
 };

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <span>
 
 #include "engine/tables.hpp"
 
@@ -46,13 +47,14 @@ std::string text(const std::string& v) {
   return quoted + "\"";
 }
 
-void write_results_header(std::ostream& out) {
-  write_header(out, kResultColumns);
+void write_results_header(std::ostream& out, double applicants) {
+  write_header(out, result_columns(applicants));
 }
 
-void write_results(std::ostream& out, int k, const Model& m) {
-  for (const ResultRow& row : result_rows(k, m))
-    write_row(out, row);
+void write_results(std::ostream& out, int k, const Model& m, double applicants) {
+  const std::size_t columns = result_columns(applicants).size();
+  for (const ResultRow& row : result_rows(k, m, applicants))
+    write_row(out, std::span(row.data(), columns));
 }
 
 void write_inputs_header(std::ostream& out, const Model& m) {
@@ -65,12 +67,12 @@ void write_inputs(std::ostream& out, int k, bool valid, const Model& m) {
 
 void write_summary(std::ostream& out, const Model& m, const Summary& summary) {
   write_header(out, kSummaryColumns);
-  // What does not apply to a row (the group of all selected, the quality of a
-  // group, the Cum. AI of all selected) is left empty.
+  // What does not apply to a row (the group of all selected, their AI) and
+  // what there is none of (a group's quality where none passed) is empty.
   auto field = [](double v) { return std::isnan(v) ? std::string() : number(v); };
   for (const SummaryRow& r : summary_rows(m, summary))
     out << r.stage << ',' << (r.group > 0 ? std::to_string(r.group) : "") << ',' << r.statistic
-        << ',' << field(r.quality) << ',' << field(r.cum_ai) << '\n';
+        << ',' << field(r.quality) << ',' << field(r.cum_ai) << ',' << field(r.stage_ai) << '\n';
 }
 
 }  // namespace selquant::csv

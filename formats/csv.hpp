@@ -17,9 +17,10 @@ std::string number(double v);
 // or a line end, its quotes doubled.
 std::string text(const std::string& v);
 
-// The results: the header line, then the rows of pass k from its model.
-void write_results_header(std::ostream& out);
-void write_results(std::ostream& out, int k, const Model& m);
+// The results: the header line, then the rows of pass k from its model
+// (with the expected counts passing of a pool of applicants, where not 0).
+void write_results_header(std::ostream& out, double applicants = 0);
+void write_results(std::ostream& out, int k, const Model& m, double applicants = 0);
 
 // The drawn inputs: sample, valid, then every drawn element of the problem's
 // shape, named by its indices (prop_2, dc_1_3, dp_4_10, rcc_1_2, rpp_2_7,
@@ -27,9 +28,10 @@ void write_results(std::ostream& out, int k, const Model& m);
 void write_inputs_header(std::ostream& out, const Model& m);
 void write_inputs(std::ostream& out, int k, bool valid, const Model& m);
 
-// The summary: per stage, the rows of the quality of all selected (group
-// empty, cum_ai empty), then those of every group's Cum. AI (quality empty),
-// each for the statistics mean and, where the report has them, p1 to p99.
+// The summary: per stage, the rows of the quality of all selected (group,
+// cum_ai and stage_ai empty), then those of every group's quality, Cum. AI
+// and Stage AI, each for the statistics mean and, where the report has them,
+// p1 to p99.
 void write_summary(std::ostream& out, const Model& m, const Summary& summary);
 
 }  // namespace selquant::csv

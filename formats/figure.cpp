@@ -16,6 +16,7 @@ namespace {
 
 const char* mode_name(int smode) {
   return smode == kExact    ? "exact computation"
+         : smode == kGiven  ? "given draws"
          : smode == kNormal ? "normal sampling"
                             : "rectangular sampling";
 }

@@ -217,7 +217,8 @@ std::string run_data(const Design& d, const Problem& p, const Model& m, const Ev
   bool first = true;
   for (const SummaryRow& r : summary_rows(m, ev.summary)) {
     j += (first ? "[" : ",[") + std::to_string(r.stage) + "," + std::to_string(r.group) + "," +
-         json_text(r.statistic) + "," + json_number(r.quality) + "," + json_number(r.cum_ai) + "]";
+         json_text(r.statistic) + "," + json_number(r.quality) + "," + json_number(r.cum_ai) + "," +
+         json_number(r.stage_ai) + "]";
     first = false;
   }
   return j + "]}}";

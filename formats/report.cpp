@@ -46,6 +46,8 @@ const Layout kRectangularSampling{R"L(("Sampling of uncertain problem variables 
 const Layout kNormalSampling{R"L(("Sampling of uncertain problem variables is from",/,
   "appropriate normal distributions"))L"};
 const Layout kSampleCount{R"L(("Number of Monte Carlo samples is ",I5))L"};
+const Layout kGivenSampling{R"L(("The samples are given, one per row of the draws file;",/,
+  "the values below stand for the inputs it leaves out"))L"};
 const Layout kBlank{R"L((" "))L"};
 const Layout kProportionHead{R"L(("Proportional representation applicant groups:"))L"};
 const Layout kProportions{R"L((10X,5F9.3))L"};
@@ -143,7 +145,7 @@ void write_rows(textio::Writer& w, int smode, const Layout& layout, const M& fir
                 int rows, int cols) {
   for (int i = 1; i <= rows; ++i)
     write_row(w, layout, i, first, i, cols);
-  if (smode == kExact) return;
+  if (smode == kExact || smode == kGiven) return;
   w.write(kBlank);
   for (int i = 1; i <= rows; ++i)
     write_row(w, layout, i, second, i, cols);
@@ -186,6 +188,7 @@ void write_echo(textio::Writer& w, const Problem& p, const Model& m) {
   if (smode == kRectangular) w.write(kRectangularSampling);
   if (smode == kNormal) w.write(kNormalSampling);
   if (smode != kExact) w.write(kSampleCount, p.nsamp);
+  if (smode == kGiven) w.write(kGivenSampling);
 
   w.write(kBlank);
   w.write(kProportionHead);
@@ -194,7 +197,7 @@ void write_echo(textio::Writer& w, const Problem& p, const Model& m) {
   for (int g = 1; g <= a.ngroup; ++g)
     w.put(p.prop1(g));
   w.end();
-  if (smode != kExact) {
+  if (smode == kNormal || smode == kRectangular) {
     w.write(kBlank);
     w.begin(kProportions);
     for (int g = 1; g <= a.ngroup; ++g)

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -560,7 +561,7 @@ std::vector<std::vector<std::string>> check_csv_against_report(const Scratch& sc
   EXPECT_EQ(without_cpu_time(r.out), without_cpu_time(run(deck).out));
   const auto rows = csv_rows(slurp(csv));
   EXPECT_EQ(slurp(csv).substr(0, slurp(csv).find('\n')),
-            "sample,stage,group,cutoff,passing,quality,cum_ai,stage_ai,quality_all");
+            "sample,stage,group,cutoff,passing,quality,cum_ai,stage_ai,quality_all,share");
   // The report's result rows in order, with their pass and the stage's quality
   // of all selected.
   std::size_t row = 1;
@@ -575,7 +576,7 @@ std::vector<std::vector<std::string>> check_csv_against_report(const Scratch& sc
       EXPECT_LT(row, rows.size());
       if (row >= rows.size()) return;
       const auto& f = rows[row++];
-      EXPECT_EQ(f.size(), 9u);
+      EXPECT_EQ(f.size(), 10u);
       const std::string where = "pass " + std::to_string(pass) + " row " + std::to_string(row);
       EXPECT_EQ(std::stoi(f[0]), pass) << where;
       EXPECT_EQ(std::stoi(f[1]), static_cast<int>(t[0])) << where;
@@ -609,7 +610,28 @@ std::vector<std::vector<std::string>> check_csv_against_report(const Scratch& sc
     if (line.rfind("   Quality all selected per stage:", 0) == 0) check_pass(line);
   }
   EXPECT_EQ(row, rows.size()) << "rows beyond the report";
-  return csv_rows(slurp(inputs));
+  // Each group's share of those passing a stage: its proportion (the inputs
+  // row's) times its passing rate, over the sum of these; the shares of a
+  // stage sum to 1.
+  const auto in = csv_rows(slurp(inputs));
+  std::map<std::pair<std::string, std::string>, std::vector<std::vector<std::string>>> stages;
+  for (std::size_t i = 1; i < rows.size(); ++i)
+    stages[{rows[i][0], rows[i][1]}].push_back(rows[i]);
+  for (const auto& [key, groups] : stages) {
+    const auto& inputs_row = in.at(static_cast<std::size_t>(std::stoi(key.first)));
+    double total = 0, shares = 0;
+    for (const auto& g : groups)
+      total +=
+          std::stod(inputs_row.at(1 + static_cast<std::size_t>(std::stoi(g[2])))) * std::stod(g[4]);
+    for (const auto& g : groups) {
+      const double prop = std::stod(inputs_row.at(1 + static_cast<std::size_t>(std::stoi(g[2]))));
+      EXPECT_NEAR(std::stod(g[9]), prop * std::stod(g[4]) / total, 1e-15)
+          << "pass " << key.first << " stage " << key.second << " group " << g[2];
+      shares += std::stod(g[9]);
+    }
+    EXPECT_NEAR(shares, 1, 1e-14) << "pass " << key.first << " stage " << key.second;
+  }
+  return in;
 }
 
 TEST(ProgramTest, CsvAgreesWithTheReport) {
@@ -645,6 +667,141 @@ TEST(ProgramTest, CsvAgreesWithTheReport) {
   for (std::size_t p = 1; p < exact.size(); ++p)
     for (std::size_t c = 1; c < names.size(); ++c)
       EXPECT_EQ(std::stod(exact[p][c]), static_cast<double>(deck[c - 1])) << names[c];
+}
+
+TEST(ProgramTest, SummaryOfTheGroupsIsOfTheirResults) {
+  // A group's summary rows: the mean and percentile points of its quality and
+  // Stage AI over the counted samples, as the results hold them in single
+  // precision (sorted; point p at rank p n / 100).
+  const Scratch scratch;
+  const std::string csv = scratch / "results.csv";
+  const std::string summary_csv = scratch / "summary.csv";
+  const Outcome r = run(kData + "/e2e/rectangular_150.deck",
+                        {"--csv", csv, "--summary-csv", summary_csv, "--threads", "2"});
+  ASSERT_EQ(WEXITSTATUS(r.status), 0) << r.err;
+  std::map<std::tuple<std::string, std::string, std::string>, std::vector<std::string>> summary;
+  for (const auto& row : csv_rows(slurp(summary_csv)))
+    summary[{row[0], row[1], row[2]}] = row;
+  std::map<std::pair<std::string, std::string>, std::array<std::vector<float>, 2>> series;
+  for (const auto& row : csv_rows(slurp(csv)))
+    if (row[0] != "sample")
+      for (std::size_t m : {0u, 1u})
+        series[{row[1], row[2]}][m].push_back(static_cast<float>(std::stod(row[m == 0 ? 5 : 7])));
+  const std::array<std::pair<const char*, int>, 9> points = {{{"p1", 1},
+                                                              {"p5", 5},
+                                                              {"p10", 10},
+                                                              {"p25", 25},
+                                                              {"p50", 50},
+                                                              {"p75", 75},
+                                                              {"p90", 90},
+                                                              {"p95", 95},
+                                                              {"p99", 99}}};
+  std::size_t checked = 0;
+  for (auto& [key, both] : series) {
+    for (std::size_t m : {0u, 1u}) {
+      std::vector<float>& v = both[m];
+      ASSERT_GE(v.size(), 100u);
+      const std::size_t column = m == 0 ? 3 : 5;  // quality, stage_ai
+      double total = 0;
+      for (float x : v)
+        total += x;
+      const auto& mean = summary.at({key.first, key.second, "mean"});
+      EXPECT_DOUBLE_EQ(std::stod(mean[column]), total / static_cast<double>(v.size()));
+      std::sort(v.begin(), v.end());
+      for (const auto& [name, p] : points) {
+        const auto& row = summary.at({key.first, key.second, name});
+        EXPECT_EQ(std::stod(row[column]),
+                  static_cast<double>(v[static_cast<std::size_t>(p) * v.size() / 100 - 1]))
+            << key.first << " " << key.second << " " << name << " column " << column;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_EQ(checked, 2 * 2 * 2 * 9u);  // stages, groups, measures, points
+}
+
+TEST(ProgramTest, GivenDrawsAreComputedAsDrawnOnes) {
+  // A sampled run's inputs fed back as given draws (with another clock and
+  // thread count): the same results, inputs and summary, bit for bit, the
+  // skipped samples skipped again; the report the same after its echo, which
+  // says the samples are given.
+  const Scratch scratch;
+  const std::string deck = kData + "/e2e/invalid_samples.deck";
+  auto files = [&](const std::string& tag) {
+    return std::vector<std::string>{"--csv",         scratch / (tag + "results.csv"),
+                                    "--inputs-csv",  scratch / (tag + "inputs.csv"),
+                                    "--summary-csv", scratch / (tag + "summary.csv")};
+  };
+  const Outcome drawn = run(deck, files("drawn_"));
+  ASSERT_EQ(WEXITSTATUS(drawn.status), 0) << drawn.err;
+  std::vector<std::string> args = files("given_");
+  for (const char* a : {"--draws", "", "--epoch", "12345", "--threads", "2"})
+    args.push_back(a);
+  args[7] = scratch / "drawn_inputs.csv";
+  const Outcome given = run(deck, args);
+  ASSERT_EQ(WEXITSTATUS(given.status), 0) << given.err;
+  for (const char* f : {"results.csv", "inputs.csv", "summary.csv"})
+    EXPECT_EQ(slurp(scratch / (std::string("given_") + f)),
+              slurp(scratch / (std::string("drawn_") + f)))
+        << f;
+  auto results = [](const std::string& report) {
+    return without_cpu_time(report.substr(report.find("COMPUTATION RESULTS OVERVIEW")));
+  };
+  EXPECT_EQ(results(given.out), results(drawn.out));
+  EXPECT_NE(given.out.find("The samples are given, one per row of the draws file;\n"
+                           "the values below stand for the inputs it leaves out\n"),
+            std::string::npos);
+  EXPECT_EQ(drawn.out.find("The samples are given"), std::string::npos);
+
+  // What the draws leave out keeps the design's value: one column given.
+  const std::string one = scratch / "one.csv";
+  std::ofstream(one) << "val_1_1\n0.25\n0.5\n";
+  const std::string inputs = scratch / "one_inputs.csv";
+  const Outcome partial =
+      run(kData + "/reference/w25b_two_stage.deck", {"--draws", one, "--inputs-csv", inputs});
+  ASSERT_EQ(WEXITSTATUS(partial.status), 0) << partial.err;
+  const auto rows = csv_rows(slurp(inputs));
+  ASSERT_EQ(rows.size(), 3u);
+  for (std::size_t k : {1u, 2u}) {
+    for (std::size_t c = 2; c < rows[0].size(); ++c) {
+      if (rows[0][c] == "val_1_1") {
+        EXPECT_EQ(std::stod(rows[k][c]), k == 1 ? 0.25 : 0.5);
+      } else if (rows[0][c] == "rpp_1_2") {
+        EXPECT_EQ(std::stod(rows[k][c]), static_cast<double>(0.3f));  // the deck's
+      }
+    }
+  }
+}
+
+TEST(ProgramTest, BadDrawsAreRefusedWhereTheyAre) {
+  // Each fault: its file, line and column, status 2, nothing written.
+  const Scratch scratch;
+  const std::string deck = kData + "/reference/w25b_two_stage.deck";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"prop_1,val_1_7\n0.5,0.3\n",
+       "line 1, column val_1_7: names no input of the design (its inputs are prop_1 to val_1_2, "
+       "correlations by their upper triangle)"},
+      {"val_1_1,val_1_2\n0.3,0.4\n0.3,x\n", "line 3, column val_1_2: 'x' is not a number"},
+      {"val_1_1\n0.3\nNaN\n", "line 3, column val_1_1: not a finite number"},
+      {"rpp_1_2\n0.3\n-1.5\n", "line 3, column rpp_1_2: the correlation -1.5 is outside [-1, 1]"},
+      {"val_1_1\n1.01\n", "line 2, column val_1_1: the validity 1.01 is outside [-1, 1]"},
+      {"prop_1,prop_2\n0.4,0.6\n0.4,0.61\n",
+       "line 3, columns prop_1, prop_2: the proportions sum to 1.01, not 1 (within 1e-6)"},
+      {"prop_1\n0.4\n1.2\n", "line 3, column prop_1: the proportion 1.2 is outside [0, 1]"},
+      {"val_1_1,val_1_1\n0.3,0.3\n", "line 1, column val_1_1: the column is named twice"},
+      {"val_1_1,val_1_2\n0.3\n", "line 2: 1 field where the names are 2"},
+      {"val_1_1\n", "line 1: the draws have no rows"},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::string draws = scratch / ("bad" + std::to_string(i) + ".csv");
+    const std::string csv = scratch / ("out" + std::to_string(i) + ".csv");
+    std::ofstream(draws) << cases[i].first;
+    const Outcome r = run(deck, {"--draws", draws, "--csv", csv});
+    EXPECT_EQ(WEXITSTATUS(r.status), 2) << cases[i].first;
+    EXPECT_EQ(r.err, "selquant: the draws file '" + draws + "', " + cases[i].second + "\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(std::filesystem::exists(csv));
+  }
 }
 
 TEST(ProgramTest, CsvWritesNotANumber) {
@@ -1097,8 +1254,8 @@ TEST(ProgramTest, SummaryWithoutTheSamples) {
   EXPECT_EQ(without_cpu_time(brief.out), without_cpu_time(expected));
   // The summary CSV: every printed average and percentile, to its decimals.
   const auto rows = csv_rows(slurp(csv));
-  EXPECT_EQ(rows[0],
-            (std::vector<std::string>{"stage", "group", "statistic", "quality", "cum_ai"}));
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"stage", "group", "statistic", "quality", "cum_ai",
+                                               "stage_ai"}));
   ASSERT_EQ(rows.size(), 1 + 2 * 3 * 10u);  // 2 stages, all and 2 groups, mean and 9 points
   const auto report = lines(full.out);
   std::size_t checked = 0;
