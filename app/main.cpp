@@ -211,6 +211,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr,
                    "selquant: the deck has no place for the design's [costs] and "
                    "[utility]; they are left out\n");
+    for (const selquant::Design::Group& g : design->groups)
+      if (g.uncertain_proportion)
+        return usage_error("the deck has no place for the uncertain proportion of group '" +
+                           g.name + "'");
     std::fputs(selquant::write_deck(*design).c_str(), stdout);
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : selquant::kOutputLost;
   }

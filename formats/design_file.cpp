@@ -640,7 +640,19 @@ class Reader {
       }
       seen.push_back(gr.name);
       const bool base = g + 1 == a.size();
-      if (const toml::node* p = t->get("proportion")) {
+      if (const toml::node* p = t->get("proportion"); p && p->is_table()) {
+        // An uncertain proportion: its expected value stands for it where
+        // one value is needed (the base group's rest, say).
+        const std::string at = join(path, "proportion");
+        if (base)
+          fail(p, at, "the base group takes what the others leave: its proportion is not drawn");
+        uncertain(*p, at, false, &gr.uncertain_proportion.emplace());
+        const Pending& u = pending_.back();
+        const bool range = u.form == Form::range;
+        if (!(u.a >= 0 && u.a <= 1 && (!range || (u.b >= 0 && u.b <= 1))))
+          fail(p, at, range ? "low and high must be from 0 to 1" : "mean must be from 0 to 1");
+        gr.proportion = range ? (u.a + u.b) / 2 : u.a;
+      } else if (p) {
         gr.proportion = number(*p, join(path, "proportion"));
         if (!(gr.proportion >= 0 && gr.proportion <= 1))
           fail(p, join(path, "proportion"), "must be from 0 to 1");
@@ -926,7 +938,10 @@ std::string write_design(const Design& d) {
   };
   for (const Design::Group& g : d.groups) {
     o << "\n[[group]]\nname = " << quoted(g.name) << "\n";
-    o << "proportion = " << shortest(g.proportion) << "\n";
+    o << "proportion = "
+      << (g.uncertain_proportion ? value_text(*g.uncertain_proportion, d.sampling)
+                                 : shortest(g.proportion))
+      << "\n";
     o << "criterion_d = " << values(g.criterion_d) << "\n";
     o << "predictor_d = " << values(g.predictor_d) << "\n";
   }

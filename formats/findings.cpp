@@ -291,6 +291,10 @@ std::vector<std::string> design_findings(const Design& d) {
   auto p = std::make_unique<Problem>();
   auto m = std::make_unique<Model>();
   problem_of(d, *p, *m);
+  // An uncertain proportion is judged by its expected value.
+  for (std::size_t g = 0; g < d.groups.size(); ++g)
+    if (d.groups[g].uncertain_proportion)
+      p->prop1(static_cast<int>(g + 1)) = static_cast<float>(d.groups[g].proportion);
   return Findings(*p, *m, &d).all();
 }
 

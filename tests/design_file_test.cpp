@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
+#include "engine/study.hpp"
 #include "formats/deck.hpp"
 #include "textio/listin.hpp"
 
@@ -175,6 +177,11 @@ TEST(DesignFileTest, ErrorsNameTheFileTheLineAndTheKey) {
             "d.toml, line 24, column 13: costs.interview: must be a cost of 0 or more"},
            {kExample + "[utility]\napplicants = 100\n",
             "d.toml, line 23, column 1: utility: the key 'sdy' is missing"},
+           {with("proportion = 0.7", "proportion = { low = 0.6, high = 0.8 }"),
+            "d.toml, line 19, column 14: group[2].proportion: the base group takes what the "
+            "others leave: its proportion is not drawn"},
+           {with("proportion = 0.3", "proportion = { low = 0.2, high = 1.2 }"),
+            "d.toml, line 14, column 14: group[1].proportion: low and high must be from 0 to 1"},
            {with("samples = 500", "samples = 0"),
             "d.toml, line 2, column 11: samples: 0 is out of range: 1 to 100000"},
            {with("{ low = 0.2, high = 0.4 }]]", "{ low = 0.2, high = 1.4 }]]"),
@@ -207,6 +214,34 @@ TEST(DesignFileTest, ErrorsNameTheFileTheLineAndTheKey) {
   negative.replace(negative.find("{ low = 0.2, high = 0.4 }"), 25, "0.3");
   EXPECT_EQ(error_of(negative),
             "d.toml, line 22, column 16: correlations.validities[1][1]: sd -0.5 is negative");
+}
+
+TEST(DesignFileTest, AnUncertainProportionIsDrawnAndTheBaseGroupTakesTheRest) {
+  std::string text = with("proportion = 0.3\n", "proportion = { low = 0.2, high = 0.4 }\n");
+  text.erase(text.find("proportion = 0.7\n"), 17);
+  Design d;
+  ASSERT_EQ(selquant::read_design(text, "d.toml", d), "");
+  EXPECT_EQ(d.groups[0].uncertain_proportion, (selquant::Uncertain{0.2f, 0.4f}));
+  EXPECT_DOUBLE_EQ(d.groups[0].proportion, 0.3);
+  EXPECT_DOUBLE_EQ(d.groups[1].proportion, 0.7);
+  EXPECT_FALSE(d.groups[1].uncertain_proportion);
+  Design again;
+  ASSERT_EQ(selquant::read_design(selquant::write_design(d), "again.toml", again), "");
+  EXPECT_EQ(again, d);
+  // Drawn between its bounds, the base group taking the rest of every draw.
+  d.samples = 2000;
+  selquant::StudyOptions options;
+  options.epoch = 1772874303;
+  const selquant::Study s = selquant::study(d, options);
+  const std::vector<double>& minority = s.inputs["prop_1"].values;
+  const std::vector<double>& majority = s.inputs["prop_2"].values;
+  ASSERT_EQ(minority.size(), 2000u);
+  for (std::size_t k = 0; k < minority.size(); ++k) {
+    EXPECT_TRUE(minority[k] >= 0.2 && minority[k] <= 0.4) << minority[k];
+    EXPECT_EQ(majority[k], 1 - minority[k]);
+  }
+  EXPECT_LT(*std::min_element(minority.begin(), minority.end()), 0.201);
+  EXPECT_GT(*std::max_element(minority.begin(), minority.end()), 0.399);
 }
 
 TEST(DesignFileTest, ContentTellsADesignFromADeck) {
