@@ -74,11 +74,20 @@ GivenDraws read_draws(std::string_view text) {
   return draws;
 }
 
-std::string draws_error_text(const std::string& file, const DrawsError& e) {
-  std::string where = "the draws file '" + file + "', line " + std::to_string(e.row + 1);
+namespace {
+std::string with_column(std::string where, const DrawsError& e) {
   if (!e.column.empty())
     where += (e.column.find(',') == std::string::npos ? ", column " : ", columns ") + e.column;
   return where + ": " + e.what();
+}
+}  // namespace
+
+std::string draws_error_text(const std::string& file, const DrawsError& e) {
+  return with_column("the draws file '" + file + "', line " + std::to_string(e.row + 1), e);
+}
+
+std::string draws_table_error_text(const DrawsError& e) {
+  return with_column(e.row == 0 ? "draws" : "draws row " + std::to_string(e.row), e);
 }
 
 }  // namespace selquant

@@ -16,6 +16,7 @@
 #include "engine/wire.hpp"
 #include "formats/deck.hpp"
 #include "formats/design_file.hpp"
+#include "formats/draws.hpp"
 #include "formats/findings.hpp"
 #include "formats/front.hpp"
 #include "formats/page.hpp"
@@ -80,7 +81,10 @@ py::dict dict_of(const selquant::Design& d) {
   out["stage"] = stages;
   py::list groups;
   for (const selquant::Design::Group& g : d.groups)
-    groups.append(py::dict("name"_a = g.name, "proportion"_a = g.proportion,
+    groups.append(py::dict("name"_a = g.name,
+                           "proportion"_a = g.uncertain_proportion
+                                                ? uncertain_of(*g.uncertain_proportion, s)
+                                                : py::object(py::float_(g.proportion)),
                            "criterion_d"_a = by_name(d.criteria, g.criterion_d, uncertain),
                            "predictor_d"_a = by_name(d.predictors, g.predictor_d, uncertain)));
   out["group"] = groups;
@@ -129,13 +133,36 @@ py::dict study_dict(const selquant::Design& d, const selquant::Study& s, const s
                   "searched"_a = s.searched, "not_found"_a = not_found, "page"_a = page);
 }
 
+// Draws given as (name, values) columns, or none.
+using Draws = std::optional<std::vector<std::pair<std::string, std::vector<double>>>>;
+
+// The draws checked against the design; a fault is a ValueError that says
+// where it is.
+std::optional<selquant::Given> given_of(const selquant::Design& d, const Draws& draws) {
+  if (!draws) return std::nullopt;
+  selquant::GivenDraws g;
+  for (const auto& [name, values] : *draws) {
+    g.names.push_back(name);
+    g.columns.push_back(values);
+  }
+  try {
+    return selquant::Given(d, std::move(g));
+  } catch (const selquant::DrawsError& e) {
+    throw py::value_error(selquant::draws_table_error_text(e));
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(e.what());
+  }
+}
+
 py::dict evaluate(const std::string& text, int threads, const std::string& kernel,
-                  std::int64_t epoch) {
+                  std::int64_t epoch, const Draws& draws) {
   const selquant::Design d = design_of_text(text);
+  const std::optional<selquant::Given> given = given_of(d, draws);
   selquant::StudyOptions o;
   o.threads = threads;
   o.epoch = epoch;
   o.kernel = kernel_of(kernel);
+  o.given = given ? &*given : nullptr;
   bool interrupted = false;
   const selquant::Watch watch = [&interrupted](int, int) {
     py::gil_scoped_acquire gil;
@@ -159,9 +186,11 @@ py::dict evaluate(const std::string& text, int threads, const std::string& kerne
 
 // The passes first to last of a run, as bytes for evaluate_join.
 py::bytes evaluate_part(const std::string& text, int first, int last, int threads,
-                        const std::string& kernel, std::int64_t epoch) {
+                        const std::string& kernel, std::int64_t epoch, const Draws& draws) {
   const selquant::Design d = design_of_text(text);
+  const std::optional<selquant::Given> given = given_of(d, draws);
   selquant::StudyOptions o;
+  o.given = given ? &*given : nullptr;
   o.threads = threads;
   o.epoch = epoch;
   o.kernel = kernel_of(kernel);
@@ -176,8 +205,10 @@ py::bytes evaluate_part(const std::string& text, int first, int last, int thread
 }
 
 // The whole run of its parts, in order: as evaluate gives it.
-py::dict evaluate_join(const std::string& text, const std::vector<py::bytes>& parts) {
+py::dict evaluate_join(const std::string& text, const std::vector<py::bytes>& parts,
+                       const Draws& draws) {
   const selquant::Design d = design_of_text(text);
+  const std::optional<selquant::Given> given = given_of(d, draws);
   std::vector<selquant::Study> studies;
   for (const py::bytes& b : parts)
     studies.push_back(selquant::wire::study_of(std::string_view(b)));
@@ -186,7 +217,8 @@ py::dict evaluate_join(const std::string& text, const std::vector<py::bytes>& pa
       d, std::move(studies),
       [&](const selquant::Problem& p, const selquant::Model& m, const selquant::Evaluation& ev) {
         page = selquant::run_data(d, p, m, ev);
-      });
+      },
+      given ? &*given : nullptr);
   return study_dict(d, s, page);
 }
 
@@ -297,11 +329,12 @@ PYBIND11_MODULE(_selquant, m) {
   m.def("deck", [](const std::string& text) { return selquant::write_deck(design_of_text(text)); });
   m.def("findings",
         [](const std::string& text) { return selquant::design_findings(design_of_text(text)); });
-  m.def("evaluate", &evaluate, "text"_a, "threads"_a, "kernel"_a, "epoch"_a);
+  m.def("evaluate", &evaluate, "text"_a, "threads"_a, "kernel"_a, "epoch"_a,
+        "draws"_a = py::none());
   m.def("pareto", &pareto, "text"_a, "threads"_a, "kernel"_a, "epoch"_a);
   m.def("evaluate_part", &evaluate_part, "text"_a, "first"_a, "last"_a, "threads"_a, "kernel"_a,
-        "epoch"_a);
-  m.def("evaluate_join", &evaluate_join, "text"_a, "parts"_a);
+        "epoch"_a, "draws"_a = py::none());
+  m.def("evaluate_join", &evaluate_join, "text"_a, "parts"_a, "draws"_a = py::none());
   m.def("pareto_layouts", &pareto_layouts, "text"_a);
   m.def("pareto_part", &pareto_part, "text"_a, "structure"_a, "threads"_a, "kernel"_a, "epoch"_a);
   m.def("pareto_join", &pareto_join, "text"_a, "parts"_a, "threads"_a, "kernel"_a, "epoch"_a);

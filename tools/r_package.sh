@@ -72,6 +72,9 @@ if [ $# -ge 1 ]; then
   run normal_three_stage --kernel fast "$root/examples/normal_three_stage.deck"
   run four_stage_five_group --kernel fast "$root/examples/four_stage_five_group.deck"
   run exact_two_stage --kernel specified "$root/examples/exact_two_stage.deck"
+  # Given draws: the first 300 rows of the worked example's.
+  head -n 301 "$root/examples/bobko_posterior_draws.csv" > "$out/bobko_draws.csv"
+  run bobko_given --kernel fast --draws "$out/bobko_draws.csv" "$root/examples/bobko_two_stage.toml"
   "$selquant" --pareto --epoch $epoch --threads 1 --csv "$out/bobko_two_stage.front.csv" \
     --html "$out/bobko_two_stage.front.html" "$root/examples/bobko_two_stage.toml" >/dev/null
   # The same with the first stage's retention searched.

@@ -7,8 +7,8 @@ import sys
 from . import _selquant
 
 
-def evaluate_part(text, first, last, threads, kernel, epoch):
-    return _selquant.evaluate_part(text, first, last, threads, kernel, epoch)
+def evaluate_part(text, first, last, threads, kernel, epoch, draws=None):
+    return _selquant.evaluate_part(text, first, last, threads, kernel, epoch, draws)
 
 
 def pareto_part(text, structure, threads, kernel, epoch):

@@ -131,7 +131,7 @@ class Design:
                        list(g["criterion_d"].items()) + list(g["predictor_d"].items())
                        if v not in (0, 0.0) and v != {"low": 0, "high": 0} and
                        v != {"mean": 0, "sd": 0}]
-            lines.append(f"  group {g['name']}: proportion {g['proportion']:g}"
+            lines.append(f"  group {g['name']}: proportion {_value_repr(g['proportion'])}"
                          + (f"; d {', '.join(effects)}" if effects else ""))
         for f in self.findings:
             lines.append(f"  finding: {f}")

@@ -20,19 +20,22 @@ class Result:
 
     ``results``: one row per computed sample, stage and group: sample, stage,
     group (categorical, the design's names), cutoff, passing, quality,
-    cum_ai, stage_ai, quality_all. ``inputs``: one row per sample: sample,
-    valid, then every drawn input (prop_G, dc_G_C, dp_G_P, rcc_I_J, rpp_I_J,
+    cum_ai, stage_ai, quality_all, share (the group's share of those passing)
+    and, where the design has [utility] applicants, count (the group's
+    expected number passing). ``inputs``: one row per sample: sample, valid,
+    then every drawn input (prop_G, dc_G_C, dp_G_P, rcc_I_J, rpp_I_J,
     val_C_P). ``summary``: one row per stage, group and statistic (mean and,
     with 100 samples or more, p1 to p99); group is missing (NaN) in the rows
-    of all selected, whose value is the quality; a group's is its cum_ai.
-    The columns are those of the program's CSV files.
+    of all selected, whose quality is theirs; a group's row has its quality,
+    cum_ai and stage_ai. The columns are those of the program's CSV files.
     """
 
-    def __init__(self, design, epoch, raw, command=""):
+    def __init__(self, design, epoch, raw, command="", given=False):
         self.design = design
         self.epoch = epoch
         self._page = raw["page"]
         self._command = command
+        self.given = given
         self.findings = list(design.findings)
         groups = pd.CategoricalDtype(design.groups, ordered=False)
 
@@ -67,7 +70,8 @@ class Result:
 
     def __repr__(self):
         d = self.design
-        lines = [f"<selquant.Result: {d['sampling']}, {self.counted} of {d['samples']} "
+        sampling = "given draws" if self.given else d["sampling"]
+        lines = [f"<selquant.Result: {sampling}, {self.counted} of {len(self.inputs)} "
                  f"samples computed, epoch {self.epoch}>"]
         if len(self.summary):
             lines.append(self.overview().to_string(float_format=lambda v: f"{v:.4f}"))
@@ -149,8 +153,37 @@ def _options(threads, kernel, epoch, rng, design):
     return int(threads), kernel, int(epoch)
 
 
+class _Name(str):
+    """An argument the call shows by its name."""
+
+    def __repr__(self):
+        return str(self)
+
+
+def _draws(draws):
+    """Given draws as (name, values) columns: a DataFrame, or a mapping of
+    names to sequences."""
+    if isinstance(draws, pd.DataFrame):
+        items = [(str(k), draws[k]) for k in draws.columns]
+    elif hasattr(draws, "items"):
+        items = [(str(k), v) for k, v in draws.items()]
+    else:
+        raise TypeError("draws must be a pandas DataFrame (or a dict of columns), "
+                        f"not {type(draws).__name__}")
+    columns = []
+    for name, values in items:
+        try:
+            v = np.asarray(values, dtype=np.float64)
+        except (TypeError, ValueError):
+            raise ValueError(f"draws, column {name}: not numbers") from None
+        if v.ndim != 1:
+            raise ValueError(f"draws, column {name}: not one value per row")
+        columns.append((name, v.tolist()))
+    return columns
+
+
 def evaluate(design, threads=2, kernel="fast", epoch=None, rng=None, client=None, chunks=None,
-             progress=False):
+             progress=False, draws=None):
     """Evaluates every sample of the design; returns a ``Result``.
 
     The samples are computed on ``threads`` threads without the GIL; the
@@ -170,30 +203,46 @@ def evaluate(design, threads=2, kernel="fast", epoch=None, rng=None, client=None
     joined in order and summarized once: the same result, bit for bit.
     ``progress=True`` shows the chunks done (a tqdm bar where tqdm is
     installed). An exact design is one chunk.
+
+    ``draws``: the samples given instead of drawn, a DataFrame with one row
+    per sample and columns named as those of ``Result.inputs`` (prop_G,
+    dc_G_C, dp_G_P, rcc_I_J, rpp_I_J, val_C_P; the sample and valid columns
+    of an inputs table fed back are taken and not used). Each row is one
+    sample, computed as a drawn one; an input it leaves out keeps the
+    design's expected value (the mean, or the midpoint of the bounds). A
+    column that names no input, a value that is not a number, a correlation
+    outside [-1, 1] or proportions that do not sum to 1 raise ValueError
+    naming the row and the column.
     """
     if not isinstance(design, Design):
         design = Design(design)
     threads, kernel, epoch = _options(threads, kernel, epoch, rng, design)
     text = design_text(design._data)
     arguments = [("threads", threads), ("kernel", kernel), ("epoch", epoch)]
+    given = None if draws is None else _draws(draws)
+    if given is not None:
+        arguments.append(("draws", _Name("draws")))
     if client is None and chunks is None:
-        raw = _selquant.evaluate(text, threads, kernel, epoch)
+        raw = _selquant.evaluate(text, threads, kernel, epoch, given)
     else:
-        samples = 1 if design["sampling"] == "exact" else design["samples"]
+        exact = design["sampling"] == "exact" and given is None
+        samples = 1 if exact else design["samples"]
+        if given is not None:
+            samples = max(1, len(given[0][1]) if given else 1)
         chunks = 1 if chunks is None else chunks
         if isinstance(chunks, bool) or not isinstance(chunks, (int, np.integer)) or chunks < 1:
             raise ValueError("chunks must be a whole number of at least 1")
         chunks = min(int(chunks), samples)
-        if design["sampling"] == "exact":  # one pass, computed once
+        if exact:  # one pass, computed once
             raw = _cluster.run(client, _selquant.evaluate, [(text, threads, kernel, epoch)],
                                progress, "chunks")[0]
         else:
-            calls = [(text, first, last, threads, kernel, epoch)
+            calls = [(text, first, last, threads, kernel, epoch, given)
                      for first, last in _cluster.chunk_bounds(samples, chunks)]
             parts = _cluster.run(client, _cluster.evaluate_part, calls, progress, "chunks")
-            raw = _selquant.evaluate_join(text, parts)
+            raw = _selquant.evaluate_join(text, parts, given)
         arguments.append(("chunks", chunks))
-    return Result(design, epoch, raw, call("evaluate", "design", arguments))
+    return Result(design, epoch, raw, call("evaluate", "design", arguments), given is not None)
 
 
 def _evaluate_one(design, options):

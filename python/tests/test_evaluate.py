@@ -209,3 +209,39 @@ def test_pages_are_the_programs_but_for_the_call_that_made_them(tmp_path):
     frame = front._repr_html_()
     source = re.fullmatch(r'<iframe [^>]*srcdoc="([^"]*)"></iframe>', frame)
     assert html.unescape(source.group(1)) == (tmp_path / "front.html").read_text()
+
+
+def test_given_draws_are_the_programs_and_say_where_they_are_wrong(cli, tmp_path):
+    # Jointly drawn inputs (validities moving with the predictor correlation,
+    # an uncertain minority share) over a design with a pool of applicants:
+    # the same tables as the program's --draws, bit for bit.
+    design = selquant.Design.read(EXAMPLES / "two_stage_design.toml").replace(
+        utility={"applicants": 1000, "sdy": 1})
+    path = tmp_path / "design.toml"
+    design.write(path)
+    rng = np.random.default_rng(7)
+    shift = rng.normal(0, 0.05, 300)
+    draws = pd.DataFrame({"prop_1": rng.uniform(0.2, 0.4, 300), "rpp_1_2": 0.3 + shift,
+                          "val_1_1": 0.4 + shift / 2, "val_1_2": 0.3 - shift})
+    draws.to_csv(tmp_path / "draws.csv", index=False, float_format="%.17g")
+    expected = cli(tmp_path, "--kernel", "fast", "--draws", tmp_path / "draws.csv", path)
+    result = selquant.evaluate(design, epoch=EPOCH, draws=draws)
+    for table in ("results", "inputs", "summary"):
+        assert_same_numbers(getattr(result, table), expected[table])
+    assert list(result.results.columns[-2:]) == ["share", "count"]
+    assert np.array_equal(result.inputs["prop_1"], draws["prop_1"])
+    assert repr(result).startswith("<selquant.Result: given draws, 300 of 300 samples")
+    # Cut into chunks, the same.
+    assert selquant.evaluate(design, epoch=EPOCH, draws=draws, chunks=4) == result
+    for bad, message in [
+            (draws.rename(columns={"val_1_2": "val_2_1"}),
+             "draws, column val_2_1: names no input of the design (its inputs are prop_1 to "
+             "val_1_2, correlations by their upper triangle)"),
+            (draws.assign(rpp_1_2=np.where(np.arange(300) == 41, 1.25, draws["rpp_1_2"])),
+             "draws row 42, column rpp_1_2: the correlation 1.25 is outside [-1, 1]"),
+            (draws.assign(prop_2=0.5),
+             "draws row 1, columns prop_1, prop_2: the proportions sum to "),
+            (draws.assign(val_1_1="high"), "draws, column val_1_1: not numbers")]:
+        with pytest.raises(ValueError) as e:
+            selquant.evaluate(design, epoch=EPOCH, draws=bad)
+        assert str(e.value).startswith(message)

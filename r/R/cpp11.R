@@ -20,16 +20,16 @@ findings_ <- function(text) {
   .Call(`_selquant_findings_`, text)
 }
 
-evaluate_ <- function(text, threads, kernel, epoch, progress) {
-  .Call(`_selquant_evaluate_`, text, threads, kernel, epoch, progress)
+evaluate_ <- function(text, threads, kernel, epoch, progress, draws) {
+  .Call(`_selquant_evaluate_`, text, threads, kernel, epoch, progress, draws)
 }
 
-evaluate_part_ <- function(text, first, last, threads, kernel, epoch) {
-  .Call(`_selquant_evaluate_part_`, text, first, last, threads, kernel, epoch)
+evaluate_part_ <- function(text, first, last, threads, kernel, epoch, draws) {
+  .Call(`_selquant_evaluate_part_`, text, first, last, threads, kernel, epoch, draws)
 }
 
-evaluate_join_ <- function(text, parts) {
-  .Call(`_selquant_evaluate_join_`, text, parts)
+evaluate_join_ <- function(text, parts, draws) {
+  .Call(`_selquant_evaluate_join_`, text, parts, draws)
 }
 
 pareto_ <- function(text, threads, kernel, epoch) {

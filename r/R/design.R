@@ -22,7 +22,8 @@
 #'   with `name` (or the list's names), `proportion`, `criterion_d` and
 #'   `predictor_d` (effect sizes: this group's mean minus the base group's, in
 #'   within-group standard deviations, negative where the group scores lower; 0
-#'   where not given).
+#'   where not given). The proportion of a group other than the base group may be
+#'   `uncertain()`, drawn every sample; the base group takes the rest.
 #' @param correlations A list of `predictors` (predictor intercorrelations),
 #'   `criteria` (criterion intercorrelations) and `validities` (criteria by
 #'   predictors): full symmetric matrices, or uncertain ones.
@@ -127,7 +128,7 @@ print.selquant_design <- function(x, ...) {
   for (g in x$groups) {
     d <- c(cells(g$criterion_d), cells(g$predictor_d))
     d <- d[d != "0"]
-    cat(sprintf("  %s: proportion %s%s\n", g$name, format(g$proportion),
+    cat(sprintf("  %s: proportion %s%s\n", g$name, unname(cells(g$proportion)),
                 if (length(d)) paste0("; ", paste(names(d), d, collapse = ", ")) else ""))
   }
   for (k in c("predictors", "criteria", "validities")) {
@@ -185,7 +186,8 @@ dress <- function(r, findings = NULL) {
   stages <- data.frame(retention = r$retention, r$weights, check.names = FALSE)
   names(stages) <- c("retention", r$predictors)
   groups <- lapply(r$groups, function(g) {
-    list(name = g$name, proportion = g$proportion,
+    list(name = g$name,
+         proportion = if (is.null(g$proportion_range)) g$proportion else value(g$proportion_range),
          criterion_d = value(g$criterion_d, r$criteria),
          predictor_d = value(g$predictor_d, r$predictors))
   })

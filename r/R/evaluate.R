@@ -26,6 +26,15 @@
 #'   sampling, or `NULL`.
 #' @param progress Whether to show a progress bar for a long run, or a
 #'   function of `done` and `total` samples called as they are done.
+#' @param draws The samples given instead of drawn: a data frame with one row
+#'   per sample and columns named as those of a result's `inputs` (`prop_G`,
+#'   `dc_G_C`, `dp_G_P`, `rcc_I_J`, `rpp_I_J`, `val_C_P`; `sample` and `valid`
+#'   are taken and not used), such as posterior draws of a meta-analysis.
+#'   Each row is one sample, computed as a drawn one; an input it leaves out
+#'   keeps the design's expected value (the mean, or the midpoint of the
+#'   bounds). A column that names no input, a value that is not a number, a
+#'   correlation outside \[-1, 1\] or proportions that do not sum to 1 are
+#'   errors naming the row and the column. `NULL`: the design's sampling.
 #' @param chunks The samples split into that many contiguous chunks, run
 #'   through the active `future::plan()` (sequential, `multisession`, a
 #'   cluster; one after another where the future.apply package is not
@@ -33,9 +42,12 @@
 #'   sample has the inputs of the whole run; the chunks are joined in order
 #'   and summarized once: the same result, bit for bit. `NULL`: one run here.
 #' @return An object of class `selquant_result`: `results` (one row per
-#'   sample, stage and group), `inputs` (one row per sample: the drawn
-#'   inputs), `summary` (one row per stage, group and statistic; `group` is
-#'   `NA` in the rows of all selected), `findings`, `epoch` and `design`.
+#'   sample, stage and group, with each group's `share` of those passing and,
+#'   where the design has `utility$applicants`, its expected `count`),
+#'   `inputs` (one row per sample: the drawn inputs), `summary` (one row per
+#'   stage, group and statistic of the quality, `cum_ai` and `stage_ai`;
+#'   `group` is `NA` in the rows of all selected), `findings`, `epoch` and
+#'   `design`.
 #' @examples
 #' d <- read_design(system.file("extdata", "two_stage_design.toml", package = "selquant"))
 #' d$samples <- 20
@@ -44,7 +56,7 @@
 #' head(res$results)
 #' @export
 evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch = NULL,
-                     progress = interactive(), chunks = NULL) {
+                     progress = interactive(), chunks = NULL, draws = NULL) {
   call <- match.call()
   if (!inherits(design, "selquant_design")) stop("evaluate(): design must be a design()", call. = FALSE)
   kernel <- match.arg(kernel)
@@ -57,22 +69,25 @@ evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch
   bar <- if (isTRUE(progress)) progress_bar() else NULL
   if (!is.null(bar)) on.exit(bar$done(), add = TRUE)
   update <- if (is.function(progress)) progress else bar$update
+  given <- draws_columns(draws)
   if (is.null(chunks)) {
-    r <- engine_call(evaluate_(text, threads, kernel, epoch, update), "evaluate()")
+    r <- engine_call(evaluate_(text, threads, kernel, epoch, update, given), "evaluate()")
     if (isTRUE(r$interrupted)) interrupted(sprintf("evaluate(): interrupted after %d of %d samples",
                                                    r$done, design$samples))
   } else {
-    exact <- identical(design$sampling, "exact")
+    exact <- identical(design$sampling, "exact") && is.null(given)
     samples <- if (exact) 1L else as.integer(design$samples)
+    if (!is.null(given)) samples <- max(1L, nrow(draws))
     chunks <- min(whole_number(chunks, "chunks", 1, 1e9), samples)
     if (exact) {  # one pass, computed once
-      r <- in_pieces(list(list(text, threads, kernel, epoch, NULL)), evaluate_, "evaluate()")[[1]]
+      r <- in_pieces(list(list(text, threads, kernel, epoch, NULL, NULL)), evaluate_,
+                     "evaluate()")[[1]]
     } else {
       bounds <- chunk_bounds(samples, chunks)
       parts <- in_pieces(lapply(seq_len(nrow(bounds)), function(i) {
-        list(text, bounds$first[i], bounds$last[i], threads, kernel, epoch)
+        list(text, bounds$first[i], bounds$last[i], threads, kernel, epoch, given)
       }), evaluate_part_, "evaluate()")
-      r <- engine_call(evaluate_join_(text, parts), "evaluate()")
+      r <- engine_call(evaluate_join_(text, parts, given), "evaluate()")
     }
   }
   groups <- names(design$groups)
@@ -86,7 +101,7 @@ evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch
   summary <- as.data.frame(r$summary)
   # What does not apply to a row (a group's quality, the Cum. AI of all
   # selected) is missing, as in the summary CSV, not a computed NaN.
-  for (k in c("quality", "cum_ai")) summary[[k]][is.nan(summary[[k]])] <- NA
+  for (k in c("quality", "cum_ai", "stage_ai")) summary[[k]][is.nan(summary[[k]])] <- NA
   summary$stage <- as.integer(summary$stage)
   summary$group <- factor(ifelse(summary$group == 0, NA, groups[pmax(summary$group, 1)]),
                           levels = groups)
@@ -94,8 +109,25 @@ evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch
   structure(list(results = results, inputs = inputs, summary = summary,
                  findings = attr(design, "findings"), epoch = epoch,
                  counted = r$counted, not_found = stats::setNames(r$not_found, seq_along(r$not_found)),
-                 design = design, page = r$page, made_by = made_by(call, epoch)),
+                 design = design, page = r$page, made_by = made_by(call, epoch),
+                 given = !is.null(given)),
             class = "selquant_result")
+}
+
+# Given draws as the engine takes them: a named list of numeric columns (a
+# logical one, such as an inputs table's valid, as 0 and 1), or NULL.
+draws_columns <- function(draws) {
+  if (is.null(draws)) return(NULL)
+  if (!is.data.frame(draws)) {
+    stop("evaluate(): draws must be a data frame, one row per sample", call. = FALSE)
+  }
+  lapply(stats::setNames(names(draws), names(draws)), function(k) {
+    v <- draws[[k]]
+    if (!is.numeric(v) && !is.logical(v)) {
+      stop(sprintf("evaluate(): draws, column %s: not numbers", k), call. = FALSE)
+    }
+    as.double(v)
+  })
 }
 
 # An interrupt of the engine's work reaches R as an `interrupt` condition,
@@ -155,9 +187,10 @@ progress_bar <- function() {
 #' @export
 print.selquant_result <- function(x, ...) {
   d <- x$design
-  n <- length(unique(x$results$sample))
-  cat(sprintf("<selquant result: %s, %d of %d sample%s computed, epoch %s>\n", d$sampling,
-              x$counted, d$samples, plural(seq_len(d$samples)), format(x$epoch, scientific = FALSE)))
+  n <- nrow(x$inputs)
+  cat(sprintf("<selquant result: %s, %d of %d sample%s computed, epoch %s>\n",
+              if (isTRUE(x$given)) "given draws" else d$sampling,
+              x$counted, n, plural(seq_len(n)), format(x$epoch, scientific = FALSE)))
   print(overview(x), row.names = FALSE, digits = 4)
   if (length(x$findings)) cat("findings:\n", paste0("  ", x$findings, "\n"), sep = "")
   lost <- x$not_found[x$not_found > 0]
@@ -184,7 +217,7 @@ overview <- function(x) {
 #' @export
 summary.selquant_result <- function(object, ...) {
   structure(list(overview = overview(object), summary = object$summary,
-                 counted = object$counted, samples = object$design$samples),
+                 counted = object$counted, samples = nrow(object$inputs)),
             class = "summary.selquant_result")
 }
 

@@ -61,7 +61,14 @@ design_text <- function(x, caller) {
       emit("name = ", string_text(name, paste0(arg, "$name"), fail))
     }
     if (!is.null(g$proportion)) {
-      emit("proportion = ", number_text(g$proportion, paste0(arg, "$proportion"), fail))
+      p <- g$proportion
+      at <- paste0(arg, "$proportion")
+      if (inherits(p, "selquant_uncertain")) {
+        if (length(parts(p)[[1]]) != 1L) fail(at, "must be one number or one uncertain()")
+        emit("proportion = ", element_texts(p, at, fail))
+      } else {
+        emit("proportion = ", number_text(p, at, fail))
+      }
     }
     for (k in c("criterion_d", "predictor_d")) {
       if (!is.null(g[[k]])) emit(k, " = ", values_toml(g[[k]], paste0(arg, "$", k), fail))

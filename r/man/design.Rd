@@ -34,7 +34,8 @@ lists with `retention` and `weights`.}
 with `name` (or the list's names), `proportion`, `criterion_d` and
 `predictor_d` (effect sizes: this group's mean minus the base group's, in
 within-group standard deviations, negative where the group scores lower; 0
-where not given).}
+where not given). The proportion of a group other than the base group may be
+`uncertain()`, drawn every sample; the base group takes the rest.}
 
 \item{correlations}{A list of `predictors` (predictor intercorrelations),
 `criteria` (criterion intercorrelations) and `validities` (criteria by

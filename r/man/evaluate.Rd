@@ -10,7 +10,8 @@ evaluate(
   kernel = c("fast", "specified"),
   epoch = NULL,
   progress = interactive(),
-  chunks = NULL
+  chunks = NULL,
+  draws = NULL
 )
 }
 \arguments{
@@ -34,13 +35,25 @@ cluster; one after another where the future.apply package is not
 installed). Each chunk draws the samples before it again, so that every
 sample has the inputs of the whole run; the chunks are joined in order
 and summarized once: the same result, bit for bit. `NULL`: one run here.}
+
+\item{draws}{The samples given instead of drawn: a data frame with one row
+per sample and columns named as those of a result's `inputs` (`prop_G`,
+`dc_G_C`, `dp_G_P`, `rcc_I_J`, `rpp_I_J`, `val_C_P`; `sample` and `valid`
+are taken and not used), such as posterior draws of a meta-analysis. Each
+row is one sample, computed as a drawn one; an input it leaves out keeps
+the design's expected value (the mean, or the midpoint of the bounds). A
+column that names no input, a value that is not a number, a correlation
+outside [-1, 1] or proportions that do not sum to 1 are errors naming the
+row and the column. `NULL`: the design's sampling.}
 }
 \value{
 An object of class `selquant_result`: `results` (one row per
-  sample, stage and group), `inputs` (one row per sample: the drawn
-  inputs), `summary` (one row per stage, group and statistic; `group` is
-  `NA` in the rows of all selected), `findings`, `epoch` and `design`.
-}
+  sample, stage and group, with each group's `share` of those passing and,
+  where the design has `utility$applicants`, its expected `count`),
+  `inputs` (one row per sample: the drawn inputs), `summary` (one row per
+  stage, group and statistic of the quality, `cum_ai` and `stage_ai`;
+  `group` is `NA` in the rows of all selected), `findings`, `epoch` and
+  `design`.}
 \description{
 Computes every sample of the design: per stage the cutoff, and per group
 the share passing, the quality of the selected and the adverse impact; and

@@ -5,6 +5,7 @@
 // shows progress between passes.
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "engine/study.hpp"
 #include "engine/wire.hpp"
 #include "formats/design_file.hpp"
+#include "formats/draws.hpp"
 #include "formats/findings.hpp"
 #include "formats/front.hpp"
 #include "formats/page.hpp"
@@ -78,6 +80,10 @@ SEXP r_design(const selquant::Design& d) {
   writable::list groups;
   for (const selquant::Design::Group& g : d.groups)
     groups.push_back(writable::list({"name"_nm = g.name, "proportion"_nm = g.proportion,
+                                     "proportion_range"_nm =
+                                         g.uncertain_proportion
+                                             ? pair_of({*g.uncertain_proportion})
+                                             : static_cast<SEXP>(R_NilValue),
                                      "criterion_d"_nm = pair_of(g.criterion_d),
                                      "predictor_d"_nm = pair_of(g.predictor_d)}));
   SEXP epoch = d.epoch ? cpp11::as_sexp(static_cast<double>(*d.epoch)) : R_NilValue;
@@ -183,10 +189,33 @@ SEXP study_list(const selquant::Design& d, const selquant::Study& s, const std::
                          "searched"_nm = s.searched, "not_found"_nm = not_found, "page"_nm = page});
 }
 
+// Draws given as a named list of numeric columns (or NULL), checked against
+// the design; a fault is an error that says where it is.
+std::optional<selquant::Given> given_of(const selquant::Design& d, SEXP draws) {
+  if (draws == R_NilValue) return std::nullopt;
+  const cpp11::list columns(draws);
+  const cpp11::strings names(columns.names());
+  selquant::GivenDraws g;
+  for (R_xlen_t i = 0; i < columns.size(); ++i) {
+    g.names.push_back(std::string(names[i]));
+    const cpp11::doubles v(columns[i]);
+    g.columns.emplace_back(v.begin(), v.end());
+  }
+  try {
+    return selquant::Given(d, std::move(g));
+  } catch (const selquant::DrawsError& e) {
+    cpp11::stop("%s", selquant::draws_table_error_text(e).c_str());
+  } catch (const std::invalid_argument& e) {
+    cpp11::stop("%s", e.what());
+  }
+}
+
 [[cpp11::register]] SEXP evaluate_(std::string text, int threads, std::string kernel, double epoch,
-                                   SEXP progress) {
+                                   SEXP progress, SEXP draws) {
   const selquant::Design d = design_of_text(text);
+  const std::optional<selquant::Given> given = given_of(d, draws);
   selquant::StudyOptions o;
+  o.given = given ? &*given : nullptr;
   o.threads = threads;
   o.epoch = static_cast<std::int64_t>(epoch);
   o.kernel = kernel_of(kernel);
@@ -231,9 +260,11 @@ std::string bytes_of(SEXP raw) {
 
 // The passes first to last of a run, as bytes for evaluate_join_().
 [[cpp11::register]] cpp11::raws evaluate_part_(std::string text, int first, int last, int threads,
-                                               std::string kernel, double epoch) {
+                                               std::string kernel, double epoch, SEXP draws) {
   const selquant::Design d = design_of_text(text);
+  const std::optional<selquant::Given> given = given_of(d, draws);
   selquant::StudyOptions o;
+  o.given = given ? &*given : nullptr;
   o.threads = threads;
   o.epoch = static_cast<std::int64_t>(epoch);
   o.kernel = kernel_of(kernel);
@@ -243,8 +274,9 @@ std::string bytes_of(SEXP raw) {
 }
 
 // The whole run of its parts, in order: as evaluate_() gives it.
-[[cpp11::register]] SEXP evaluate_join_(std::string text, cpp11::list parts) {
+[[cpp11::register]] SEXP evaluate_join_(std::string text, cpp11::list parts, SEXP draws) {
   const selquant::Design d = design_of_text(text);
+  const std::optional<selquant::Given> given = given_of(d, draws);
   std::vector<selquant::Study> studies;
   try {
     for (R_xlen_t i = 0; i < parts.size(); ++i)
@@ -257,7 +289,8 @@ std::string bytes_of(SEXP raw) {
       d, std::move(studies),
       [&](const selquant::Problem& p, const selquant::Model& m, const selquant::Evaluation& ev) {
         page = selquant::run_data(d, p, m, ev);
-      });
+      },
+      given ? &*given : nullptr);
   return study_list(d, s, page);
 }
 

@@ -41,24 +41,24 @@ extern "C" SEXP _selquant_findings_(SEXP text) {
   END_CPP11
 }
 // binding.cpp
-SEXP evaluate_(std::string text, int threads, std::string kernel, double epoch, SEXP progress);
-extern "C" SEXP _selquant_evaluate_(SEXP text, SEXP threads, SEXP kernel, SEXP epoch, SEXP progress) {
+SEXP evaluate_(std::string text, int threads, std::string kernel, double epoch, SEXP progress, SEXP draws);
+extern "C" SEXP _selquant_evaluate_(SEXP text, SEXP threads, SEXP kernel, SEXP epoch, SEXP progress, SEXP draws) {
   BEGIN_CPP11
-    return cpp11::as_sexp(evaluate_(cpp11::as_cpp<cpp11::decay_t<std::string>>(text), cpp11::as_cpp<cpp11::decay_t<int>>(threads), cpp11::as_cpp<cpp11::decay_t<std::string>>(kernel), cpp11::as_cpp<cpp11::decay_t<double>>(epoch), cpp11::as_cpp<cpp11::decay_t<SEXP>>(progress)));
+    return cpp11::as_sexp(evaluate_(cpp11::as_cpp<cpp11::decay_t<std::string>>(text), cpp11::as_cpp<cpp11::decay_t<int>>(threads), cpp11::as_cpp<cpp11::decay_t<std::string>>(kernel), cpp11::as_cpp<cpp11::decay_t<double>>(epoch), cpp11::as_cpp<cpp11::decay_t<SEXP>>(progress), cpp11::as_cpp<cpp11::decay_t<SEXP>>(draws)));
   END_CPP11
 }
 // binding.cpp
-cpp11::raws evaluate_part_(std::string text, int first, int last, int threads, std::string kernel, double epoch);
-extern "C" SEXP _selquant_evaluate_part_(SEXP text, SEXP first, SEXP last, SEXP threads, SEXP kernel, SEXP epoch) {
+cpp11::raws evaluate_part_(std::string text, int first, int last, int threads, std::string kernel, double epoch, SEXP draws);
+extern "C" SEXP _selquant_evaluate_part_(SEXP text, SEXP first, SEXP last, SEXP threads, SEXP kernel, SEXP epoch, SEXP draws) {
   BEGIN_CPP11
-    return cpp11::as_sexp(evaluate_part_(cpp11::as_cpp<cpp11::decay_t<std::string>>(text), cpp11::as_cpp<cpp11::decay_t<int>>(first), cpp11::as_cpp<cpp11::decay_t<int>>(last), cpp11::as_cpp<cpp11::decay_t<int>>(threads), cpp11::as_cpp<cpp11::decay_t<std::string>>(kernel), cpp11::as_cpp<cpp11::decay_t<double>>(epoch)));
+    return cpp11::as_sexp(evaluate_part_(cpp11::as_cpp<cpp11::decay_t<std::string>>(text), cpp11::as_cpp<cpp11::decay_t<int>>(first), cpp11::as_cpp<cpp11::decay_t<int>>(last), cpp11::as_cpp<cpp11::decay_t<int>>(threads), cpp11::as_cpp<cpp11::decay_t<std::string>>(kernel), cpp11::as_cpp<cpp11::decay_t<double>>(epoch), cpp11::as_cpp<cpp11::decay_t<SEXP>>(draws)));
   END_CPP11
 }
 // binding.cpp
-SEXP evaluate_join_(std::string text, cpp11::list parts);
-extern "C" SEXP _selquant_evaluate_join_(SEXP text, SEXP parts) {
+SEXP evaluate_join_(std::string text, cpp11::list parts, SEXP draws);
+extern "C" SEXP _selquant_evaluate_join_(SEXP text, SEXP parts, SEXP draws) {
   BEGIN_CPP11
-    return cpp11::as_sexp(evaluate_join_(cpp11::as_cpp<cpp11::decay_t<std::string>>(text), cpp11::as_cpp<cpp11::decay_t<cpp11::list>>(parts)));
+    return cpp11::as_sexp(evaluate_join_(cpp11::as_cpp<cpp11::decay_t<std::string>>(text), cpp11::as_cpp<cpp11::decay_t<cpp11::list>>(parts), cpp11::as_cpp<cpp11::decay_t<SEXP>>(draws)));
   END_CPP11
 }
 // binding.cpp
@@ -110,9 +110,9 @@ static const R_CallMethodDef CallEntries[] = {
     {"_selquant_design_file_",      (DL_FUNC) &_selquant_design_file_,      1},
     {"_selquant_design_from_file_", (DL_FUNC) &_selquant_design_from_file_, 1},
     {"_selquant_design_from_text_", (DL_FUNC) &_selquant_design_from_text_, 1},
-    {"_selquant_evaluate_",         (DL_FUNC) &_selquant_evaluate_,         5},
-    {"_selquant_evaluate_join_",    (DL_FUNC) &_selquant_evaluate_join_,    2},
-    {"_selquant_evaluate_part_",    (DL_FUNC) &_selquant_evaluate_part_,    6},
+    {"_selquant_evaluate_",         (DL_FUNC) &_selquant_evaluate_,         6},
+    {"_selquant_evaluate_join_",    (DL_FUNC) &_selquant_evaluate_join_,    3},
+    {"_selquant_evaluate_part_",    (DL_FUNC) &_selquant_evaluate_part_,    7},
     {"_selquant_findings_",         (DL_FUNC) &_selquant_findings_,         1},
     {"_selquant_page_",             (DL_FUNC) &_selquant_page_,             3},
     {"_selquant_pareto_",           (DL_FUNC) &_selquant_pareto_,           4},

@@ -172,3 +172,33 @@ test_that("chunks, structures and a sweep through a multisession plan give the s
   expect_error(sweep(d, list("stage[3].retention" = 0.5)),
                "sweep(): stage[3].retention: no such key in the design", fixed = TRUE)
 })
+
+test_that("given draws give the program's numbers and errors that say where", {
+  d <- read_design(example("bobko_two_stage.toml"))
+  draws <- cli_csv("bobko_draws.csv")
+  res <- evaluate(d, epoch = cli_epoch, draws = draws, progress = FALSE)
+  expect_same_numbers(res$results, "bobko_given.results.csv")
+  expect_same_numbers(res$inputs, "bobko_given.inputs.csv")
+  expect_same_numbers(res$summary, "bobko_given.summary.csv")
+  expect_identical(res$inputs$rpp_1_2, draws$rpp_1_2)
+  expect_output(print(res), "given draws, 300 of 300 samples")
+  # Shares of a stage sum to 1.
+  sums <- tapply(res$results$share, res$results[c("sample", "stage")], sum)
+  expect_true(all(abs(sums - 1) < 1e-14))
+  bad <- draws
+  bad$val_1_3[17] <- -1.5
+  expect_error(evaluate(d, draws = bad, progress = FALSE),
+               "evaluate(): draws row 17, column val_1_3: the validity -1.5 is outside [-1, 1]",
+               fixed = TRUE)
+  names(bad)[2] <- "rpp_2_1"
+  expect_error(evaluate(d, draws = bad, progress = FALSE),
+               "evaluate(): draws, column rpp_2_1: names no input of the design", fixed = TRUE)
+  # An uncertain proportion goes through the design and is drawn.
+  d$groups$minority$proportion <- uncertain(low = 0.2, high = 0.3)
+  d$sampling <- "rectangular"
+  d$samples <- 200
+  u <- evaluate(d, epoch = cli_epoch, progress = FALSE)
+  expect_true(all(u$inputs$prop_1 >= 0.2 & u$inputs$prop_1 <= 0.3))
+  expect_gt(diff(range(u$inputs$prop_1)), 0.09)
+  expect_identical(u$inputs$prop_2, 1 - u$inputs$prop_1)
+})
