@@ -248,14 +248,18 @@ int main(int argc, char** argv) {
     if (!file || (::stat(options.draws.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
       return usage_error("cannot read the draws file '" + options.draws +
                          "': " + (file ? std::string("Is a directory") : system_error()));
-    std::ostringstream all;
-    all << file.rdbuf();
-    if (file.bad()) return usage_error("cannot read the draws file '" + options.draws + "'");
+    // Read in one piece (a file of 100000 samples is a few hundred MB) and
+    // let go once its numbers are taken.
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    file.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (file.bad() || file.gcount() != static_cast<std::streamsize>(text.size()))
+      return usage_error("cannot read the draws file '" + options.draws + "'");
     try {
-      given.emplace(*design, selquant::read_draws(all.view()));
+      given.emplace(*design, selquant::read_draws(text));
     } catch (const selquant::DrawsError& e) {
       return usage_error(selquant::draws_error_text(options.draws, e));
     }
+    std::string().swap(text);
   }
   const int deck_fd = STDIN_FILENO;
 

@@ -1,5 +1,6 @@
 #include "formats/draws.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 #include <vector>
@@ -46,10 +47,13 @@ GivenDraws read_draws(std::string_view text) {
     }
     const std::vector<std::string_view> f = fields(line);
     if (row == 0) {
+      // Room for every row: at most the lines left.
+      const std::string_view rest = text.substr(std::min(at, text.size()));
+      const auto rows = static_cast<std::size_t>(std::count(rest.begin(), rest.end(), '\n')) + 1;
       for (std::string_view name : f) {
         if (name.empty()) throw DrawsError(0, "", "a column has no name");
         draws.names.emplace_back(name);
-        draws.columns.emplace_back();
+        draws.columns.emplace_back().reserve(rows);
       }
       row = 1;
       continue;

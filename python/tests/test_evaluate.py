@@ -229,6 +229,10 @@ def test_given_draws_are_the_programs_and_say_where_they_are_wrong(cli, tmp_path
     for table in ("results", "inputs", "summary"):
         assert_same_numbers(getattr(result, table), expected[table])
     assert list(result.results.columns[-2:]) == ["share", "count"]
+    # The expected numbers passing: applicants x proportion x passing.
+    r = result.results.merge(result.inputs, on="sample")
+    share = np.where(r["group"] == "minority", r["prop_1"], r["prop_2"])
+    assert np.allclose(r["count"], 1000 * share * r["passing"], rtol=1e-15, atol=0)
     assert np.array_equal(result.inputs["prop_1"], draws["prop_1"])
     assert repr(result).startswith("<selquant.Result: given draws, 300 of 300 samples")
     # Cut into chunks, the same.
