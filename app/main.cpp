@@ -26,6 +26,7 @@
 #include "formats/deck.hpp"
 #include "formats/design_file.hpp"
 #include "formats/draws.hpp"
+#include "formats/findings.hpp"
 #include "textio/outfile.hpp"
 
 namespace {
@@ -238,9 +239,12 @@ int main(int argc, char** argv) {
   // Given draws: read and checked against the design (a deck's, read now)
   // before any output is opened.
   std::optional<selquant::Given> given;
+  std::vector<std::string> findings;
   if (!options.draws.empty()) {
-    if (!design) {
-      design = selquant::read_deck_design(deck, options.run.read_to_end);
+    if (design) {
+      findings = selquant::design_findings(*design);
+    } else {
+      design = selquant::read_deck_design(deck, options.run.read_to_end, findings);
       if (!design) return 2;
     }
     std::ifstream file(options.draws, std::ios::binary);
@@ -309,7 +313,7 @@ int main(int argc, char** argv) {
     if (!options.kernel_given) options.run.kernel = mvn::Kernel::fast;
     return selquant::run_pareto(*design, plan, std::cout, options.run);
   }
-  if (given) return selquant::run_given(*design, *given, std::cout, options.run);
+  if (given) return selquant::run_given(*design, findings, *given, std::cout, options.run);
   if (design) return selquant::run_design(*design, std::cout, options.run);
   return selquant::run(deck, std::cout, options.run);
 }

@@ -250,7 +250,8 @@ int run_design(const Design& d, std::ostream& out, const RunOptions& options) {
   return run_problem(d, *problem, *model, t, tstart, out, options);
 }
 
-int run_given(const Design& d, const Given& given, std::ostream& out, const RunOptions& options) {
+int run_given(const Design& d, const std::vector<std::string>& findings, const Given& given,
+              std::ostream& out, const RunOptions& options) {
   const float tstart = numeric::second();
   const std::int64_t t = options.epoch ? *options.epoch : d.epoch ? *d.epoch : numeric::time();
   textio::Writer w(out, true);
@@ -258,16 +259,15 @@ int run_given(const Design& d, const Given& given, std::ostream& out, const RunO
   auto problem = std::make_unique<Problem>();
   auto model = std::make_unique<Model>();
   given_problem(d, given, *problem, *model);
-  write_findings(design_findings(d));
+  write_findings(findings);
   return run_problem(d, *problem, *model, t, tstart, out, options, &given);
 }
 
-std::optional<Design> read_deck_design(std::istream& in, bool read_to_end) {
+std::optional<Design> read_deck_design(std::istream& in, bool read_to_end,
+                                       std::vector<std::string>& findings) {
   auto problem = std::make_unique<Problem>();
   auto model = std::make_unique<Model>();
-  std::vector<std::string> findings;
   if (!read_or_refuse(in, read_to_end, *problem, *model, findings)) return std::nullopt;
-  write_findings(findings);
   return design_of(*problem, *model);
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "app/progress.hpp"
 #include "engine/design.hpp"
@@ -70,12 +71,15 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options = {});
 // The clock reading: options.epoch, else the design's, else the clock.
 int check_design(const Design& d);
 int run_design(const Design& d, std::ostream& out, const RunOptions& options = {});
-// A design's run on given draws, one pass per row.
-int run_given(const Design& d, const Given& given, std::ostream& out, const RunOptions& options);
+// A design's run on given draws, one pass per row, with the findings of the
+// design (or of the deck it was read from).
+int run_given(const Design& d, const std::vector<std::string>& findings, const Given& given,
+              std::ostream& out, const RunOptions& options);
 
-// The design of a deck, or nothing with the message of a refused or
-// malformed deck on standard error.
-std::optional<Design> read_deck_design(std::istream& in, bool read_to_end);
+// The design of a deck and its findings, or nothing with the message of a
+// refused or malformed deck on standard error.
+std::optional<Design> read_deck_design(std::istream& in, bool read_to_end,
+                                       std::vector<std::string>& findings);
 
 // Searches the front of a design and writes it (table on out, CSV and figure
 // files as options give them); returns the exit status. A design that cannot
