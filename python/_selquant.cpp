@@ -134,7 +134,8 @@ py::dict study_dict(const selquant::Design& d, const selquant::Study& s, const s
 }
 
 // Draws given as (name, values) columns, or none.
-using Draws = std::optional<std::vector<std::pair<std::string, std::vector<double>>>>;
+using Draws = std::optional<std::vector<
+    std::pair<std::string, py::array_t<double, py::array::c_style | py::array::forcecast>>>>;
 
 // The draws checked against the design; a fault is a ValueError that says
 // where it is.
@@ -143,7 +144,7 @@ std::optional<selquant::Given> given_of(const selquant::Design& d, const Draws& 
   selquant::GivenDraws g;
   for (const auto& [name, values] : *draws) {
     g.names.push_back(name);
-    g.columns.push_back(values);
+    g.columns.emplace_back(values.data(), values.data() + values.size());
   }
   try {
     return selquant::Given(d, std::move(g));

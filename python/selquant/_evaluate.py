@@ -178,7 +178,7 @@ def _draws(draws):
             raise ValueError(f"draws, column {name}: not numbers") from None
         if v.ndim != 1:
             raise ValueError(f"draws, column {name}: not one value per row")
-        columns.append((name, v.tolist()))
+        columns.append((name, v))
     return columns
 
 

@@ -249,3 +249,16 @@ def test_given_draws_are_the_programs_and_say_where_they_are_wrong(cli, tmp_path
         with pytest.raises(ValueError) as e:
             selquant.evaluate(design, epoch=EPOCH, draws=bad)
         assert str(e.value).startswith(message)
+
+
+def test_an_uncertain_proportion_is_drawn_and_the_base_group_takes_the_rest():
+    d = selquant.Design.read(EXAMPLES / "two_stage_design.toml")
+    groups = d["group"]
+    groups[0] = dict(groups[0], proportion={"low": 0.2, "high": 0.3})
+    groups[1] = {k: v for k, v in groups[1].items() if k != "proportion"}
+    u = d.replace(group=groups, samples=200)
+    assert u["group"][0]["proportion"] == {"low": 0.2, "high": 0.3}
+    assert "proportion low 0.2 high 0.3" in repr(u)
+    inputs = selquant.evaluate(u, epoch=EPOCH).inputs
+    assert inputs["prop_1"].between(0.2, 0.3).all() and np.ptp(inputs["prop_1"]) > 0.09
+    assert (inputs["prop_2"] == 1 - inputs["prop_1"]).all()
