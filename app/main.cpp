@@ -313,7 +313,7 @@ int main(int argc, char** argv) {
     if (!options.kernel_given) options.run.kernel = mvn::Kernel::fast;
     return selquant::run_pareto(*design, plan, std::cout, options.run);
   }
-  if (given) return selquant::run_given(*design, findings, *given, std::cout, options.run);
+  if (given) return selquant::run_given(*design, findings, &*given, std::cout, options.run);
   if (design) return selquant::run_design(*design, std::cout, options.run);
   return selquant::run(deck, std::cout, options.run);
 }

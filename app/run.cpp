@@ -238,19 +238,7 @@ int check_design(const Design& d) {
   return findings.empty() ? 0 : 1;
 }
 
-int run_design(const Design& d, std::ostream& out, const RunOptions& options) {
-  const float tstart = numeric::second();
-  const std::int64_t t = options.epoch ? *options.epoch : d.epoch ? *d.epoch : numeric::time();
-  textio::Writer w(out, true);
-  write_start_line(w, numeric::local_date_time(t));
-  auto problem = std::make_unique<Problem>();
-  auto model = std::make_unique<Model>();
-  problem_of(d, *problem, *model);
-  write_findings(design_findings(d));
-  return run_problem(d, *problem, *model, t, tstart, out, options);
-}
-
-int run_given(const Design& d, const std::vector<std::string>& findings, const Given& given,
+int run_given(const Design& d, const std::vector<std::string>& findings, const Given* given,
               std::ostream& out, const RunOptions& options) {
   const float tstart = numeric::second();
   const std::int64_t t = options.epoch ? *options.epoch : d.epoch ? *d.epoch : numeric::time();
@@ -258,9 +246,17 @@ int run_given(const Design& d, const std::vector<std::string>& findings, const G
   write_start_line(w, numeric::local_date_time(t));
   auto problem = std::make_unique<Problem>();
   auto model = std::make_unique<Model>();
-  given_problem(d, given, *problem, *model);
+  if (given) {
+    given_problem(d, *given, *problem, *model);
+  } else {
+    problem_of(d, *problem, *model);
+  }
   write_findings(findings);
-  return run_problem(d, *problem, *model, t, tstart, out, options, &given);
+  return run_problem(d, *problem, *model, t, tstart, out, options, given);
+}
+
+int run_design(const Design& d, std::ostream& out, const RunOptions& options) {
+  return run_given(d, design_findings(d), nullptr, out, options);
 }
 
 std::optional<Design> read_deck_design(std::istream& in, bool read_to_end,

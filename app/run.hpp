@@ -71,9 +71,9 @@ int run(std::istream& in, std::ostream& out, const RunOptions& options = {});
 // The clock reading: options.epoch, else the design's, else the clock.
 int check_design(const Design& d);
 int run_design(const Design& d, std::ostream& out, const RunOptions& options = {});
-// A design's run on given draws, one pass per row, with the findings of the
-// design (or of the deck it was read from).
-int run_given(const Design& d, const std::vector<std::string>& findings, const Given& given,
+// The same with the findings of the design (or of the deck it was read
+// from), on given draws (one pass per row) where given is not null.
+int run_given(const Design& d, const std::vector<std::string>& findings, const Given* given,
               std::ostream& out, const RunOptions& options);
 
 // The design of a deck and its findings, or nothing with the message of a
