@@ -253,11 +253,19 @@ int main(int argc, char** argv) {
       return usage_error("cannot read the draws file '" + options.draws +
                          "': " + (file ? std::string("Is a directory") : system_error()));
     // Read in one piece (a file of 100000 samples is a few hundred MB) and
-    // let go once its numbers are taken.
-    std::string text(static_cast<std::size_t>(st.st_size), '\0');
-    file.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (file.bad() || file.gcount() != static_cast<std::streamsize>(text.size()))
-      return usage_error("cannot read the draws file '" + options.draws + "'");
+    // let go once its numbers are taken; a pipe (<(...)) as it comes.
+    std::string text;
+    if (S_ISREG(st.st_mode)) {
+      text.resize(static_cast<std::size_t>(st.st_size));
+      file.read(text.data(), static_cast<std::streamsize>(text.size()));
+      if (file.gcount() != static_cast<std::streamsize>(text.size()))
+        file.setstate(std::ios::badbit);
+    } else {
+      std::ostringstream all;
+      all << file.rdbuf();
+      text = std::move(all).str();
+    }
+    if (file.bad()) return usage_error("cannot read the draws file '" + options.draws + "'");
     try {
       given.emplace(*design, selquant::read_draws(text));
     } catch (const selquant::DrawsError& e) {

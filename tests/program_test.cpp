@@ -753,6 +753,28 @@ TEST(ProgramTest, GivenDrawsAreComputedAsDrawnOnes) {
             std::string::npos);
   EXPECT_EQ(drawn.out.find("The samples are given"), std::string::npos);
 
+  // The same file as a spreadsheet may save it (a byte-order mark, CRLF line
+  // ends, quoted names, a blank last line) gives the same.
+  std::string saved = "\xEF\xBB\xBF";
+  std::istringstream lines_in(slurp(scratch / "drawn_inputs.csv"));
+  for (std::string line; std::getline(lines_in, line);) {
+    if (saved.size() == 3) {
+      std::string quoted;
+      for (std::size_t at = 0, comma; at <= line.size(); at = comma + 1) {
+        comma = std::min(line.find(',', at), line.size());
+        quoted += (at > 0 ? ",\"" : "\"") + line.substr(at, comma - at) + "\"";
+      }
+      line = quoted;
+    }
+    saved += line + "\r\n";
+  }
+  std::ofstream(scratch / "saved.csv") << saved << "\r\n";
+  args[7] = scratch / "saved.csv";
+  args[1] = scratch / "saved_results.csv";
+  const Outcome spreadsheet = run(deck, args);
+  ASSERT_EQ(WEXITSTATUS(spreadsheet.status), 0) << spreadsheet.err;
+  EXPECT_EQ(slurp(scratch / "saved_results.csv"), slurp(scratch / "drawn_results.csv"));
+
   // What the draws leave out keeps the design's value: one column given.
   const std::string one = scratch / "one.csv";
   std::ofstream(one) << "val_1_1\n0.25\n0.5\n";
