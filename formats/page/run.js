@@ -150,26 +150,29 @@
   }
 
   // The summary: per stage and statistic the quality of all selected and
-  // every group's Cum. AI.
+  // every group's quality, Cum. AI and Stage AI.
   const rows = data.summary.rows;
   const column = (name) => data.summary.columns.indexOf(name);
-  const [stage, group, statistic, quality, cumAi] =
-    ["stage", "group", "statistic", "quality", "cum_ai"].map(column);
+  const [stage, group, statistic] = ["stage", "group", "statistic"].map(column);
+  const measures = [["quality", "quality"], ["cum_ai", "Cum. AI"], ["stage_ai", "Stage AI"]]
+    .map(([name, label]) => ({ name, label, at: column(name) }));
   const table = d3.select("#summary").append("table").attr("class", "summary");
   const head = table.append("thead").append("tr");
-  ["stage", "statistic", "quality of all selected"].concat(data.groups.map((g) => "Cum. AI " + g))
+  ["stage", "statistic", "quality of all selected"]
+    .concat(data.groups.flatMap((g) => measures.map((m) => m.label + " " + g)))
     .forEach((t) => head.append("th").text(t));
   const body = table.append("tbody");
   for (const r of rows.filter((r) => r[group] === 0)) {
     const tr = body.append("tr").attr("data-stage", r[stage]).attr("data-statistic", r[statistic]);
     tr.append("td").text(r[stage]);
     tr.append("td").text(r[statistic]);
-    tr.append("td").attr("data-measure", "quality").text(shown(r[quality]));
+    tr.append("td").attr("data-measure", "quality").text(shown(r[measures[0].at]));
     data.groups.forEach((name, g) => {
       const match = rows.find((q) => q[stage] === r[stage] && q[group] === g + 1 &&
                                      q[statistic] === r[statistic]);
-      tr.append("td").attr("data-group", name).attr("data-measure", "cum_ai")
-        .text(match ? shown(match[cumAi]) : "");
+      for (const m of measures)
+        tr.append("td").attr("data-group", name).attr("data-measure", m.name)
+          .text(match ? shown(match[m.at]) : "");
     });
   }
 })();

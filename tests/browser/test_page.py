@@ -213,9 +213,10 @@ def test_a_runs_page_draws_its_summary_and_results(tmp_path, deck):
                 for name in ("mean", "p5", "p50", "p99"):
                     assert f"{name}: {shown(statistic[(stage, str(g), name)]['cum_ai'])}" in tip
         cells = driver.find_elements(By.CSS_SELECTOR, "#summary td[data-measure]")
-        want = [shown(r["quality"] if r["group"] == "" else r["cum_ai"])
+        want = [shown(r[k])
                 for s in ("1", "2") for name in dict.fromkeys(r["statistic"] for r in summary)
-                for r in summary if r["stage"] == s and r["statistic"] == name]
+                for r in summary if r["stage"] == s and r["statistic"] == name
+                for k in (("quality",) if r["group"] == "" else ("quality", "cum_ai", "stage_ai"))]
         assert [c.text for c in cells] == want
         quiet(driver, page_path)
     finally:
