@@ -46,7 +46,8 @@ bool indices_of(std::string_view rest, int want, int& i, int& j) {
 
 }  // namespace
 
-Given::Given(const Design& d, GivenDraws draws) : columns_(std::move(draws.columns)) {
+Given::Given(const Design& d, GivenDraws draws, int first)
+    : columns_(std::move(draws.columns)), first_(std::max(first, 1)) {
   auto shape = std::make_unique<Problem>();
   auto deck = std::make_unique<Model>();
   problem_of(d, *shape, *deck);
@@ -86,10 +87,13 @@ Given::Given(const Design& d, GivenDraws draws) : columns_(std::move(draws.colum
     targets_.push_back(t);
   }
   if (n == 0) throw DrawsError(0, "", "the draws have no rows");
-  if (n > static_cast<std::size_t>(kMaxSamples))
+  if (static_cast<std::size_t>(first_ - 1) + n > static_cast<std::size_t>(kMaxSamples))
     throw DrawsError(0, "",
-                     std::to_string(n) + " rows; a run has at most " + std::to_string(kMaxSamples));
+                     std::to_string(static_cast<std::size_t>(first_ - 1) + n) +
+                         " rows; a run has at most " + std::to_string(kMaxSamples));
   rows_ = static_cast<int>(n);
+  // A row's number in messages: the run's.
+  const auto row = [this](std::size_t r) { return r + static_cast<std::size_t>(first_); };
 
   // Every value a number; correlations in [-1, 1]; proportions in [0, 1],
   // summing to 1 with the design's where not given.
@@ -102,13 +106,13 @@ Given::Given(const Design& d, GivenDraws draws) : columns_(std::move(draws.colum
     const bool correlation = t.kind == Kind::rcc || t.kind == Kind::rpp || t.kind == Kind::val;
     for (std::size_t r = 0; r < n; ++r) {
       const double v = values[r];
-      if (!std::isfinite(v)) throw DrawsError(r + 1, name, "not a finite number");
+      if (!std::isfinite(v)) throw DrawsError(row(r), name, "not a finite number");
       if (correlation && std::fabs(v) > 1)
-        throw DrawsError(r + 1, name,
+        throw DrawsError(row(r), name,
                          std::string(t.kind == Kind::val ? "the validity " : "the correlation ") +
                              textio::shortest(v) + " is outside [-1, 1]");
       if (t.kind == Kind::prop && !(v >= 0 && v <= 1))
-        throw DrawsError(r + 1, name,
+        throw DrawsError(row(r), name,
                          "the proportion " + textio::shortest(v) + " is outside [0, 1]");
     }
     if (t.kind == Kind::prop) proportion[static_cast<std::size_t>(t.i - 1)] = &values;
@@ -131,7 +135,7 @@ Given::Given(const Design& d, GivenDraws draws) : columns_(std::move(draws.colum
     // leave it at least nothing.
     const bool bad = base_given ? std::fabs(sum - 1) > kProportionSum : sum > 1 + kProportionSum;
     if (bad)
-      throw DrawsError(r + 1, named,
+      throw DrawsError(row(r), named,
                        "the proportions sum to " + textio::shortest(sum) +
                            (base_given ? ", not 1" : " without the base group's, more than 1") +
                            " (within 1e-6)");
@@ -141,7 +145,7 @@ Given::Given(const Design& d, GivenDraws draws) : columns_(std::move(draws.colum
 std::optional<double> Given::apply(int k, Model& m) const {
   Wdca& a = m.wdca;
   Wdcd& d = m.wdcd;
-  const auto r = static_cast<std::size_t>(k - 1);
+  const auto r = static_cast<std::size_t>(k - first_);
   for (const Target& t : targets_) {
     const double v = columns_[t.column][r];
     switch (t.kind) {
@@ -171,7 +175,7 @@ std::optional<double> Given::apply(int k, Model& m) const {
 void given_problem(const Design& d, const Given& given, Problem& p, Model& deck) {
   problem_of(expected_design(d), p, deck);
   p.smode = kGiven;
-  p.nsamp = given.rows();
+  p.nsamp = given.last();
 }
 
 }  // namespace selquant

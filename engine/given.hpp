@@ -42,10 +42,14 @@ class Given {
   // number, a correlation or validity outside [-1, 1], a proportion outside
   // [0, 1], proportions (the base group's taking the rest where not given)
   // that do not sum to 1 within 1e-6.
-  Given(const Design& d, GivenDraws draws);
-  int rows() const { return rows_; }
-  // Sets the inputs of pass k (1 .. rows) into a model whose inputs hold the
-  // expected values, and completes them as a drawn pass's; returns the
+  // The rows are of the passes first, first + 1, ... (a run's piece on a
+  // cluster gets its own rows alone); messages count rows from the run's
+  // first.
+  Given(const Design& d, GivenDraws draws, int first = 1);
+  // The last pass the rows reach: the run's count of passes.
+  int last() const { return first_ - 1 + rows_; }
+  // Sets the inputs of pass k (first .. last) into a model whose inputs hold
+  // the expected values, and completes them as a drawn pass's; returns the
   // proportion check.
   std::optional<double> apply(int k, Model& m) const;
 
@@ -59,6 +63,7 @@ class Given {
   };
   std::vector<std::vector<double>> columns_;
   std::vector<Target> targets_;
+  int first_ = 1;
   int rows_ = 0;
 };
 

@@ -139,7 +139,8 @@ using Draws = std::optional<std::vector<
 
 // The draws checked against the design; a fault is a ValueError that says
 // where it is.
-std::optional<selquant::Given> given_of(const selquant::Design& d, const Draws& draws) {
+std::optional<selquant::Given> given_of(const selquant::Design& d, const Draws& draws,
+                                        int first = 1) {
   if (!draws) return std::nullopt;
   selquant::GivenDraws g;
   for (const auto& [name, values] : *draws) {
@@ -147,7 +148,7 @@ std::optional<selquant::Given> given_of(const selquant::Design& d, const Draws& 
     g.columns.emplace_back(values.data(), values.data() + values.size());
   }
   try {
-    return selquant::Given(d, std::move(g));
+    return selquant::Given(d, std::move(g), first);
   } catch (const selquant::DrawsError& e) {
     throw py::value_error(selquant::draws_table_error_text(e));
   } catch (const std::invalid_argument& e) {
@@ -185,11 +186,12 @@ py::dict evaluate(const std::string& text, int threads, const std::string& kerne
   return study_dict(d, s, page);
 }
 
-// The passes first to last of a run, as bytes for evaluate_join.
+// The passes first to last of a run, as bytes for evaluate_join (draws:
+// the rows of these passes alone).
 py::bytes evaluate_part(const std::string& text, int first, int last, int threads,
                         const std::string& kernel, std::int64_t epoch, const Draws& draws) {
   const selquant::Design d = design_of_text(text);
-  const std::optional<selquant::Given> given = given_of(d, draws);
+  const std::optional<selquant::Given> given = given_of(d, draws, first);
   selquant::StudyOptions o;
   o.given = given ? &*given : nullptr;
   o.threads = threads;

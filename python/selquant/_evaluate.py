@@ -237,7 +237,9 @@ def evaluate(design, threads=2, kernel="fast", epoch=None, rng=None, client=None
             raw = _cluster.run(client, _selquant.evaluate, [(text, threads, kernel, epoch)],
                                progress, "chunks")[0]
         else:
-            calls = [(text, first, last, threads, kernel, epoch, given)
+            # Each chunk takes the rows of its own samples.
+            calls = [(text, first, last, threads, kernel, epoch,
+                      None if given is None else [(n, v[first - 1:last]) for n, v in given])
                      for first, last in _cluster.chunk_bounds(samples, chunks)]
             parts = _cluster.run(client, _cluster.evaluate_part, calls, progress, "chunks")
             raw = _selquant.evaluate_join(text, parts, given)

@@ -85,7 +85,9 @@ evaluate <- function(design, threads = 2, kernel = c("fast", "specified"), epoch
     } else {
       bounds <- chunk_bounds(samples, chunks)
       parts <- in_pieces(lapply(seq_len(nrow(bounds)), function(i) {
-        list(text, bounds$first[i], bounds$last[i], threads, kernel, epoch, given)
+        rows <- bounds$first[i]:bounds$last[i]  # each chunk takes its own samples' rows
+        list(text, bounds$first[i], bounds$last[i], threads, kernel, epoch,
+             if (is.null(given)) NULL else lapply(given, `[`, rows))
       }), evaluate_part_, "evaluate()")
       r <- engine_call(evaluate_join_(text, parts, given), "evaluate()")
     }

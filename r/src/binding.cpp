@@ -79,13 +79,11 @@ SEXP r_design(const selquant::Design& d) {
   }
   writable::list groups;
   for (const selquant::Design::Group& g : d.groups)
-    groups.push_back(writable::list({"name"_nm = g.name, "proportion"_nm = g.proportion,
-                                     "proportion_range"_nm =
-                                         g.uncertain_proportion
-                                             ? pair_of({*g.uncertain_proportion})
-                                             : static_cast<SEXP>(R_NilValue),
-                                     "criterion_d"_nm = pair_of(g.criterion_d),
-                                     "predictor_d"_nm = pair_of(g.predictor_d)}));
+    groups.push_back(writable::list(
+        {"name"_nm = g.name, "proportion"_nm = g.proportion,
+         "proportion_range"_nm = g.uncertain_proportion ? pair_of({*g.uncertain_proportion})
+                                                        : static_cast<SEXP>(R_NilValue),
+         "criterion_d"_nm = pair_of(g.criterion_d), "predictor_d"_nm = pair_of(g.predictor_d)}));
   SEXP epoch = d.epoch ? cpp11::as_sexp(static_cast<double>(*d.epoch)) : R_NilValue;
   SEXP utility = R_NilValue;
   if (d.utility)
@@ -191,7 +189,7 @@ SEXP study_list(const selquant::Design& d, const selquant::Study& s, const std::
 
 // Draws given as a named list of numeric columns (or NULL), checked against
 // the design; a fault is an error that says where it is.
-std::optional<selquant::Given> given_of(const selquant::Design& d, SEXP draws) {
+std::optional<selquant::Given> given_of(const selquant::Design& d, SEXP draws, int first = 1) {
   if (draws == R_NilValue) return std::nullopt;
   const cpp11::list columns(draws);
   const cpp11::strings names(columns.names());
@@ -202,7 +200,7 @@ std::optional<selquant::Given> given_of(const selquant::Design& d, SEXP draws) {
     g.columns.emplace_back(v.begin(), v.end());
   }
   try {
-    return selquant::Given(d, std::move(g));
+    return selquant::Given(d, std::move(g), first);
   } catch (const selquant::DrawsError& e) {
     cpp11::stop("%s", selquant::draws_table_error_text(e).c_str());
   } catch (const std::invalid_argument& e) {
@@ -258,11 +256,12 @@ std::string bytes_of(SEXP raw) {
                      static_cast<std::size_t>(XLENGTH(raw)));
 }
 
-// The passes first to last of a run, as bytes for evaluate_join_().
+// The passes first to last of a run, as bytes for evaluate_join_() (draws:
+// the rows of these passes alone).
 [[cpp11::register]] cpp11::raws evaluate_part_(std::string text, int first, int last, int threads,
                                                std::string kernel, double epoch, SEXP draws) {
   const selquant::Design d = design_of_text(text);
-  const std::optional<selquant::Given> given = given_of(d, draws);
+  const std::optional<selquant::Given> given = given_of(d, draws, first);
   selquant::StudyOptions o;
   o.given = given ? &*given : nullptr;
   o.threads = threads;

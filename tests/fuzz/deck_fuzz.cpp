@@ -56,7 +56,7 @@ void fuzz_draws(const std::string& text) {
     auto p = std::make_unique<selquant::Problem>();
     auto m = std::make_unique<selquant::Model>();
     selquant::given_problem(design, given, *p, *m);
-    given.apply(given.rows(), *m);
+    given.apply(given.last(), *m);
     // A row accepted is a model: proportions summing to 1, correlations inside.
     double sum = 0;
     for (int g = 1; g <= m->wdca.ngroup; ++g)

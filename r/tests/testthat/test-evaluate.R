@@ -182,6 +182,10 @@ test_that("given draws give the program's numbers and errors that say where", {
   expect_same_numbers(res$summary, "bobko_given.summary.csv")
   expect_identical(res$inputs$rpp_1_2, draws$rpp_1_2)
   expect_output(print(res), "given draws, 300 of 300 samples")
+  # In chunks, each with its own rows: the same.
+  chunked <- evaluate(d, epoch = cli_epoch, draws = draws, chunks = 3, progress = FALSE)
+  expect_identical(chunked$results, res$results)
+  expect_identical(chunked$summary, res$summary)
   # Shares of a stage sum to 1.
   sums <- tapply(res$results$share, res$results[c("sample", "stage")], sum)
   expect_true(all(abs(sums - 1) < 1e-14))
