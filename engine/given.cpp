@@ -23,7 +23,7 @@ struct Prefix {
   std::string_view name;
   int indices;
 };
-// The inputs' names: a prefix and one or two indices.
+// The inputs' names: a prefix and one or two indices, in the order of Kind.
 constexpr std::array<Prefix, 6> kPrefixes = {
     {{"prop", 1}, {"dc", 2}, {"dp", 2}, {"rcc", 2}, {"rpp", 2}, {"val", 2}}};
 
