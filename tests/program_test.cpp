@@ -671,22 +671,10 @@ TEST(ProgramTest, CsvAgreesWithTheReport) {
 
 TEST(ProgramTest, SummaryOfTheGroupsIsOfTheirResults) {
   // A group's summary rows: the mean and percentile points of its quality and
-  // Stage AI over the counted samples, as the results hold them in single
-  // precision (sorted; point p at rank p n / 100).
+  // Stage AI over the counted samples where it has them, as the results hold
+  // them in single precision (sorted; point p at rank p n / 100; none, and
+  // the field empty, below 100).
   const Scratch scratch;
-  const std::string csv = scratch / "results.csv";
-  const std::string summary_csv = scratch / "summary.csv";
-  const Outcome r = run(kData + "/e2e/rectangular_150.deck",
-                        {"--csv", csv, "--summary-csv", summary_csv, "--threads", "2"});
-  ASSERT_EQ(WEXITSTATUS(r.status), 0) << r.err;
-  std::map<std::tuple<std::string, std::string, std::string>, std::vector<std::string>> summary;
-  for (const auto& row : csv_rows(slurp(summary_csv)))
-    summary[{row[0], row[1], row[2]}] = row;
-  std::map<std::pair<std::string, std::string>, std::array<std::vector<float>, 2>> series;
-  for (const auto& row : csv_rows(slurp(csv)))
-    if (row[0] != "sample")
-      for (std::size_t m : {0u, 1u})
-        series[{row[1], row[2]}][m].push_back(static_cast<float>(std::stod(row[m == 0 ? 5 : 7])));
   const std::array<std::pair<const char*, int>, 9> points = {{{"p1", 1},
                                                               {"p5", 5},
                                                               {"p10", 10},
@@ -696,28 +684,78 @@ TEST(ProgramTest, SummaryOfTheGroupsIsOfTheirResults) {
                                                               {"p90", 90},
                                                               {"p95", 95},
                                                               {"p99", 99}}};
-  std::size_t checked = 0;
-  for (auto& [key, both] : series) {
-    for (std::size_t m : {0u, 1u}) {
-      std::vector<float>& v = both[m];
-      ASSERT_GE(v.size(), 100u);
-      const std::size_t column = m == 0 ? 3 : 5;  // quality, stage_ai
-      double total = 0;
-      for (float x : v)
-        total += x;
-      const auto& mean = summary.at({key.first, key.second, "mean"});
-      EXPECT_DOUBLE_EQ(std::stod(mean[column]), total / static_cast<double>(v.size()));
-      std::sort(v.begin(), v.end());
-      for (const auto& [name, p] : points) {
-        const auto& row = summary.at({key.first, key.second, name});
-        EXPECT_EQ(std::stod(row[column]),
-                  static_cast<double>(v[static_cast<std::size_t>(p) * v.size() / 100 - 1]))
-            << key.first << " " << key.second << " " << name << " column " << column;
-        ++checked;
+  auto check = [&](const std::string& problem, const std::string& tag) {
+    const std::string csv = scratch / (tag + "results.csv");
+    const std::string summary_csv = scratch / (tag + "summary.csv");
+    const Outcome r =
+        run("/dev/null", {"--csv", csv, "--summary-csv", summary_csv, "--threads", "2", problem});
+    EXPECT_EQ(WEXITSTATUS(r.status), 0) << r.err;
+    std::map<std::tuple<std::string, std::string, std::string>, std::vector<std::string>> summary;
+    for (const auto& row : csv_rows(slurp(summary_csv)))
+      summary[{row[0], row[1], row[2]}] = row;
+    std::map<std::pair<std::string, std::string>, std::array<std::vector<float>, 2>> series;
+    for (const auto& row : csv_rows(slurp(csv))) {
+      if (row[0] == "sample") continue;
+      for (std::size_t m : {0u, 1u}) {
+        const double v = std::stod(row[m == 0 ? 5 : 7]);
+        if (std::isfinite(v)) series[{row[1], row[2]}][m].push_back(static_cast<float>(v));
       }
     }
-  }
-  EXPECT_EQ(checked, 2 * 2 * 2 * 9u);  // stages, groups, measures, points
+    std::size_t checked = 0;
+    for (auto& [key, both] : series) {
+      for (std::size_t m : {0u, 1u}) {
+        std::vector<float>& v = both[m];
+        const std::size_t column = m == 0 ? 3 : 5;  // quality, stage_ai
+        double total = 0;
+        for (float x : v)
+          total += x;
+        const auto& mean = summary.at({key.first, key.second, "mean"});
+        EXPECT_DOUBLE_EQ(std::stod(mean[column]), total / static_cast<double>(v.size()));
+        std::sort(v.begin(), v.end());
+        for (const auto& [name, p] : points) {
+          const std::string field = summary.at({key.first, key.second, name})[column];
+          if (v.size() < 100) {
+            EXPECT_EQ(field, "") << key.first << " " << key.second << " " << name;
+            continue;
+          }
+          EXPECT_EQ(std::stod(field),
+                    static_cast<double>(v[static_cast<std::size_t>(p) * v.size() / 100 - 1]))
+              << key.first << " " << key.second << " " << name << " column " << column;
+          ++checked;
+        }
+      }
+    }
+    return checked;
+  };
+  EXPECT_EQ(check(kData + "/e2e/rectangular_150.deck", "r150_"),
+            2 * 2 * 2 * 9u);  // stages, groups, measures, points
+  // A group far below the base: in most samples none of it passes, and it
+  // has no quality there; its Stage AI (0) it has.
+  const std::string design = scratch / "far.toml";
+  std::ofstream(design) << R"(sampling = "rectangular"
+samples = 1000
+predictors = ["p"]
+criteria = ["c"]
+criterion_weights = [1]
+[[stage]]
+retention = 0.4
+weights = [1]
+[[group]]
+name = "far"
+proportion = 0.5
+predictor_d = [{ low = -40, high = 0 }]
+[[group]]
+name = "base"
+proportion = 0.5
+[correlations]
+validities = [[0.5]]
+)";
+  const std::size_t far = check(design, "far_");
+  EXPECT_EQ(far, 4 * 9u);  // both groups' Stage AI and quality, all points
+  const auto rows = csv_rows(slurp(scratch / "far_results.csv"));
+  const auto none =
+      std::count_if(rows.begin(), rows.end(), [](const auto& row) { return row[5] == "NaN"; });
+  EXPECT_GT(none, 500);  // most samples
 }
 
 TEST(ProgramTest, GivenDrawsAreComputedAsDrawnOnes) {
@@ -752,6 +790,16 @@ TEST(ProgramTest, GivenDrawsAreComputedAsDrawnOnes) {
                            "the values below stand for the inputs it leaves out\n"),
             std::string::npos);
   EXPECT_EQ(drawn.out.find("The samples are given"), std::string::npos);
+
+  // Every kind of input (three criteria, five groups): the same results.
+  const std::string large = kData + "/e2e/four_stage_five_group_3.deck";
+  const Outcome large_drawn =
+      run(large, {"--csv", scratch / "large_drawn.csv", "--inputs-csv", scratch / "large_in.csv"});
+  ASSERT_EQ(WEXITSTATUS(large_drawn.status), 0) << large_drawn.err;
+  const Outcome large_given = run(large, {"--csv", scratch / "large_given.csv", "--draws",
+                                          scratch / "large_in.csv", "--epoch", "12345"});
+  ASSERT_EQ(WEXITSTATUS(large_given.status), 0) << large_given.err;
+  EXPECT_EQ(slurp(scratch / "large_given.csv"), slurp(scratch / "large_drawn.csv"));
 
   // The same file as a spreadsheet may save it (a byte-order mark, CRLF line
   // ends, quoted names, a blank last line) gives the same.
@@ -799,7 +847,15 @@ TEST(ProgramTest, BadDrawsAreRefusedWhereTheyAre) {
   // Each fault: its file, line and column, status 2, nothing written.
   const Scratch scratch;
   const std::string deck = kData + "/reference/w25b_two_stage.deck";
-  const std::vector<std::pair<std::string, std::string>> cases = {
+  std::string too_many = "val_1_1\n";
+  for (int k = 0; k <= 100000; ++k)
+    too_many += "0.3\n";
+  struct Case {
+    std::string text;
+    std::string message;
+    std::string problem = "";  // the deck, where not the two-stage one
+  };
+  const std::vector<Case> cases = {
       {"prop_1,val_1_7\n0.5,0.3\n",
        "line 1, column val_1_7: names no input of the design (its inputs are prop_1 to val_1_2, "
        "correlations by their upper triangle)"},
@@ -813,14 +869,27 @@ TEST(ProgramTest, BadDrawsAreRefusedWhereTheyAre) {
       {"val_1_1,val_1_1\n0.3,0.3\n", "line 1, column val_1_1: the column is named twice"},
       {"val_1_1,val_1_2\n0.3\n", "line 2: 1 field where the names are 2"},
       {"val_1_1\n", "line 1: the draws have no rows"},
+      {too_many, "line 1: 100001 rows; a run has at most 100000"},
+      {"\nval_1_1\n0.3\n", "line 1: the first line must name the columns"},
+      {"val_1_1,\n0.3,0.2\n", "line 1: a column has no name"},
+      // Within 1e-6 of 1 is 1; beyond, not.
+      {"prop_1,prop_2\n0.4,0.6000009\n0.4,0.600002\n",
+       "line 3, columns prop_1, prop_2: the proportions sum to 1.000002, not 1 (within 1e-6)"},
+      // Without the base group's column, the others must leave it 0 or more.
+      {"prop_1,prop_2\n0.6,0.5\n",
+       "line 2, columns prop_1, prop_2: the proportions sum to 1.45 without the base group's, "
+       "more than 1 (within 1e-6)",
+       kData + "/e2e/four_stage_five_group_3.deck"},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
+    const auto& [text, message, problem] = cases[i];
     const std::string draws = scratch / ("bad" + std::to_string(i) + ".csv");
     const std::string csv = scratch / ("out" + std::to_string(i) + ".csv");
-    std::ofstream(draws) << cases[i].first;
-    const Outcome r = run(deck, {"--draws", draws, "--csv", csv});
-    EXPECT_EQ(WEXITSTATUS(r.status), 2) << cases[i].first;
-    EXPECT_EQ(r.err, "selquant: the draws file '" + draws + "', " + cases[i].second + "\n");
+    std::ofstream(draws) << text;
+    const Outcome r = run(problem.empty() ? deck : problem, {"--draws", draws, "--csv", csv});
+    EXPECT_EQ(WEXITSTATUS(r.status), 2) << message;
+    EXPECT_EQ(r.err.substr(r.err.find("selquant: the draws file")),
+              "selquant: the draws file '" + draws + "', " + message + "\n");
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(std::filesystem::exists(csv));
   }
