@@ -802,19 +802,22 @@ TEST(ProgramTest, GivenDrawsAreComputedAsDrawnOnes) {
   EXPECT_EQ(slurp(scratch / "large_given.csv"), slurp(scratch / "large_drawn.csv"));
 
   // The same file as a spreadsheet may save it (a byte-order mark, CRLF line
-  // ends, quoted names, a blank last line) gives the same.
+  // ends, quoted names, a space after each comma, explicit plus signs, a
+  // blank last line) gives the same.
   std::string saved = "\xEF\xBB\xBF";
   std::istringstream lines_in(slurp(scratch / "drawn_inputs.csv"));
   for (std::string line; std::getline(lines_in, line);) {
-    if (saved.size() == 3) {
-      std::string quoted;
-      for (std::size_t at = 0, comma; at <= line.size(); at = comma + 1) {
-        comma = std::min(line.find(',', at), line.size());
-        quoted += (at > 0 ? ",\"" : "\"") + line.substr(at, comma - at) + "\"";
-      }
-      line = quoted;
+    std::string fields;
+    for (std::size_t at = 0, comma; at <= line.size(); at = comma + 1) {
+      comma = std::min(line.find(',', at), line.size());
+      std::string field = line.substr(at, comma - at);
+      if (saved.size() == 3)
+        field = "\"" + field + "\"";
+      else if (field[0] != '-')
+        field = "+" + field;
+      fields += (at > 0 ? ", " : "") + field;
     }
-    saved += line + "\r\n";
+    saved += fields + "\r\n";
   }
   std::ofstream(scratch / "saved.csv") << saved << "\r\n";
   args[7] = scratch / "saved.csv";

@@ -241,14 +241,15 @@ def test_given_draws_are_the_programs_and_say_where_they_are_wrong(cli, tmp_path
             (draws.rename(columns={"val_1_2": "val_2_1"}),
              "draws, column val_2_1: names no input of the design (its inputs are prop_1 to "
              "val_1_2, correlations by their upper triangle)"),
-            (draws.assign(rpp_1_2=np.where(np.arange(300) == 41, 1.25, draws["rpp_1_2"])),
-             "draws row 42, column rpp_1_2: the correlation 1.25 is outside [-1, 1]"),
+            (draws.assign(rpp_1_2=np.where(np.arange(300) == 241, 1.25, draws["rpp_1_2"])),
+             "draws row 242, column rpp_1_2: the correlation 1.25 is outside [-1, 1]"),
             (draws.assign(prop_2=0.5),
              "draws row 1, columns prop_1, prop_2: the proportions sum to "),
             (draws.assign(val_1_1="high"), "draws, column val_1_1: not numbers")]:
-        with pytest.raises(ValueError) as e:
-            selquant.evaluate(design, epoch=EPOCH, draws=bad)
-        assert str(e.value).startswith(message)
+        for chunks in (None, 4):  # a chunk's rows are counted as the run's
+            with pytest.raises(ValueError) as e:
+                selquant.evaluate(design, epoch=EPOCH, draws=bad, chunks=chunks)
+            assert str(e.value).startswith(message)
 
 
 def test_an_uncertain_proportion_is_drawn_and_the_base_group_takes_the_rest():
