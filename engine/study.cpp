@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <utility>
 
 namespace selquant {
@@ -79,12 +80,18 @@ Study join_studies(const Design& d, std::vector<Study> parts, const Finish& fini
   s.inputs = shape.inputs();
   for (Study& part : parts) {
     s.complete = s.complete && part.complete;
-    for (auto [into, from] : {std::pair{&s.results, &part.results}, {&s.inputs, &part.inputs}})
+    for (auto [into, from] : {std::pair{&s.results, &part.results}, {&s.inputs, &part.inputs}}) {
+      // A piece of another design or of another version has other columns.
+      if (from->columns.size() != into->columns.size())
+        throw std::invalid_argument("a piece whose tables do not fit the design");
       for (std::size_t c = 0; c < into->columns.size(); ++c) {
+        if (from->columns[c].name != into->columns[c].name)
+          throw std::invalid_argument("a piece whose tables do not fit the design");
         std::vector<double>& v = into->columns[c].values;
-        const std::vector<double>& w = from->columns.at(c).values;
+        const std::vector<double>& w = from->columns[c].values;
         v.insert(v.end(), w.begin(), w.end());
       }
+    }
     s.searched += part.searched;
     for (std::size_t st = 0; st < s.not_found.size(); ++st)
       s.not_found[st] += part.not_found[st];

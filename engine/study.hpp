@@ -52,7 +52,9 @@ Study study(const Design& d, const StudyOptions& options, const Watch& watch = {
 // ranges, in order (each computed apart, on any machine): the tables joined,
 // the counts added, and the summary made once over all the counted passes, as
 // the whole run makes it; finish is then called as study() calls it.
-// With given draws, the parts are of a run on them.
+// With given draws, the parts are of a run on them. Parts whose tables do not
+// fit the design (another design's, another version's) are refused with
+// std::invalid_argument.
 Study join_studies(const Design& d, std::vector<Study> parts, const Finish& finish = {},
                    const Given* given = nullptr);
 

@@ -95,6 +95,14 @@ TEST(WireTest, ARunInChunksIsTheWholeRun) {
   expect_same_bits(joined.summary, whole.summary, "summary");
   EXPECT_THROW(selquant::wire::study_of(selquant::wire::bytes_of(whole).substr(0, 100)),
                std::invalid_argument);
+  // A piece of a design of another shape (a pool of applicants: a count
+  // column more) does not join.
+  Design other = d;
+  other.utility = Design::Utility{1000, 1};
+  selquant::StudyOptions o = options;
+  o.last = 10;
+  parts.push_back(selquant::study(other, o));
+  EXPECT_THROW(selquant::join_studies(d, parts), std::invalid_argument);
 }
 
 TEST(WireTest, ASearchInPiecesIsTheWholeSearch) {
