@@ -246,11 +246,7 @@ int run_given(const Design& d, const std::vector<std::string>& findings, const G
   write_start_line(w, numeric::local_date_time(t));
   auto problem = std::make_unique<Problem>();
   auto model = std::make_unique<Model>();
-  if (given) {
-    given_problem(d, *given, *problem, *model);
-  } else {
-    problem_of(d, *problem, *model);
-  }
+  problem_of(d, given, *problem, *model);
   write_findings(findings);
   return run_problem(d, *problem, *model, t, tstart, out, options, given);
 }

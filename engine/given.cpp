@@ -172,10 +172,11 @@ std::optional<double> Given::apply(int k, Model& m) const {
   return complete_sample(m);
 }
 
-void given_problem(const Design& d, const Given& given, Problem& p, Model& deck) {
+void problem_of(const Design& d, const Given* given, Problem& p, Model& deck) {
+  if (given == nullptr) return problem_of(d, p, deck);
   problem_of(expected_design(d), p, deck);
   p.smode = kGiven;
-  p.nsamp = given.last();
+  p.nsamp = given->last();
 }
 
 }  // namespace selquant

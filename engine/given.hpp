@@ -67,8 +67,8 @@ class Given {
   int rows_ = 0;
 };
 
-// The problem of a run on given draws: the design at its expected values,
-// mode kGiven, one pass per row.
-void given_problem(const Design& d, const Given& given, Problem& p, Model& deck);
+// The problem of a run of the design: its own (given null), or on given
+// draws: the design at its expected values, mode kGiven, one pass per row.
+void problem_of(const Design& d, const Given* given, Problem& p, Model& deck);
 
 }  // namespace selquant

@@ -35,11 +35,7 @@ Study study(const Design& d, const StudyOptions& options, const Watch& watch,
             const Finish& finish) {
   auto p = std::make_unique<Problem>();
   auto deck = std::make_unique<Model>();
-  if (options.given) {
-    given_problem(d, *options.given, *p, *deck);
-  } else {
-    problem_of(d, *p, *deck);
-  }
+  problem_of(d, options.given, *p, *deck);
   Collector collector(*deck, d.utility ? d.utility->applicants : 0);
   Watcher watcher(watch, p->nsamp);
   Sink* sinks[] = {&collector, &watcher};
@@ -68,11 +64,7 @@ Study join_studies(const Design& d, std::vector<Study> parts, const Finish& fini
                    const Given* given) {
   auto p = std::make_unique<Problem>();
   auto deck = std::make_unique<Model>();
-  if (given) {
-    given_problem(d, *given, *p, *deck);
-  } else {
-    problem_of(d, *p, *deck);
-  }
+  problem_of(d, given, *p, *deck);
   Study s;
   s.complete = !parts.empty();
   const Collector shape(*deck, d.utility ? d.utility->applicants : 0);

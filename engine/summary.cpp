@@ -43,13 +43,17 @@ Summary summarize(int smode, const Model& m, Saved& saved) {
   sum.not_counted = saved.not_counted;
   if (n == 0) return sum;
   sum.percentiles = smode != kExact && n >= 100;
-  // Sorts one saved series into the buffer and takes its percentiles.
+  // Sorts the first `count` values of the buffer and takes their percentiles.
+  auto points = [&](int count, std::array<float, kPercentiles.size()>& into) {
+    numeric::ssort(saved.hsais.get(), saved.hsais.get(), count, 1);
+    for (std::size_t j = 0; j < kPercentiles.size(); ++j)
+      into[j] = saved.hsais[static_cast<std::size_t>(kPercentiles[j] * count / 100 - 1)];
+  };
+  // One saved series into the buffer, and its percentiles.
   auto percentiles = [&](auto value, std::array<float, kPercentiles.size()>& into) {
     for (int k = 1; k <= n; ++k)
       saved.hsais[static_cast<std::size_t>(k - 1)] = value(k);
-    numeric::ssort(saved.hsais.get(), saved.hsais.get(), n, 1);
-    for (std::size_t j = 0; j < kPercentiles.size(); ++j)
-      into[j] = saved.hsais[static_cast<std::size_t>(kPercentiles[j] * n / 100 - 1)];
+    points(n, into);
   };
   for (int s = 1; s <= a.nstage; ++s) {
     const auto S = static_cast<std::size_t>(s - 1);
@@ -75,10 +79,7 @@ Summary summarize(int smode, const Model& m, Saved& saved) {
     }
     mean = f > 0 ? total / f : std::numeric_limits<double>::quiet_NaN();
     into.fill(kNone);
-    if (!sum.percentiles || f < 100) return;
-    numeric::ssort(saved.hsais.get(), saved.hsais.get(), f, 1);
-    for (std::size_t j = 0; j < kPercentiles.size(); ++j)
-      into[j] = saved.hsais[static_cast<std::size_t>(kPercentiles[j] * f / 100 - 1)];
+    if (sum.percentiles && f >= 100) points(f, into);
   };
   for (int s = 1; s <= a.nstage; ++s) {
     const auto S = static_cast<std::size_t>(s - 1);

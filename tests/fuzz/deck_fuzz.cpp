@@ -55,7 +55,7 @@ void fuzz_draws(const std::string& text) {
     const selquant::Given given(design, selquant::read_draws(text));
     auto p = std::make_unique<selquant::Problem>();
     auto m = std::make_unique<selquant::Model>();
-    selquant::given_problem(design, given, *p, *m);
+    selquant::problem_of(design, &given, *p, *m);
     given.apply(given.last(), *m);
     // A row accepted is a model: proportions summing to 1, correlations inside.
     double sum = 0;
