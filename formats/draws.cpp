@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -90,8 +91,13 @@ std::string draws_error_text(const std::string& file, const DrawsError& e) {
   return with_column("the draws file '" + file + "', line " + std::to_string(e.row + 1), e);
 }
 
-std::string draws_table_error_text(const DrawsError& e) {
-  return with_column(e.row == 0 ? "draws" : "draws row " + std::to_string(e.row), e);
+Given given_table(const Design& d, GivenDraws draws, int first) {
+  try {
+    return Given(d, std::move(draws), first);
+  } catch (const DrawsError& e) {
+    throw std::invalid_argument(
+        with_column(e.row == 0 ? "draws" : "draws row " + std::to_string(e.row), e));
+  }
 }
 
 }  // namespace selquant

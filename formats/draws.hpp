@@ -16,8 +16,9 @@ GivenDraws read_draws(std::string_view text);
 // How a message places a fault in a draws file: "'draws.csv', line 5,
 // column val_1_2: ..." (a row's line: the row plus the names' line).
 std::string draws_error_text(const std::string& file, const DrawsError& e);
-// The same for draws given as a table (a data frame): "draws row 4, column
-// val_1_2: ...".
-std::string draws_table_error_text(const DrawsError& e);
+// Draws given as a table (a data frame) checked against the design, their
+// rows of the passes first, ...: a fault is std::invalid_argument with the
+// table's message ("draws row 4, column val_1_2: ...").
+Given given_table(const Design& d, GivenDraws draws, int first = 1);
 
 }  // namespace selquant

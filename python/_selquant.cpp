@@ -148,9 +148,7 @@ std::optional<selquant::Given> given_of(const selquant::Design& d, const Draws& 
     g.columns.emplace_back(values.data(), values.data() + values.size());
   }
   try {
-    return selquant::Given(d, std::move(g), first);
-  } catch (const selquant::DrawsError& e) {
-    throw py::value_error(selquant::draws_table_error_text(e));
+    return selquant::given_table(d, std::move(g), first);
   } catch (const std::invalid_argument& e) {
     throw py::value_error(e.what());
   }

@@ -200,9 +200,7 @@ std::optional<selquant::Given> given_of(const selquant::Design& d, SEXP draws, i
     g.columns.emplace_back(v.begin(), v.end());
   }
   try {
-    return selquant::Given(d, std::move(g), first);
-  } catch (const selquant::DrawsError& e) {
-    cpp11::stop("%s", selquant::draws_table_error_text(e).c_str());
+    return selquant::given_table(d, std::move(g), first);
   } catch (const std::invalid_argument& e) {
     cpp11::stop("%s", e.what());
   }
